@@ -1,0 +1,16 @@
+# Shared compiler settings, linked PRIVATE by every target of the project.
+add_library(quillon_settings INTERFACE)
+target_compile_options(quillon_settings INTERFACE -Wall -Wextra -Wpedantic -Wshadow=local)
+if(QUILLON_WERROR)
+  target_compile_options(quillon_settings INTERFACE -Werror)
+endif()
+if(QUILLON_SANITIZE)
+  target_compile_options(quillon_settings INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                                    -fno-sanitize-recover=undefined)
+  target_link_options(quillon_settings INTERFACE -fsanitize=address,undefined)
+endif()
+if(QUILLON_BUILD_FUZZ)
+  target_compile_options(quillon_settings INTERFACE -fsanitize=fuzzer-no-link,address,undefined)
+  target_link_options(quillon_settings INTERFACE -fsanitize=address,undefined)
+endif()
+target_include_directories(quillon_settings INTERFACE ${PROJECT_SOURCE_DIR})

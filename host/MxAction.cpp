@@ -1,0 +1,160 @@
+#include "host/MxAction.h"
+
+#include <cstdlib>
+#include <strings.h>
+
+#include "host/MxExpression.h"
+#include "host/MxScripting.h"
+#include "host/MxServices.h"
+
+namespace host {
+
+// ---------------------------------------------------------------- TProjectContext
+
+bool TProjectContext::CaseLess::operator()(const std::string& a, const std::string& b) const {
+  return strcasecmp(a.c_str(), b.c_str()) < 0;
+}
+
+TProjectContext::TProjectContext() = default;
+TProjectContext::~TProjectContext() = default;
+
+void TProjectContext::SetVariable(const std::string& name, const rtl::Variant& value) {
+  std::lock_guard lock(mu_);
+  vars_[name] = value;
+}
+
+rtl::Variant TProjectContext::GetVariable(const std::string& name) const {
+  std::lock_guard lock(mu_);
+  auto it = vars_.find(name);
+  return it == vars_.end() ? rtl::Variant() : it->second;
+}
+
+bool TProjectContext::IsVariableDefined(const std::string& name) const {
+  std::lock_guard lock(mu_);
+  return vars_.count(name) != 0;
+}
+
+std::vector<std::pair<std::string, rtl::Variant>> TProjectContext::Variables() const {
+  std::lock_guard lock(mu_);
+  return {vars_.begin(), vars_.end()};
+}
+
+void TProjectContext::RequestStop() {
+  {
+    std::lock_guard lock(sleepMu_);
+    stop_ = true;
+  }
+  sleepCv_.notify_all();
+}
+
+void TProjectContext::ClearStop() { stop_ = false; }
+
+bool TProjectContext::Sleep(std::chrono::milliseconds ms) {
+  std::unique_lock lock(sleepMu_);
+  return !sleepCv_.wait_for(lock, ms, [this] { return stop_.load(); });
+}
+
+TCoreScriptingService* TProjectContext::Scripting() const {
+  return scripting_ ? scripting_ : CoreScriptingService();
+}
+
+// ---------------------------------------------------------------- TMxAction
+
+namespace {
+// Actions created outside a project (tests, the editor) log nowhere and see no variables
+// until they are given a context.
+TProjectContext& DetachedContext() {
+  static TProjectContext context;
+  return context;
+}
+
+class TActionScriptHost final : public IScriptHost {
+ public:
+  explicit TActionScriptHost(TMxAction& a) : a_(a) {}
+  rtl::Variant GetVariable(const std::string& name) override { return a_.GetVariableValue(name); }
+  void SetVariable(const std::string& name, const rtl::Variant& value) override { a_.SetVariable(name, value); }
+  void Log(const std::string& text, int tag) override { a_.SendMessage(text, tag); }
+
+ private:
+  TMxAction& a_;
+};
+}  // namespace
+
+TMxAction::TMxAction() : scripts_(std::make_unique<TScriptList>()) {}
+TMxAction::~TMxAction() = default;
+
+TProjectContext& TMxAction::Context() const { return context_ ? *context_ : DetachedContext(); }
+
+bool TMxAction::Validate(IMxActionValidationError&) { return true; }
+
+void TMxAction::GetHiddenProperties(rtl::TStringList&) const {}
+void TMxAction::GetPropertyAlias(rtl::TStringList&) const {}
+void TMxAction::GetPropertyHelp(rtl::TStringList&) const {}
+void TMxAction::GetReadOnlyProperties(rtl::TStringList&) const {}
+
+void TMxAction::SendMessage(const std::string& text, int tag) {
+  auto& c = Context();
+  if (c.OnLog) c.OnLog(*this, text, tag);
+}
+
+void TMxAction::SendLogMessage(const std::string& text, int tag) { SendMessage(text, tag); }
+
+void TMxAction::SendProgress(const std::string& text, int value) {
+  auto& c = Context();
+  if (c.OnProgress) c.OnProgress(*this, text, value);
+}
+
+std::string TMxAction::ExpandExpression(const std::string& text, bool mustNotBeEmpty) {
+  auto& c = Context();
+  TExpandResult r = ExpandVariables(text, [&c](const std::string& name) -> std::optional<std::string> {
+    if (c.IsVariableDefined(name)) return c.GetVariable(name).AsString();
+    if (const char* env = std::getenv(name.c_str())) return std::string(env);
+    return std::nullopt;
+  });
+  if (!r.Ok) throw EExpressionError(r.Error);
+  if (mustNotBeEmpty && r.Text.empty()) throw EExpressionError("the value is empty");
+  return r.Text;
+}
+
+bool TMxAction::TryExpandExpression(const std::string& name, const std::string& text, std::string& result,
+                                    bool mustNotBeEmpty) {
+  try {
+    result = ExpandExpression(text, mustNotBeEmpty);
+    return true;
+  } catch (const EExpressionError& e) {
+    SendMessage("Could not expand " + name + ": " + e.what(), stError);
+    return false;
+  }
+}
+
+rtl::Variant TMxAction::GetVariableValue(const std::string& name) const { return Context().GetVariable(name); }
+
+void TMxAction::SetVariable(const std::string& name, const rtl::Variant& value) {
+  Context().SetVariable(name, value);
+}
+
+bool TMxAction::IsVariableDefined(const std::string& name) const { return Context().IsVariableDefined(name); }
+
+bool TMxAction::Sleep(int ms) { return Context().Sleep(std::chrono::milliseconds(ms < 0 ? 0 : ms)); }
+
+bool TMxAction::IsStopSignalled() const { return Context().StopRequested(); }
+
+TScript& TMxAction::AddScript(const std::string& name) { return scripts_->AddScript(name); }
+
+TScript* TMxAction::GetScriptByName(const std::string& name) { return scripts_->GetScriptByName(name); }
+
+bool TMxAction::ExecuteScript(const std::string& name, rtl::Variant& result) {
+  TCoreScriptingService* service = Context().Scripting();
+  if (!service) throw rtl::Exception("No scripting service is available to run " + name);
+  TActionScriptHost scriptHost(*this);
+  return scripts_->ExecuteScript(name, result, *service, &scriptHost);
+}
+
+std::string TMxAction::PropertyDisplayName(const std::string& property) const {
+  rtl::TStringList aliases;
+  GetPropertyAlias(aliases);
+  int i = aliases.IndexOfName(property);
+  return i >= 0 ? aliases.ValueFromIndex(i) : property;
+}
+
+}  // namespace host

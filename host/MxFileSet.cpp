@@ -1,0 +1,71 @@
+#include "host/MxFileSet.h"
+
+#include <algorithm>
+
+#include "rtl/FileSearch.h"
+#include "rtl/Masks.h"
+#include "rtl/SysUtils.h"
+
+namespace host {
+
+TFileSetObject::TFileSetObject(std::string name, std::string baseDirectory, rtl::TStringList includeMasks,
+                               bool recursive)
+    : name_(std::move(name)),
+      base_(rtl::ExcludeTrailingPathDelimiter(baseDirectory)),
+      masks_(std::move(includeMasks)),
+      recursive_(recursive) {
+  if (masks_.Empty()) masks_.Add("*.*");
+}
+
+std::string TFileSetObject::Get_Name() {
+  std::lock_guard lock(mu_);
+  return name_;
+}
+
+void TFileSetObject::Set_Name(const std::string& name) {
+  std::lock_guard lock(mu_);
+  name_ = name;
+}
+
+std::vector<TFileSetObject::TEntry> TFileSetObject::Scan() const {
+  std::vector<TEntry> out;
+  std::vector<std::string> dirs{""};
+  while (!dirs.empty()) {
+    std::string rel = std::move(dirs.back());
+    dirs.pop_back();
+    std::string dir = rel.empty() ? base_ : base_ + "/" + rel;
+    for (const rtl::TSearchRec& r : rtl::FindFiles(dir, "*", rtl::faDirectory)) {
+      std::string path = rel.empty() ? r.Name : rel + "/" + r.Name;
+      if (r.Attr & rtl::faDirectory) {
+        if (recursive_) dirs.push_back(path);
+      } else if (rtl::MatchesAnyMask(r.Name, masks_)) {
+        out.push_back({path, r.Size});
+      }
+    }
+  }
+  std::sort(out.begin(), out.end(), [](const TEntry& a, const TEntry& b) { return a.RelativePath < b.RelativePath; });
+  return out;
+}
+
+std::string TFileSetObject::GetFileListText(int mode, const std::string& separator) {
+  std::string text;
+  bool first = true;
+  for (const TEntry& e : Scan()) {
+    if (!first) text += separator;
+    first = false;
+    switch (mode) {
+      case flFileNames: text += rtl::ExtractFileName(e.RelativePath); break;
+      case flFullPaths: text += base_ + "/" + e.RelativePath; break;
+      default: text += e.RelativePath;
+    }
+  }
+  return text;
+}
+
+std::int64_t TFileSetObject::GetTotalSize() {
+  std::int64_t total = 0;
+  for (const TEntry& e : Scan()) total += e.Size;
+  return total;
+}
+
+}  // namespace host

@@ -1,0 +1,63 @@
+#pragma once
+// A project: variables and a tree of actions, loaded from and saved to the project file.
+//
+//   <project name="nightly">
+//     <variables><variable name="SITE">ftp.example.org</variable></variables>
+//     <actions>
+//       <action class="TLogMessageAction" enabled="true">
+//         <property name="Message">Hello %SITE%</property>
+//         <child class="...">...</child>            persisted child objects
+//         <script name="OnSend" language="lua">...</script>
+//         <actions>...</actions>                    child actions (flow control)
+//       </action>
+//     </actions>
+//   </project>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/MxAction.h"
+#include "rtl/Exception.h"
+
+namespace host {
+
+class THost;
+
+// A project file that cannot be loaded; the message names the file, the line and the name.
+class EProjectError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+class TProject {
+ public:
+  TProject();
+  ~TProject();
+
+  std::string Name;
+  // Variables as declared in the file, in order; the run starts with them.
+  std::vector<std::pair<std::string, std::string>> Variables;
+  std::vector<std::unique_ptr<TMxAction>> Actions;
+
+  TProjectContext& Context() { return *context_; }
+
+  // Loads with the action and child classes registered with the host; throws EProjectError.
+  static std::unique_ptr<TProject> LoadFromFile(const std::string& path, THost& host);
+  static std::unique_ptr<TProject> LoadFromString(const std::string& xml, const std::string& sourceName,
+                                                  THost& host);
+  std::string SaveToString() const;
+  // Writes atomically (a temporary file beside the target, then a rename).
+  void SaveToFile(const std::string& path) const;
+
+  // Adds an action (created elsewhere) at the end of the top level, bound to this project.
+  TMxAction& AddAction(std::unique_ptr<TMxAction> action);
+
+  // Sets the declared variables into the context (the start of a run).
+  void ApplyVariables();
+
+ private:
+  std::unique_ptr<TProjectContext> context_;
+};
+
+}  // namespace host
