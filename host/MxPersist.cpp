@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <limits>
 #include <strings.h>
 
 namespace host {
@@ -35,12 +36,17 @@ bool TextToBool(std::string_view text, std::string_view property) {
   BadValue(text, property, "a Boolean (true or false)");
 }
 
-std::int64_t TextToInteger(std::string_view text, std::string_view property) {
+std::int64_t TextToInteger(std::string_view text, std::string_view property, std::int64_t min,
+                           std::int64_t max) {
   auto s = Stripped(text);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   std::int64_t v = 0;
   auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (s.empty() || r.ec != std::errc() || r.ptr != s.data() + s.size()) BadValue(text, property, "an integer");
+  if (s.empty() || r.ec != std::errc() || r.ptr != s.data() + s.size() || v < min || v > max) {
+    if (min == std::numeric_limits<std::int64_t>::min() && max == std::numeric_limits<std::int64_t>::max())
+      BadValue(text, property, "an integer");
+    BadValue(text, property, ("an integer from " + std::to_string(min) + " to " + std::to_string(max)).c_str());
+  }
   return v;
 }
 
@@ -53,17 +59,11 @@ double TextToDouble(std::string_view text, std::string_view property) {
 }
 
 std::string DoubleToText(double v) {
+  // The shortest text that reads back to the same value, without an exponent where a plain
+  // number is as short ("2500", not "2.5e+03"): people edit project files by hand.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.17g", v);
-  // Prefer the shortest text that reads back to the same value.
-  for (int prec = 1; prec <= 17; ++prec) {
-    char shortBuf[64];
-    std::snprintf(shortBuf, sizeof shortBuf, "%.*g", prec, v);
-    double back = 0;
-    std::from_chars(shortBuf, shortBuf + std::char_traits<char>::length(shortBuf), back);
-    if (back == v) return shortBuf;
-  }
-  return buf;
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
 }
 
 int TextToEnum(std::string_view text, const std::vector<std::string>& names, std::string_view property) {

@@ -4,6 +4,7 @@
 // saver, the runner's `actions` listing and the editor all work from that table.
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,7 +62,10 @@ class TPropTable {
 // Conversions shared by the builder and the loader.
 std::string BoolToText(bool v);
 bool TextToBool(std::string_view text, std::string_view property);
-std::int64_t TextToInteger(std::string_view text, std::string_view property);
+// Values outside [min, max] are refused like text that is not a number.
+std::int64_t TextToInteger(std::string_view text, std::string_view property,
+                           std::int64_t min = std::numeric_limits<std::int64_t>::min(),
+                           std::int64_t max = std::numeric_limits<std::int64_t>::max());
 double TextToDouble(std::string_view text, std::string_view property);
 std::string DoubleToText(double v);
 // Enumerations accept the value name (any case) or the ordinal.
@@ -103,7 +107,13 @@ class TPropBuilder {
     };
     p.Set = [set, n = p.Name](TNbXMLObject& o, std::string_view v) {
       using A = SetArg<S, std::int64_t>;
-      std::invoke(set, Self(o), static_cast<A>(TextToInteger(v, n)));
+      // A value the setter's type cannot hold is an error, not a silent truncation.
+      std::int64_t lo = std::numeric_limits<std::int64_t>::min(), hi = std::numeric_limits<std::int64_t>::max();
+      if constexpr (std::is_integral_v<A> && !std::is_same_v<A, bool>) {
+        if (std::in_range<std::int64_t>(std::numeric_limits<A>::min())) lo = std::numeric_limits<A>::min();
+        if (std::in_range<std::int64_t>(std::numeric_limits<A>::max())) hi = std::numeric_limits<A>::max();
+      }
+      std::invoke(set, Self(o), static_cast<A>(TextToInteger(v, n, lo, hi)));
     };
     t_.Add(std::move(p));
     return *this;
