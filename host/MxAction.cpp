@@ -147,7 +147,7 @@ bool TMxAction::ExecuteScript(const std::string& name, rtl::Variant& result) {
   TCoreScriptingService* service = Context().Scripting();
   if (!service) throw rtl::Exception("No scripting service is available to run " + name);
   TActionScriptHost scriptHost(*this);
-  return scripts_->ExecuteScript(name, result, *service, &scriptHost);
+  return scripts_->ExecuteScript(name, result, *service, &scriptHost, Context().StopFlag());
 }
 
 std::string TMxAction::PropertyDisplayName(const std::string& property) const {

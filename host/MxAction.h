@@ -80,6 +80,7 @@ class TProjectContext {
   void RequestStop();
   void ClearStop();
   bool StopRequested() const { return stop_.load(); }
+  const std::atomic<bool>* StopFlag() const { return &stop_; }
   // Sleeps up to ms milliseconds; returns false at once when a stop is requested.
   bool Sleep(std::chrono::milliseconds ms);
 
@@ -126,6 +127,9 @@ class TMxAction : public TNbXMLObject {
   virtual bool GetTimedOut() { return false; }
   virtual std::string GetQuickHelpFilename() const { return {}; }
   virtual int GetHelpTopicID() const { return 0; }
+  // The key text this class mixes into the encryption of its stored passwords (what
+  // `quillon secret --for CLASS` uses).
+  virtual std::string GetPasswordKeyText() const { return {}; }
   // Another action was injected into this one by the host (the editor's merge of actions).
   virtual void ActionInjected(TMxAction& /*other*/) {}
 

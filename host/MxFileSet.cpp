@@ -1,6 +1,10 @@
 #include "host/MxFileSet.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <set>
+#include <utility>
 
 #include "rtl/FileSearch.h"
 #include "rtl/Masks.h"
@@ -30,10 +34,14 @@ void TFileSetObject::Set_Name(const std::string& name) {
 std::vector<TFileSetObject::TEntry> TFileSetObject::Scan() const {
   std::vector<TEntry> out;
   std::vector<std::string> dirs{""};
+  // Directories are identified by device and inode, so a link cycle is entered only once.
+  std::set<std::pair<dev_t, ino_t>> seen;
   while (!dirs.empty()) {
     std::string rel = std::move(dirs.back());
     dirs.pop_back();
     std::string dir = rel.empty() ? base_ : base_ + "/" + rel;
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0 || !seen.insert({st.st_dev, st.st_ino}).second) continue;
     for (const rtl::TSearchRec& r : rtl::FindFiles(dir, "*", rtl::faDirectory)) {
       std::string path = rel.empty() ? r.Name : rel + "/" + r.Name;
       if (r.Attr & rtl::faDirectory) {

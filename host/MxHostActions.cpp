@@ -109,10 +109,31 @@ bool TDefineFileSetAction::Execute() {
   return true;
 }
 
+// ---------------------------------------------------------------- Delay
+
+void TDelayAction::DefineProperties(TPropTable& t) {
+  TMxAction::DefineProperties(t);
+  TPropBuilder<TDelayAction>(t).Integer("Milliseconds", &TDelayAction::GetMilliseconds,
+                                        &TDelayAction::SetMilliseconds, 1000);
+}
+
+std::string TDelayAction::GetFormattedDescription() const {
+  return GetActionName() + " [ " + std::to_string(ms_) + " ms ]";
+}
+
+bool TDelayAction::Execute() {
+  if (!Sleep(ms_)) {
+    SendMessage("Delay stopped.", stWarning);
+    return false;
+  }
+  return true;
+}
+
 void RegisterHostActions(THost& host) {
   host.Actions().AddBuiltInAction(k_host_category, ClassOf<TSetVariableAction>(), "HSETVAR");
   host.Actions().AddBuiltInAction(k_host_category, ClassOf<TLogMessageAction>(), "HLOGMSG");
   host.Actions().AddBuiltInAction(k_host_category, ClassOf<TDefineFileSetAction>(), "HFILESET");
+  host.Actions().AddBuiltInAction(k_host_category, ClassOf<TDelayAction>(), "HDELAY");
 }
 
 }  // namespace host

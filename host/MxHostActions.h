@@ -69,6 +69,23 @@ class TDefineFileSetAction final : public TMxAction {
   bool recursive_ = false;
 };
 
+// Pauses the run; a stop request ends the pause at once.
+class TDelayAction final : public TMxAction {
+  MX_CLASS(TDelayAction, TMxAction)
+  MX_PROPERTIES(TDelayAction, TMxAction)
+ public:
+  static void DefineProperties(TPropTable& t);
+  bool Execute() override;
+  std::string GetActionName() const override { return "Delay"; }
+  std::string GetFormattedDescription() const override;
+
+  int GetMilliseconds() const { return ms_; }
+  void SetMilliseconds(int v) { ms_ = v < 0 ? 0 : v; }
+
+ private:
+  int ms_ = 1000;
+};
+
 class THost;
 // Lists the host's own actions (category "Host") with the host.
 void RegisterHostActions(THost& host);

@@ -1,0 +1,88 @@
+#include "host/MxRunner.h"
+
+namespace host {
+
+namespace {
+void ValidateList(std::vector<std::unique_ptr<TMxAction>>& actions, std::vector<TValidationFailure>& out) {
+  for (auto& a : actions) {
+    if (!a->GetEnabled()) continue;
+    TValidationErrors errors;
+    bool ok = false;
+    try {
+      ok = a->Validate(errors);
+    } catch (const std::exception& e) {
+      errors.AddError("", e.what());
+    }
+    for (const auto& e : errors.Errors()) out.push_back({a->GetFormattedDescription(), e.Property, e.Message});
+    if (!ok && errors.Empty()) out.push_back({a->GetFormattedDescription(), "", "validation failed"});
+    ValidateList(a->ChildActions(), out);
+  }
+}
+}  // namespace
+
+std::vector<TValidationFailure> TProjectRunner::Validate() {
+  std::vector<TValidationFailure> out;
+  ValidateList(project_.Actions, out);
+  return out;
+}
+
+TRunResult TProjectRunner::Run() {
+  project_.Context().ClearStop();
+  project_.ApplyVariables();
+  bool ok = RunList(project_.Actions);
+  // The end of a run resets every shared object (FTP sessions disconnect).
+  project_.Context().Objects().ResetAll();
+  if (project_.Context().StopRequested()) return TRunResult::Stopped;
+  return ok ? TRunResult::Success : TRunResult::Failed;
+}
+
+bool TProjectRunner::RunList(std::vector<std::unique_ptr<TMxAction>>& actions) {
+  for (auto& a : actions) {
+    if (!a->GetEnabled()) continue;
+    if (project_.Context().StopRequested()) return false;
+    if (!RunOne(*a)) return false;
+    if (a->GetIsFlowControlAction()) {
+      int next = 0;
+      a->GetNextActionSource(0, next);
+      if (next == k_run_child_actions && !RunList(a->ChildActions())) return false;
+    }
+  }
+  return true;
+}
+
+bool TProjectRunner::RunOne(TMxAction& action) {
+  if (OnActionStart) OnActionStart(action);
+  {
+    std::lock_guard lock(mu_);
+    current_ = &action;
+  }
+  bool ok = false;
+  try {
+    action.SetActionStatus(0);
+    action.Initialise();
+    ok = action.Execute();
+  } catch (const std::exception& e) {
+    // Errors the action leaves to the host end the run as a failure of that action.
+    action.SendMessage(e.what(), stError);
+    ok = false;
+  }
+  {
+    std::lock_guard lock(mu_);
+    current_ = nullptr;
+  }
+  return ok && !project_.Context().StopRequested();
+}
+
+void TProjectRunner::RequestStop() {
+  project_.Context().RequestStop();
+  std::lock_guard lock(mu_);
+  if (!current_) return;
+  try {
+    current_->StopSignalled();
+    if (current_->CanTerminate()) current_->TerminateAction();
+  } catch (...) {
+    // A stop request must never take the process down.
+  }
+}
+
+}  // namespace host

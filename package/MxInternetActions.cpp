@@ -1,0 +1,31 @@
+#include "package/MxInternetActions.h"
+
+#include "options/MxEmailOptions.h"
+#include "options/MxFTPOptions.h"
+#include "package/MxInternetReg.h"
+
+namespace mx {
+
+void MxRegister(host::IMxRegistrar& registrar) {
+  // The question is asked before each group whose user-interface classes depend on it.
+  const bool design = registrar.IsDesignEnvironment();
+  (void)design;  // The mail unit's property editors use it once the e-mail action exists.
+
+  // Mail: the e-mail action, its persistence classes, script methods and constants.
+
+  RegisterEmailOptions();
+
+  // HTTP get, Telnet client, ICQ, NNTP and the FTP command actions, in that order, and the
+  // mirror operation enumeration.
+
+  // FTP script action and its persistence classes (design-time pages when asked).
+  const bool designForFtpScript = registrar.IsDesignEnvironment();
+  (void)designForFtpScript;
+
+  RegisterFTPOptions();
+
+  if (!registrar.IsDesignEnvironment()) return;
+  RegisterPages();
+}
+
+}  // namespace mx

@@ -1,0 +1,16 @@
+#include "package/MxInternetReg.h"
+
+#include "host/MxOptions.h"
+#include "host/MxServices.h"
+
+namespace mx {
+
+void RegisterPages() {
+  host::TOptionsService* options = host::OptionsService();
+  if (!options) return;
+  options->RegisterOptionPages("TMxEmailOptions", {"TEmailGlobalOptionsFrame"});
+  options->RegisterOptionPages("TMxFTPOptions", {"TFTPGlobalOptionsFrame"});
+  // Action pages follow here, action by action, as the actions arrive.
+}
+
+}  // namespace mx
