@@ -279,8 +279,16 @@ void TProject::SaveToFile(const std::string& path) const {
   }
 }
 
+namespace {
+// Child actions built before their parent joins a project must log and see variables there too.
+void BindToContext(TMxAction& action, TProjectContext* context) {
+  action.SetContext(context);
+  for (auto& child : action.ChildActions()) BindToContext(*child, context);
+}
+}  // namespace
+
 TMxAction& TProject::AddAction(std::unique_ptr<TMxAction> action) {
-  action->SetContext(context_.get());
+  BindToContext(*action, context_.get());
   Actions.push_back(std::move(action));
   return *Actions.back();
 }

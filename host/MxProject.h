@@ -50,7 +50,8 @@ class TProject {
   // Writes atomically (a temporary file beside the target, then a rename).
   void SaveToFile(const std::string& path) const;
 
-  // Adds an action (created elsewhere) at the end of the top level, bound to this project.
+  // Adds an action (created elsewhere) at the end of the top level, bound to this project with
+  // its child actions.
   TMxAction& AddAction(std::unique_ptr<TMxAction> action);
 
   // Sets the declared variables into the context (the start of a run).
