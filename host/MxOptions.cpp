@@ -247,7 +247,7 @@ void TMxOptionStore::Load(const std::string& path) {
   warning_.clear();
   auto warn = [&](const std::string& why) {
     groups_.clear();
-    warning_ = "Cannot read the option store \"" + path + "\": " + why + "; using default options";
+    warning_ = "Cannot read the option store \"" + path + "\": " + why;
   };
 
   std::string text;
