@@ -51,11 +51,14 @@ bool TProjectRunner::RunList(std::vector<std::unique_ptr<TMxAction>>& actions) {
 }
 
 bool TProjectRunner::RunOne(TMxAction& action) {
-  if (OnActionStart) OnActionStart(action);
   {
+    // Known as current before anyone hears of its start, and checked under the lock RequestStop
+    // reads it with: a stop either reaches this action or keeps it from starting.
     std::lock_guard lock(mu_);
+    if (project_.Context().StopRequested()) return false;
     current_ = &action;
   }
+  if (OnActionStart) OnActionStart(action);
   bool ok = false;
   try {
     action.SetActionStatus(0);
@@ -74,8 +77,9 @@ bool TProjectRunner::RunOne(TMxAction& action) {
 }
 
 void TProjectRunner::RequestStop() {
-  project_.Context().RequestStop();
+  // The flag is raised under the lock, so the action that sees it is also the one told below.
   std::lock_guard lock(mu_);
+  project_.Context().RequestStop();
   if (!current_) return;
   try {
     current_->StopSignalled();
