@@ -39,7 +39,8 @@ std::vector<TFileSetObject::TEntry> TFileSetObject::Scan() const {
   while (!dirs.empty()) {
     std::string rel = std::move(dirs.back());
     dirs.pop_back();
-    std::string dir = rel.empty() ? base_ : base_ + "/" + rel;
+    // An empty base is the root directory ("/" without its delimiter), not the current one.
+    std::string dir = rel.empty() ? (base_.empty() ? "/" : base_) : base_ + "/" + rel;
     struct stat st {};
     if (::stat(dir.c_str(), &st) != 0 || !seen.insert({st.st_dev, st.st_ino}).second) continue;
     for (const rtl::TSearchRec& r : rtl::FindFiles(dir, "*", rtl::faDirectory)) {

@@ -26,6 +26,7 @@
 #include "host/MxServices.h"
 #include "host/MxTimeout.h"
 #include "host/MxWaitAction.h"
+#include "rtl/FileSearch.h"
 
 namespace host {
 namespace {
@@ -491,6 +492,21 @@ TEST_F(FileSetTest, ListModesGiveNamesAndFullPaths) {
   // The set is read from disk when asked, not when defined.
   std::ofstream(base_ / "late.txt") << "x";
   EXPECT_EQ(set->GetFileListText(flFileNames, ","), "a.txt,late.txt,c.txt");
+}
+
+TEST_F(FileSetTest, RootBaseDirectoryListsTheRootNotTheCurrentDirectory) {
+  const fs::path cwd = fs::current_path();
+  fs::current_path(base_);  // holds a.txt and b.LOG
+  auto& a = Define("Root", {"*"}, false);
+  a.SetBaseDirectory("/");
+  const bool ok = a.Execute();
+  fs::current_path(cwd);
+  ASSERT_TRUE(ok);
+  std::vector<std::string> names;
+  for (const auto& r : rtl::FindFiles("/", "*", 0)) names.push_back(r.Name);
+  std::string expected;
+  for (const auto& n : names) expected += (expected.empty() ? "" : "|") + n;
+  EXPECT_EQ(Find("Root")->GetFileListText(flRelativePaths, "|"), expected);
 }
 
 TEST_F(FileSetTest, FailsOnAMissingBaseDirectoryAndValidatesItsFields) {

@@ -325,6 +325,12 @@ TEST_F(PersistTest, LoadErrorsNameFileLineAndName) {
             "          <property name=\"Nope\"/>\n        </action>\n      </actions>\n    </action>\n"),
        10,
        {"Nope"}},
+      {"Windows line ends",
+       "<project>\r\n<actions>\r\n<action class=\"TPersistAction\">\r\n"
+       "<property name=\"Text\">a\r\nb</property>\r\n<property name=\"Colour\"/>\r\n"
+       "</action>\r\n</actions>\r\n</project>\r\n",
+       6,
+       {"Colour"}},
       {"read-only property",
        body("    <action class=\"TPersistAction\">\n      <property name=\"Summary\">x</property>\n"
             "    </action>\n"),
