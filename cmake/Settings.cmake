@@ -1,6 +1,11 @@
 # Shared compiler settings, linked PRIVATE by every target of the project.
 add_library(quillon_settings INTERFACE)
-target_compile_options(quillon_settings INTERFACE -Wall -Wextra -Wpedantic -Wshadow=local)
+target_compile_options(quillon_settings INTERFACE -Wall -Wextra -Wpedantic)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(quillon_settings INTERFACE -Wshadow=local)
+else()
+  target_compile_options(quillon_settings INTERFACE -Wshadow-uncaptured-local)
+endif()
 if(QUILLON_WERROR)
   target_compile_options(quillon_settings INTERFACE -Werror)
 endif()
