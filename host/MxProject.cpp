@@ -252,7 +252,18 @@ std::string TProject::SaveToString() const {
   SaveActions(root.append_child("actions"), Actions);
   std::ostringstream out;
   doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
-  return out.str();
+  // A reader turns a raw CR LF into LF, so carriage returns inside values (the writer emits
+  // none of its own) are written as character references to survive the round trip.
+  std::string text = out.str();
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    if (c == '\r')
+      escaped += "&#13;";
+    else
+      escaped.push_back(c);
+  }
+  return escaped;
 }
 
 void TProject::SaveToFile(const std::string& path) const {

@@ -141,7 +141,7 @@ class PersistTest : public ::testing::Test {
     p->Name = "nightly & <more>";
     p->Variables = {{"SITE", "ftp.example.org"}, {"BLANK", ""}, {"SPACED", "  two  words  "}};
     auto a = std::make_unique<TPersistAction>();
-    a->SetText("  <a & \"b\">\nsecond line  ");
+    a->SetText("  <a & \"b\">\r\nsecond line\t\x01  ");
     a->SetCount(-42);
     a->SetActive(false);
     a->SetRatio(0.1);
@@ -149,6 +149,7 @@ class PersistTest : public ::testing::Test {
     a->GetLines().Add("/tmp/a.txt");
     a->GetLines().Add("");
     a->GetLines().Add("  %REPORT%  ");
+    a->GetLines().Add("   ");
     a->SetPassword("hunter2");
     a->GetScriptByName("OnItem")->Text = "if Item < \"b\" and Item ~= '' then\n  Skip = true\nend";
     auto outer = std::make_unique<TPersistChild>();
@@ -181,12 +182,12 @@ TEST_F(PersistTest, SaveLoadSaveGivesIdenticalTextAndValues) {
                                              std::pair<std::string, std::string>{"SPACED", "  two  words  "}));
   ASSERT_EQ(loaded->Actions.size(), 2u);
   TPersistAction& a = At(*loaded, 0);
-  EXPECT_EQ(a.GetText(), "  <a & \"b\">\nsecond line  ");
+  EXPECT_EQ(a.GetText(), "  <a & \"b\">\r\nsecond line\t\x01  ");
   EXPECT_EQ(a.GetCount(), -42);
   EXPECT_FALSE(a.GetActive());
   EXPECT_EQ(a.GetRatio(), 0.1);
   EXPECT_EQ(a.GetMode(), TTestMode::tmSlow);
-  EXPECT_THAT(a.GetLines().Items(), ElementsAre("/tmp/a.txt", "", "  %REPORT%  "));
+  EXPECT_THAT(a.GetLines().Items(), ElementsAre("/tmp/a.txt", "", "  %REPORT%  ", "   "));
   EXPECT_EQ(a.GetPassword(), "");
   EXPECT_EQ(a.GetScriptByName("OnItem")->Text, "if Item < \"b\" and Item ~= '' then\n  Skip = true\nend");
   ASSERT_EQ(a.Children.size(), 1u);
