@@ -60,19 +60,15 @@ std::optional<std::map<std::string, std::string>> ParseFlatJson(const std::strin
         continue;
       }
       if (++i >= line.size()) return std::nullopt;
-      switch (line[i]) {
-        case '"': s.push_back('"'); break;
-        case '\\': s.push_back('\\'); break;
-        case '/': s.push_back('/'); break;
-        case 'n': s.push_back('\n'); break;
-        case 'r': s.push_back('\r'); break;
-        case 't': s.push_back('\t'); break;
-        case 'u':
-          if (i + 4 >= line.size()) return std::nullopt;
-          s.push_back(static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16)));
-          i += 4;
-          break;
-        default: return std::nullopt;
+      static const std::string k_from = "\"\\/nrt", k_to = "\"\\/\n\r\t";
+      if (line[i] == 'u') {
+        if (i + 4 >= line.size()) return std::nullopt;
+        s.push_back(static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16)));
+        i += 4;
+      } else if (auto k = k_from.find(line[i]); k != std::string::npos) {
+        s.push_back(k_to[k]);
+      } else {
+        return std::nullopt;
       }
     }
     return std::nullopt;
@@ -201,9 +197,11 @@ TEST_F(QuillonCliTest, ProjectThatCannotBeLoadedExitsWithTwoNamingFileAndLine) {
     const char* Where;  // ":LINE:" after the path
     const char* Needle;
   } cases[] = {
-      {"broken XML", "<project>\n  <actions>\n    <action class=\"TLogMessageAction\">\n  </actions>\n</project>\n",
+      {"broken XML",
+       "<project>\n  <actions>\n    <action class=\"TLogMessageAction\">\n  </actions>\n</project>\n",
        ":4:", "not a valid project file"},
-      {"unknown action class", "<project>\n  <actions>\n\n    <action class=\"TNoSuchAction\"/>\n  </actions>\n</project>\n",
+      {"unknown action class",
+       "<project>\n  <actions>\n\n    <action class=\"TNoSuchAction\"/>\n  </actions>\n</project>\n",
        ":4:", "TNoSuchAction"},
       {"unknown property",
        "<project><actions>\n<action class=\"TLogMessageAction\">\n<property name=\"Colour\"/>\n</action>\n"
@@ -225,8 +223,8 @@ TEST_F(QuillonCliTest, ProjectThatCannotBeLoadedExitsWithTwoNamingFileAndLine) {
 }
 
 TEST_F(QuillonCliTest, ValidationFailuresAreAllPrintedAndNothingRuns) {
-  std::string path = WriteProject("invalid.xml",
-                                  "    <action class=\"TSetVariableAction\"/>\n" + LogAction("not run") +
+  std::string path =
+      WriteProject("invalid.xml", "    <action class=\"TSetVariableAction\"/>\n" + LogAction("not run") +
                                       "    <action class=\"TDefineFileSetAction\"/>\n");
   for (const char* command : {"run", "validate"}) {
     SCOPED_TRACE(command);
@@ -243,12 +241,13 @@ TEST_F(QuillonCliTest, ValidationFailuresAreAllPrintedAndNothingRuns) {
 }
 
 TEST_F(QuillonCliTest, UnknownVariableAtRunTimeFailsTheRunWithOne) {
-  std::string path = WriteProject("p.xml", LogAction("first") + LogAction("Hello %QUILLON_NO_SUCH_VAR%") +
-                                               LogAction("never"));
+  std::string path = WriteProject(
+      "p.xml", LogAction("first") + LogAction("Hello %QUILLON_NO_SUCH_VAR%") + LogAction("never"));
   TResult r = RunWithStores({"run", path});
   EXPECT_EQ(r.Code, ecActionFailed);
-  EXPECT_THAT(r.Out, AllOf(HasSubstr("first"), HasSubstr("Could not expand Message"),
-                           HasSubstr("QUILLON_NO_SUCH_VAR"), HasSubstr("Run failed."), Not(HasSubstr("never"))));
+  EXPECT_THAT(r.Out,
+              AllOf(HasSubstr("first"), HasSubstr("Could not expand Message"),
+                    HasSubstr("QUILLON_NO_SUCH_VAR"), HasSubstr("Run failed."), Not(HasSubstr("never"))));
 }
 
 TEST_F(QuillonCliTest, SuccessfulRunInTextFormat) {
@@ -296,11 +295,12 @@ TEST_F(QuillonCliTest, SuccessfulRunInJsonFormatPrintsOneObjectPerLine) {
 TEST_F(QuillonCliTest, ActionsListsTheHostActionsWithPropertiesAndDefaults) {
   TResult r = RunWithStores({"actions"});
   EXPECT_EQ(r.Code, ecSuccess);
-  EXPECT_THAT(r.Out, AllOf(HasSubstr("TLogMessageAction  \"Log Message\"  (Host)\n  Message : string\n"),
-                           HasSubstr("TSetVariableAction  \"Set Variable\"  (Host)\n  VariableName : string\n"),
-                           HasSubstr("TDefineFileSetAction  \"Define File Set\"  (Host)\n"),
-                           HasSubstr("  IncludeMasks : TStrings\n"), HasSubstr("  Recursive : Boolean = false\n"),
-                           HasSubstr("TDelayAction  \"Delay\"  (Host)\n  Milliseconds : integer = 1000\n")));
+  EXPECT_THAT(r.Out,
+              AllOf(HasSubstr("TLogMessageAction  \"Log Message\"  (Host)\n  Message : string\n"),
+                    HasSubstr("TSetVariableAction  \"Set Variable\"  (Host)\n  VariableName : string\n"),
+                    HasSubstr("TDefineFileSetAction  \"Define File Set\"  (Host)\n"),
+                    HasSubstr("  IncludeMasks : TStrings\n"), HasSubstr("  Recursive : Boolean = false\n"),
+                    HasSubstr("TDelayAction  \"Delay\"  (Host)\n  Milliseconds : integer = 1000\n")));
 }
 
 TEST_F(QuillonCliTest, OptionsSetThenShowKeepsPasswordsOutOfSight) {
@@ -374,7 +374,8 @@ class TChild {
   bool WaitForOutput(const std::string& text, std::chrono::steady_clock::duration limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (Output.find(text) == std::string::npos) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
       pollfd p{fd_, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -412,8 +413,9 @@ TEST_F(QuillonCliTest, CtrlCStopsTheRunningActionAndExitsWith130) {
   const std::string binary = QUILLON_BINARY_DIR "/apps/quillon/quillon";
   ASSERT_TRUE(fs::exists(binary)) << binary << " is missing: build the quillon target too";
   std::string path = WriteProject(
-      "delay.xml", "    <action class=\"TDelayAction\"><property name=\"Milliseconds\">60000</property></action>\n" +
-                       LogAction("never"));
+      "delay.xml",
+      "    <action class=\"TDelayAction\"><property name=\"Milliseconds\">60000</property></action>\n" +
+          LogAction("never"));
   for (int signals : {1, 2}) {
     SCOPED_TRACE(std::to_string(signals) + " SIGINT");
     TChild child({binary, "run", path, "--options", optionsFile_, "--key-file", keyFile_});

@@ -192,7 +192,8 @@ TEST_F(ActionTest, FailedExpansionLogsOneErrorNamingPropertyAndVariable) {
     auto lines = log_.Lines();
     ASSERT_EQ(lines.size(), before + 1);
     EXPECT_EQ(lines.back().Tag, stError);
-    EXPECT_THAT(lines.back().Text, AllOf(HasSubstr("Could not expand"), HasSubstr("Subject"), HasSubstr(c.Needle)));
+    EXPECT_THAT(lines.back().Text,
+                AllOf(HasSubstr("Could not expand"), HasSubstr("Subject"), HasSubstr(c.Needle)));
     EXPECT_THROW(a.ExpandExpression(c.Text, c.MustNotBeEmpty), EExpressionError);
   }
 }
@@ -340,8 +341,8 @@ class TTestWait final : public TBaseWaitAction {
   static void DefineProperties(TPropTable& t) { TBaseWaitAction::DefineProperties(t); }
   std::string GetActionName() const override { return "Test Wait"; }
 
-  int MetOnPoll = 0;     // 0: never
-  int ThrowOnPoll = 0;   // 0: never
+  int MetOnPoll = 0;    // 0: never
+  int ThrowOnPoll = 0;  // 0: never
   bool ThrowOnFinalize = false;
   std::atomic<int> Polls{0};
   int Inits = 0, Finals = 0;
@@ -427,11 +428,11 @@ class FileSetTest : public ActionTest {
     base_ = fs::temp_directory_path() / ("quillon-fileset-" + std::to_string(::getpid()));
     fs::remove_all(base_);
     for (const auto& [rel, size] : std::vector<std::pair<std::string, int>>{{"a.txt", 5},
-                                                                           {"b.LOG", 3},
-                                                                           {".hidden.txt", 11},
-                                                                           {"sub/c.txt", 7},
-                                                                           {"sub/deeper/d.log", 2},
-                                                                           {".git/e.txt", 13}}) {
+                                                                            {"b.LOG", 3},
+                                                                            {".hidden.txt", 11},
+                                                                            {"sub/c.txt", 7},
+                                                                            {"sub/deeper/d.log", 2},
+                                                                            {".git/e.txt", 13}}) {
       fs::create_directories((base_ / rel).parent_path());
       std::ofstream(base_ / rel) << std::string(static_cast<size_t>(size), 'x');
     }
@@ -447,7 +448,8 @@ class FileSetTest : public ActionTest {
     return a;
   }
   std::shared_ptr<IFileSet> Find(const std::string& name) {
-    return std::dynamic_pointer_cast<IFileSet>(project_.Context().Objects().FindObject(name, "FileSetObject"));
+    return std::dynamic_pointer_cast<IFileSet>(
+        project_.Context().Objects().FindObject(name, "FileSetObject"));
   }
 
   fs::path base_;
@@ -567,8 +569,9 @@ TEST_F(ActionTest, ValidationCollectsEveryFailureOfEnabledActions) {
   auto failures = TProjectRunner(project_).Validate();
   std::vector<std::string> got;
   for (const auto& f : failures) got.push_back(f.Action + " | " + f.Property + " | " + f.Message);
-  EXPECT_THAT(got, ElementsAre("Probe [ bad ] | Host | A host must be specified.", "Probe [ bad ] | Port | Bad port.",
-                               "Probe [ silent ] |  | validation failed", "Probe [ throws ] |  | validator crashed"));
+  EXPECT_THAT(
+      got, ElementsAre("Probe [ bad ] | Host | A host must be specified.", "Probe [ bad ] | Port | Bad port.",
+                       "Probe [ silent ] |  | validation failed", "Probe [ throws ] |  | validator crashed"));
 }
 
 TEST_F(ActionTest, FailingActionEndsTheRunAsFailed) {

@@ -132,7 +132,9 @@ class PersistTest : public ::testing::Test {
     RegisterXMLClass(ClassOf<TPersistChild>());
   }
 
-  std::unique_ptr<TProject> Load(const std::string& xml) { return TProject::LoadFromString(xml, "p.xml", host_); }
+  std::unique_ptr<TProject> Load(const std::string& xml) {
+    return TProject::LoadFromString(xml, "p.xml", host_);
+  }
   static TPersistAction& At(TProject& p, size_t i) { return dynamic_cast<TPersistAction&>(*p.Actions.at(i)); }
 
   // A project with every kind of content, values chosen to trip up escaping and whitespace.
@@ -177,9 +179,10 @@ TEST_F(PersistTest, SaveLoadSaveGivesIdenticalTextAndValues) {
   EXPECT_EQ(loaded->SaveToString(), first);
 
   EXPECT_EQ(loaded->Name, "nightly & <more>");
-  EXPECT_THAT(loaded->Variables, ElementsAre(std::pair<std::string, std::string>{"SITE", "ftp.example.org"},
-                                             std::pair<std::string, std::string>{"BLANK", ""},
-                                             std::pair<std::string, std::string>{"SPACED", "  two  words  "}));
+  EXPECT_THAT(loaded->Variables,
+              ElementsAre(std::pair<std::string, std::string>{"SITE", "ftp.example.org"},
+                          std::pair<std::string, std::string>{"BLANK", ""},
+                          std::pair<std::string, std::string>{"SPACED", "  two  words  "}));
   ASSERT_EQ(loaded->Actions.size(), 2u);
   TPersistAction& a = At(*loaded, 0);
   EXPECT_EQ(a.GetText(), "  <a & \"b\">\r\nsecond line\t\x01  ");
@@ -309,7 +312,9 @@ TEST_F(PersistTest, LoadErrorsNameFileLineAndName) {
        8,
        {"Mode", "3"}},
       {"unknown child class",
-       body("    <action class=\"TPersistAction\">\n\n      <child class=\"TNoSuchChild\"/>\n    </action>\n"), 9,
+       body(
+           "    <action class=\"TPersistAction\">\n\n      <child class=\"TNoSuchChild\"/>\n    </action>\n"),
+       9,
        {"TNoSuchChild"}},
       {"unknown property of a child object",
        body("    <action class=\"TPersistAction\">\n      <child class=\"TPersistChild\">\n"
@@ -322,7 +327,8 @@ TEST_F(PersistTest, LoadErrorsNameFileLineAndName) {
        8,
        {"OnNothing"}},
       {"fault inside a child action",
-       body("    <action class=\"TPersistAction\">\n      <actions>\n        <action class=\"TPersistAction\">\n"
+       body("    <action class=\"TPersistAction\">\n      <actions>\n        <action "
+            "class=\"TPersistAction\">\n"
             "          <property name=\"Nope\"/>\n        </action>\n      </actions>\n    </action>\n"),
        10,
        {"Nope"}},
