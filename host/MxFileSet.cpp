@@ -31,6 +31,14 @@ void TFileSetObject::Set_Name(const std::string& name) {
   name_ = name;
 }
 
+// Hidden files (a leading ".") are left out unless a mask names them with its own leading
+// ".", as ".htaccess" or ".*rc" do; "*.*" does not take them.
+bool TFileSetObject::MatchesHiddenMask(const std::string& name) const {
+  for (const std::string& m : masks_)
+    if (!m.empty() && m[0] == '.' && rtl::MatchesMask(name, m)) return true;
+  return false;
+}
+
 std::vector<TFileSetObject::TEntry> TFileSetObject::Scan() const {
   std::vector<TEntry> out;
   std::vector<std::string> dirs{""};
@@ -43,11 +51,12 @@ std::vector<TFileSetObject::TEntry> TFileSetObject::Scan() const {
     std::string dir = rel.empty() ? (base_.empty() ? "/" : base_) : base_ + "/" + rel;
     struct stat st {};
     if (::stat(dir.c_str(), &st) != 0 || !seen.insert({st.st_dev, st.st_ino}).second) continue;
-    for (const rtl::TSearchRec& r : rtl::FindFiles(dir, "*", rtl::faDirectory)) {
+    for (const rtl::TSearchRec& r : rtl::FindFiles(dir, "*", rtl::faDirectory | rtl::faHidden)) {
       std::string path = rel.empty() ? r.Name : rel + "/" + r.Name;
+      const bool hidden = r.Attr & rtl::faHidden;
       if (r.Attr & rtl::faDirectory) {
-        if (recursive_) dirs.push_back(path);
-      } else if (rtl::MatchesAnyMask(r.Name, masks_)) {
+        if (recursive_ && !hidden) dirs.push_back(path);
+      } else if (hidden ? MatchesHiddenMask(r.Name) : rtl::MatchesAnyMask(r.Name, masks_)) {
         out.push_back({path, r.Size});
       }
     }

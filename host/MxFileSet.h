@@ -44,6 +44,8 @@ class TFileSetObject final : public IFileSet {
   std::vector<TEntry> Scan() const;
 
  private:
+  bool MatchesHiddenMask(const std::string& name) const;
+
   std::mutex mu_;
   std::string name_;
   std::string base_;

@@ -92,6 +92,10 @@ class TLoader {
     const char* name = c.attribute("name").value();
     const TPropInfo* p = obj.GetProperties().Find(name);
     if (!p) Fail(c, "unknown property \"" + std::string(name) + "\" of " + obj.ClassName());
+    // What a class never stores (clear passwords above all) is not taken from a file either.
+    if (!p->Stored && p->Kind != TPropKind::Object)
+      Fail(c, "property \"" + p->Name + "\" of " + obj.ClassName() +
+                  " is never stored in a project file (passwords are stored with `quillon secret`)");
     try {
       switch (p->Kind) {
         case TPropKind::StringList: {
@@ -214,7 +218,8 @@ std::unique_ptr<TProject> TProject::LoadFromString(const std::string& xml, const
   pugi::xml_node root = doc.document_element();
   if (!root || !Same(root.name(), "project"))
     throw EProjectError(sourceName + ":" + std::to_string(root ? loader.LineOf(root) : 1) +
-                        ": not a project file (the root element must be <project>)");
+                        ": not a project file (the root element is <" + std::string(root ? root.name() : "") +
+                        ">, not <project>)");
   project->Name = root.attribute("name").value();
   for (pugi::xml_node c : root.children()) {
     if (c.type() != pugi::node_element) continue;

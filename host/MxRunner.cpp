@@ -27,13 +27,17 @@ std::vector<TValidationFailure> TProjectRunner::Validate() {
 }
 
 TRunResult TProjectRunner::Run() {
-  project_.Context().ClearStop();
+  // The stop flag is not cleared at the start: a Ctrl-C between installing the handler and
+  // the start of the run must still stop it.
   project_.ApplyVariables();
   bool ok = RunList(project_.Actions);
   // The end of a run resets every shared object (FTP sessions disconnect).
   project_.Context().Objects().ResetAll();
-  if (project_.Context().StopRequested()) return TRunResult::Stopped;
-  return ok ? TRunResult::Success : TRunResult::Failed;
+  const TRunResult result =
+      project_.Context().StopRequested() ? TRunResult::Stopped : ok ? TRunResult::Success : TRunResult::Failed;
+  // A stop ends this run only; the next one starts afresh.
+  project_.Context().ClearStop();
+  return result;
 }
 
 bool TProjectRunner::RunList(std::vector<std::unique_ptr<TMxAction>>& actions) {

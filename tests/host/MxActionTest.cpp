@@ -460,7 +460,7 @@ TEST_F(FileSetTest, RegistersAFileSetListingFilesByMasks) {
   struct TCase {
     std::vector<std::string> Masks;
     bool Recursive;
-    const char* Files;  // relative paths joined by '|'; hidden files and folders never listed
+    const char* Files;  // relative paths joined by '|'; hidden entries only by a mask starting with '.'
     int Size;
   } cases[] = {
       {{"*.txt"}, false, "a.txt", 5},
@@ -469,6 +469,7 @@ TEST_F(FileSetTest, RegistersAFileSetListingFilesByMasks) {
       {{}, false, "a.txt|b.LOG", 8},
       {{" %EXT% ", ""}, true, "b.LOG|sub/deeper/d.log", 5},
       {{"*.none"}, true, "", 0},
+      {{".*.txt"}, true, ".hidden.txt", 11},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.Masks) + (c.Recursive ? " recursive" : ""));

@@ -343,6 +343,11 @@ TEST_F(PersistTest, LoadErrorsNameFileLineAndName) {
             "    </action>\n"),
        8,
        {"Summary"}},
+      {"clear password (never stored, so never loaded)",
+       body("    <action class=\"TPersistAction\">\n      <property name=\"Password\">hunter2</property>\n"
+            "    </action>\n"),
+       8,
+       {"Password", "never stored"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
