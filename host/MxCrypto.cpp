@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "host/MxFileInfo.h"
+#include "rtl/UniqueFd.h"
 
 namespace host {
 
@@ -47,23 +48,7 @@ struct TCipherCtxDeleter {
 };
 using TCipherCtx = std::unique_ptr<EVP_CIPHER_CTX, TCipherCtxDeleter>;
 
-class TFd {
- public:
-  explicit TFd(int fd) : fd_(fd) {}
-  ~TFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return fd_; }
 
- private:
-  int fd_;
-};
-
-std::string ErrnoText(int err) {
-  return std::strerror(err);
-}
 
 // --- Base64 (strict: canonical padding, no whitespace, so a damaged value never decodes) ---
 
@@ -138,11 +123,11 @@ std::string ResolveKeyFilePath() {
 
 // Reads an existing key file; false when it does not exist.
 bool ReadKeyFile(const std::string& path, TKey& key) {
-  TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  rtl::TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (fd.Get() < 0) {
     if (errno == ENOENT) return false;
     int err = errno;
-    throw ECryptoError("Cannot open the key file \"" + path + "\": " + ErrnoText(err));
+    throw ECryptoError("Cannot open the key file \"" + path + "\": " + rtl::SysErrorMessage(err));
   }
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -180,22 +165,22 @@ void CreateKeyFile(const std::string& path) {
   int raw = ::mkstemp(tmp.data());  // mode 0600
   if (raw < 0) {
     int err = errno;
-    throw ECryptoError("Cannot create the key file \"" + path + "\": " + ErrnoText(err));
+    throw ECryptoError("Cannot create the key file \"" + path + "\": " + rtl::SysErrorMessage(err));
   }
-  TFd fd(raw);
+  rtl::TUniqueFd fd(raw);
   auto cleanup = [&] { ::unlink(tmp.data()); };
   if (::write(fd.Get(), fresh.Bytes.data(), fresh.Bytes.size()) != static_cast<ssize_t>(fresh.Bytes.size()) ||
       ::fsync(fd.Get()) != 0) {
     int err = errno;
     cleanup();
-    throw ECryptoError("Cannot write the key file \"" + path + "\": " + ErrnoText(err));
+    throw ECryptoError("Cannot write the key file \"" + path + "\": " + rtl::SysErrorMessage(err));
   }
   int rc = ::link(tmp.data(), path.c_str());
   int err = errno;
   cleanup();
   if (rc != 0 && (err == EPERM || err == EOPNOTSUPP || err == ENOSYS)) {
     // File systems without hard links: exclusive creation still keeps a single key.
-    TFd direct(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    rtl::TUniqueFd direct(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     rc = direct.Get() < 0 ? -1 : 0;
     err = errno;
     if (rc == 0 && (::write(direct.Get(), fresh.Bytes.data(), fresh.Bytes.size()) !=
@@ -207,7 +192,7 @@ void CreateKeyFile(const std::string& path) {
     }
   }
   if (rc != 0 && err != EEXIST)
-    throw ECryptoError("Cannot create the key file \"" + path + "\": " + ErrnoText(err));
+    throw ECryptoError("Cannot create the key file \"" + path + "\": " + rtl::SysErrorMessage(err));
   // On EEXIST another process created it first: its key is the one to use.
 }
 

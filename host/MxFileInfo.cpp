@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "rtl/Exception.h"
+#include "rtl/UniqueFd.h"
 
 namespace host {
 
@@ -23,31 +24,15 @@ namespace {
 // out of the page cache and the CRC pass (measured in bench/FileCrcBench.cpp).
 constexpr std::size_t k_crc_buffer_size = std::size_t{1} << 20;
 
-std::string ErrnoText(int err) {
-  return std::strerror(err);
-}
 
-class TFd {
- public:
-  explicit TFd(int fd) : fd_(fd) {}
-  ~TFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
 std::string TFileInfo::GetFileCRC(const std::string& path) {
   auto fail = [&](int err) {
-    return rtl::Exception("Cannot read file \"" + path + "\" to compute its CRC: " + ErrnoText(err));
+    return rtl::Exception("Cannot read file \"" + path + "\" to compute its CRC: " + rtl::SysErrorMessage(err));
   };
-  TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  rtl::TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) throw fail(errno);
   ::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
@@ -77,7 +62,7 @@ std::string TFileInfo::GetTemporaryFileName(const std::string& prefix) {
   int fd = ::mkstemp(buf.data());
   if (fd < 0) {
     int err = errno;
-    throw rtl::Exception("Cannot create a temporary file in \"" + dir + "\": " + ErrnoText(err));
+    throw rtl::Exception("Cannot create a temporary file in \"" + dir + "\": " + rtl::SysErrorMessage(err));
   }
   ::close(fd);
   return std::string(buf.data());
@@ -111,7 +96,7 @@ void TFileInfo::ForceDirectories(const std::string& dir) {
     int err = errno;
     struct stat st {};
     if (err == EEXIST && ::stat(partial.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
-    throw rtl::Exception("Cannot create directory \"" + partial.string() + "\": " + ErrnoText(err));
+    throw rtl::Exception("Cannot create directory \"" + partial.string() + "\": " + rtl::SysErrorMessage(err));
   }
 }
 

@@ -15,6 +15,7 @@
 #include "host/MxFileInfo.h"
 #include "host/MxServices.h"
 #include "rtl/Exception.h"
+#include "rtl/UniqueFd.h"
 
 namespace host {
 
@@ -34,9 +35,6 @@ rtl::Exception BadValue(const std::string& name, const std::string& text, const 
   return rtl::Exception("Invalid value \"" + text + "\" for option " + name + ": " + expected + " expected");
 }
 
-std::string ErrnoText(int err) {
-  return std::strerror(err);
-}
 
 // 0 or the errno value of the failure.
 int ReadWholeFile(const std::string& path, std::string& out) {
@@ -252,7 +250,7 @@ void TMxOptionStore::Load(const std::string& path) {
 
   std::string text;
   if (int err = ReadWholeFile(path, text); err != 0) {
-    if (err != ENOENT) warn(ErrnoText(err));
+    if (err != ENOENT) warn(rtl::SysErrorMessage(err));
     return;
   }
   if (text.empty()) return warn("the file is empty");
@@ -304,7 +302,7 @@ void TMxOptionStore::Save(const std::string& path) const {
   std::vector<char> tmp(tmpl.begin(), tmpl.end());
   tmp.push_back('\0');
   int fd = ::mkstemp(tmp.data());  // mode 0600: the file holds (encrypted) passwords
-  if (fd < 0) throw fail(ErrnoText(errno));
+  if (fd < 0) throw fail(rtl::SysErrorMessage(errno));
   std::size_t done = 0;
   int err = 0;
   while (done < data.size()) {
@@ -321,7 +319,7 @@ void TMxOptionStore::Save(const std::string& path) const {
   if (err == 0 && ::rename(tmp.data(), path.c_str()) != 0) err = errno;
   if (err != 0) {
     ::unlink(tmp.data());
-    throw fail(ErrnoText(err));
+    throw fail(rtl::SysErrorMessage(err));
   }
 }
 
