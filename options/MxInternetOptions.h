@@ -7,11 +7,16 @@
 #include <string_view>
 
 #include "host/MxOptions.h"
+#include "inet/IdUseTLS.h"
 
 namespace mx {
 
 // TLS modes of the mail and FTP clients; the ordinals are stored in option files and projects.
-enum TIdUseTLS { utNoTLSSupport = 0, utUseImplicitTLS = 1, utUseRequireTLS = 2, utUseExplicitTLS = 3 };
+using inet::TIdUseTLS;
+using inet::utNoTLSSupport;
+using inet::utUseImplicitTLS;
+using inet::utUseRequireTLS;
+using inet::utUseExplicitTLS;
 inline constexpr std::array<std::string_view, 4> k_use_tls_names = {"utNoTLSSupport", "utUseImplicitTLS",
                                                                     "utUseRequireTLS", "utUseExplicitTLS"};
 

@@ -1,0 +1,74 @@
+#pragma once
+// A TCP client with settings (host, port, time-outs, TLS) around one transport, and the
+// command/reply client that SMTP, POP3, NNTP and FTP are built on.
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "inet/IdIOHandler.h"
+#include "inet/IdReply.h"
+
+namespace inet {
+
+class TIdTCPClient {
+ public:
+  TIdTCPClient();
+  virtual ~TIdTCPClient();
+
+  std::string Host;
+  int Port = 0;
+  int ConnectTimeout = 0;  // ms; 0 = default
+  int ReadTimeout = 0;     // ms; 0 = default
+  // Set for TLS; null = plain. Implicit TLS: set ImplicitTLS and the handshake follows the
+  // connect.
+  std::shared_ptr<TIdSSLIOHandlerSocketOpenSSL> SSL;
+  bool ImplicitTLS = false;
+
+  // Opens the connection (and the implicit TLS handshake), then runs DoOnConnected (the
+  // greeting of a protocol client). On failure the connection is closed again.
+  virtual void Connect();
+  // Graceful; never throws. Thread-safe against a blocked call in another thread only
+  // through Abort().
+  virtual void Disconnect();
+  bool Connected() const;
+  // Thread-safe: ends the blocked operation of another thread at once.
+  void Abort();
+
+  TIdIOHandlerSocket& IOHandler() { return *io_; }
+  TWorkEvents Work;
+
+ protected:
+  virtual void DoOnConnected() {}
+  // Upgrades the open connection with the SSL settings (STARTTLS).
+  void StartTLS();
+
+ private:
+  std::unique_ptr<TIdIOHandlerSocket> io_;
+};
+
+class TIdCmdTCPClient : public TIdTCPClient {
+ public:
+  TIdReplyStyle ReplyStyle = TIdReplyStyle::Rfc;
+
+  // Sends one command line (CRLF added, one write) and reads the reply; raises
+  // EIdReplyRFCError(code, reply text) when the code is not expected. logAs replaces the
+  // line in intercepts (passwords). Refuses CR, LF or NUL in cmd.
+  const TIdReply& SendCmd(const std::string& cmd, std::initializer_list<int> expected = {},
+                          std::string_view logAs = {});
+  // Reads a reply (the greeting, the end of a transfer).
+  const TIdReply& GetResponse(std::initializer_list<int> expected = {});
+  const TIdReply& LastCmdResult() const { return last_; }
+
+  // A dot-terminated block (POP3 multi-line, NNTP lists): lines until ".", dot-unstuffed.
+  std::vector<std::string> ReadDotTerminated();
+  // Writes a message body dot-stuffed and ended with CRLF "." CRLF (SMTP DATA, NNTP POST),
+  // streaming from source with work events (mode write).
+  std::int64_t WriteDotStuffed(const std::function<std::size_t(char*, std::size_t)>& source,
+                               std::int64_t expected);
+
+ private:
+  TIdReply last_;
+};
+
+}  // namespace inet
