@@ -1,0 +1,162 @@
+#include "inet/IdTCPClient.h"
+
+#include <cstring>
+
+#include "inet/IdException.h"
+
+namespace inet {
+
+namespace {
+
+// Dot-stuffed output is sent in blocks of about this size: few system calls, bounded memory.
+constexpr std::size_t k_dot_block = 64 * 1024;
+
+}  // namespace
+
+TIdTCPClient::TIdTCPClient() : io_(std::make_unique<TIdIOHandlerSocket>()) {}
+
+TIdTCPClient::~TIdTCPClient() {
+  io_->Close();
+}
+
+void TIdTCPClient::Connect() {
+  // Falling back to plain text when TLS was asked for would send the login in clear.
+  if (ImplicitTLS && !SSL) throw EIdTLSError("Implicit TLS requested without TLS settings");
+  if (io_->Connected()) io_->Close();
+  try {
+    io_->Open(Host, Port, ConnectTimeout);
+    io_->ReadTimeout = ReadTimeout;
+    if (ImplicitTLS) io_->StartTLS(*SSL);
+    DoOnConnected();
+  } catch (...) {
+    io_->Close();
+    throw;
+  }
+}
+
+void TIdTCPClient::Disconnect() {
+  try {
+    io_->Close();
+  } catch (...) {
+    // Closing is best effort: the connection is gone either way.
+  }
+}
+
+bool TIdTCPClient::Connected() const {
+  return io_->Connected();
+}
+
+void TIdTCPClient::Abort() {
+  io_->Abort();
+}
+
+void TIdTCPClient::StartTLS() {
+  if (!SSL) throw EIdTLSError("TLS requested without TLS settings");
+  io_->StartTLS(*SSL);
+}
+
+const TIdReply& TIdCmdTCPClient::SendCmd(const std::string& cmd, std::initializer_list<int> expected,
+                                         std::string_view logAs) {
+  last_ = TIdReply{};
+  CheckCommandArgument(cmd, "command");
+  // One write per command: with TCP_NODELAY a split line would cost extra segments.
+  std::string line;
+  line.reserve(cmd.size() + 2);
+  line.append(cmd).append("\r\n");
+  if (logAs.empty()) {
+    IOHandler().Write(line);
+  } else {
+    std::string shown;
+    shown.reserve(logAs.size() + 2);
+    shown.append(logAs).append("\r\n");
+    IOHandler().Write(line, shown);
+  }
+  return GetResponse(expected);
+}
+
+const TIdReply& TIdCmdTCPClient::GetResponse(std::initializer_list<int> expected) {
+  // A failed read must not leave the previous command's result looking current.
+  last_ = TIdReply{};
+  auto& io = IOHandler();
+  last_ = ReadReply([&io] { return io.ReadLn(); }, ReplyStyle);
+  if (!ReplyExpected(last_.Code, expected, ReplyStyle)) throw EIdReplyRFCError(last_.Code, last_.Raw);
+  return last_;
+}
+
+std::vector<std::string> TIdCmdTCPClient::ReadDotTerminated() {
+  std::vector<std::string> lines;
+  auto& io = IOHandler();
+  for (;;) {
+    std::string line = io.ReadLn();
+    if (line == ".") return lines;
+    // A line the sender began with a dot was stuffed with one more.
+    if (!line.empty() && line[0] == '.') line.erase(0, 1);
+    lines.push_back(std::move(line));
+  }
+}
+
+std::int64_t TIdCmdTCPClient::WriteDotStuffed(const std::function<std::size_t(char*, std::size_t)>& source,
+                                              std::int64_t expected) {
+  auto& io = IOHandler();
+  TWorkScope work(Work, TWorkMode::wmWrite, expected);
+  std::vector<char> in(k_dot_block);
+  std::string out;
+  out.reserve(k_dot_block + k_dot_block / 2);
+  std::int64_t consumed = 0;
+  bool lineStart = true;
+  bool pendingCR = false;  // a CR whose LF may come in the next block
+
+  for (;;) {
+    const std::size_t n = source(in.data(), in.size());
+    if (n == 0) break;
+    const char* p = in.data();
+    const char* const end = p + n;
+    while (p < end) {
+      if (pendingCR) {
+        // CR LF, or a bare CR: either way one CRLF line end.
+        pendingCR = false;
+        out += "\r\n";
+        lineStart = true;
+        if (*p == '\n') {
+          ++p;
+          continue;
+        }
+      }
+      const char c = *p;
+      if (c == '\r') {
+        pendingCR = true;
+        ++p;
+        continue;
+      }
+      if (c == '\n') {
+        out += "\r\n";
+        lineStart = true;
+        ++p;
+        continue;
+      }
+      if (lineStart && c == '.') out += '.';
+      lineStart = false;
+      const char* q = p;
+      while (q < end && *q != '\r' && *q != '\n') ++q;
+      out.append(p, q);
+      p = q;
+    }
+    consumed += static_cast<std::int64_t>(n);
+    if (out.size() >= k_dot_block) {
+      io.Write(out);
+      out.clear();
+      work.Work(consumed);
+    }
+  }
+  if (pendingCR) {
+    out += "\r\n";
+    lineStart = true;
+  }
+  if (!lineStart) out += "\r\n";
+  out += ".\r\n";
+  io.Write(out);
+  work.Work(consumed);
+  return consumed;
+}
+
+}  // namespace inet
