@@ -99,8 +99,9 @@ const std::vector<std::string>& ScriptedPeer::Errors() {
   return errors_;
 }
 
-ScriptedPeer::WaitResult ScriptedPeer::WaitReadable(int fd, std::chrono::milliseconds timeout) const {
-  pollfd fds[2] = {{fd, POLLIN, 0}, {stopRead_.Get(), POLLIN, 0}};
+ScriptedPeer::WaitResult ScriptedPeer::WaitFor(int fd, short events,
+                                               std::chrono::milliseconds timeout) const {
+  pollfd fds[2] = {{fd, events, 0}, {stopRead_.Get(), POLLIN, 0}};
   for (;;) {
     const int r = ::poll(fds, 2, static_cast<int>(timeout.count()));
     if (r < 0 && errno == EINTR) continue;
@@ -118,7 +119,7 @@ bool ScriptedPeer::ReadLine(std::string& line, std::chrono::milliseconds timeout
       buffer_.erase(0, end + 2);
       return true;
     }
-    if (WaitReadable(conn_.Get(), timeout) != WaitResult::Ready) return false;
+    if (WaitFor(conn_.Get(), POLLIN, timeout) != WaitResult::Ready) return false;
     char block[16384];
     const ssize_t n = ::recv(conn_.Get(), block, sizeof block, 0);
     if (n < 0 && errno == EINTR) continue;
@@ -138,7 +139,7 @@ void ScriptedPeer::Run() {
 }
 
 void ScriptedPeer::Play() {
-  if (WaitReadable(listen_.Get(), k_wait) != WaitResult::Ready) {
+  if (WaitFor(listen_.Get(), POLLIN, k_wait) != WaitResult::Ready) {
     errors_.push_back("no connection");
     return;
   }
@@ -154,8 +155,17 @@ void ScriptedPeer::Play() {
     if (const auto* send = std::get_if<SendStep>(&step)) {
       std::string_view rest = send->text;
       while (!rest.empty()) {
-        const ssize_t n = ::send(conn_.Get(), rest.data(), rest.size(), MSG_NOSIGNAL);
+        // Never blocked inside send(): a client that stops reading must not keep the test
+        // from ending.
+        const ssize_t n = ::send(conn_.Get(), rest.data(), rest.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+          if (WaitFor(conn_.Get(), POLLOUT, k_wait) != WaitResult::Ready) {
+            errors_.push_back("the client stopped reading");
+            return;
+          }
+          continue;
+        }
         if (n < 0) {
           errors_.push_back("send failed: " + rtl::SysErrorMessage(errno));
           return;
@@ -174,7 +184,7 @@ void ScriptedPeer::Play() {
       received_.push_back(std::move(line));
     } else if (const auto* stall = std::get_if<StallStep>(&step)) {
       // Waits on the stop pipe only, so a stalled peer still ends at once with the test.
-      if (WaitReadable(stopRead_.Get(), stall->duration) == WaitResult::Stopped) return;
+      if (WaitFor(stopRead_.Get(), POLLIN, stall->duration) == WaitResult::Stopped) return;
     } else {
       // A FIN, not a close(): closing with unread data would send a reset instead.
       ::shutdown(conn_.Get(), SHUT_WR);

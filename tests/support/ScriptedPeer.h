@@ -73,7 +73,7 @@ class ScriptedPeer {
   using Step = std::variant<SendStep, ExpectStep, StallStep, CloseStep>;
 
   enum class WaitResult { Ready, TimedOut, Stopped };
-  WaitResult WaitReadable(int fd, std::chrono::milliseconds timeout) const;
+  WaitResult WaitFor(int fd, short events, std::chrono::milliseconds timeout) const;
   // False when the connection closed (or the peer was stopped) before a whole line came.
   bool ReadLine(std::string& line, std::chrono::milliseconds timeout);
   void Run();
