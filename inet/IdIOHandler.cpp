@@ -1,0 +1,682 @@
+#include "inet/IdIOHandler.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "inet/IdSSLOpenSSLSession.h"
+#include "rtl/UniqueFd.h"
+
+namespace inet {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t k_read_buffer_size = 64 * 1024;
+constexpr std::size_t k_stream_block = 256 * 1024;
+// With intercepts the blocks stay small, so a throttled rate holds smoothly and a log sees the
+// data as it arrives.
+constexpr std::size_t k_intercepted_block = 16 * 1024;
+
+// A point in time to wait for; a negative time-out waits forever.
+struct TDeadline {
+  bool infinite = true;
+  Clock::time_point at{};
+
+  static TDeadline After(int ms) {
+    if (ms < 0) return {};
+    return {false, Clock::now() + std::chrono::milliseconds(ms)};
+  }
+  static TDeadline After(std::chrono::nanoseconds d) { return {false, Clock::now() + d}; }
+};
+
+int Effective(int ms, int fallback) {
+  return ms == 0 ? fallback : ms;
+}
+
+std::string JoinHostPort(const std::string& host, int port) {
+  const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  return h + ":" + std::to_string(port);
+}
+
+std::string NumericHost(const sockaddr* sa, socklen_t len, int* port) {
+  char host[NI_MAXHOST] = "";
+  char serv[NI_MAXSERV] = "";
+  if (getnameinfo(sa, len, host, sizeof host, serv, sizeof serv, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+    if (port) *port = 0;
+    return {};
+  }
+  if (port) *port = std::atoi(serv);
+  return host;
+}
+
+void Drain(int fd) {
+  std::uint64_t value = 0;
+  while (::read(fd, &value, sizeof value) > 0) {
+  }
+}
+
+using TAddrList = std::unique_ptr<addrinfo, decltype(&freeaddrinfo)>;
+
+// A look-up on a helper thread, so that the connect time-out and Abort() also end a slow name
+// server. The thread holds its own share of the job; a caller that gave up simply leaves.
+struct TResolveJob {
+  rtl::TUniqueFd done{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+  std::string host;
+  std::string service;
+  std::atomic<bool> finished{false};
+  int rc = 0;
+  TAddrList result{nullptr, freeaddrinfo};
+};
+
+addrinfo Hints(int flags) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  hints.ai_flags = flags;
+  return hints;
+}
+
+}  // namespace
+
+struct TIdIOHandlerSocket::Impl {
+  TIdIOHandlerSocket& owner;
+  rtl::TUniqueFd fd;
+  rtl::TUniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+  std::atomic<bool> aborted{false};
+  std::string peer;  // "host:port" as given, for messages
+  std::unique_ptr<detail::TTlsSession> tls;
+  std::vector<std::shared_ptr<TIdConnectionIntercept>> intercepts;
+
+  std::unique_ptr<char[]> rbuf{new char[k_read_buffer_size]};
+  std::size_t rpos = 0;
+  std::size_t rend = 0;
+  bool eof = false;
+  std::unique_ptr<char[]> streamBuf;  // allocated by the first stream, then kept
+
+  explicit Impl(TIdIOHandlerSocket& o) : owner(o) {
+    if (!wake.Valid())
+      throw EIdSocketError("Cannot create the wake-up event: " + rtl::SysErrorMessage(errno), errno);
+  }
+
+  std::size_t Buffered() const { return rend - rpos; }
+  int ReadTimeoutMs() const { return Effective(owner.ReadTimeout, k_default_read_timeout_ms); }
+
+  void Status(const std::string& text) {
+    if (owner.OnStatus) owner.OnStatus(text);
+    for (const auto& i : intercepts) i->Status(text);
+  }
+
+  void CheckAborted() const {
+    if (aborted.load(std::memory_order_acquire)) throw EIdAborted("Operation aborted (" + peer + ")");
+  }
+
+  void CheckUsable() const {
+    CheckAborted();
+    if (!fd.Valid())
+      throw EIdSocketError("Not connected" + (peer.empty() ? "" : " (" + peer + ")"), ENOTCONN);
+  }
+
+  // Waits for events on fd (none for a plain pause: fd -1) or the abort wake-up. False when the
+  // deadline passed; EIdAborted when aborted.
+  bool Wait(int socket, short events, const TDeadline& deadline) {
+    for (;;) {
+      CheckAborted();
+      pollfd fds[2] = {{socket, events, 0}, {wake.Get(), POLLIN, 0}};
+      timespec ts{};
+      timespec* timeout = nullptr;
+      if (!deadline.infinite) {
+        const auto left = deadline.at - Clock::now();
+        if (left <= Clock::duration::zero()) return false;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+        ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+        timeout = &ts;
+      }
+      const int r = ::ppoll(fds, 2, timeout, nullptr);
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        throw EIdSocketError("Cannot wait for " + peer + ": " + rtl::SysErrorMessage(errno), errno);
+      }
+      if (fds[1].revents != 0) {
+        CheckAborted();
+        Drain(wake.Get());  // a wake-up left over from an abort before the last Open
+      }
+      if (socket >= 0 && fds[0].revents != 0) return true;
+    }
+  }
+
+  // Asks every intercept how long to wait before n bytes move, and waits the longest.
+  void Pace(std::size_t n, bool sending) {
+    std::chrono::nanoseconds wait{0};
+    for (const auto& i : intercepts) wait = std::max(wait, i->Pace(n, sending));
+    if (wait > std::chrono::nanoseconds::zero()) Wait(-1, 0, TDeadline::After(wait));
+  }
+
+  [[noreturn]] void ReadTimedOut(int ms, const char* what = "Read") const {
+    throw EIdReadTimeout(std::string(what) + " timed out after " + std::to_string(ms) + " ms (" + peer + ")");
+  }
+
+  // What arrives next (at most max bytes) into dst. Returns false on time-out; n = 0 when the
+  // peer has closed.
+  bool Receive(char* dst, std::size_t max, const TDeadline& deadline, std::size_t& n) {
+    if (!intercepts.empty()) max = std::min(max, k_intercepted_block);
+    n = 0;
+    if (eof) return true;
+    for (;;) {
+      CheckAborted();
+      short events = POLLIN;
+      if (tls) {
+        const auto step = tls->Read(dst, max, n);
+        if (step == detail::TTlsStep::Done) {
+          // Records already inside OpenSSL fill the block without another wait.
+          std::size_t more = 0;
+          while (n < max && tls->HasPending() &&
+                 tls->Read(dst + n, max - n, more) == detail::TTlsStep::Done) {
+            n += more;
+          }
+          break;
+        }
+        if (step == detail::TTlsStep::Closed) break;
+        if (step == detail::TTlsStep::WantWrite) events = POLLOUT;
+      } else {
+        const ssize_t r = ::recv(fd.Get(), dst, max, 0);
+        if (r >= 0) {
+          n = static_cast<std::size_t>(r);
+          break;
+        }
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+          throw EIdSocketError("Cannot read from " + peer + ": " + rtl::SysErrorMessage(errno), errno);
+        }
+      }
+      if (!Wait(fd.Get(), events, deadline)) return false;
+    }
+    if (n == 0) {
+      eof = true;
+      return true;
+    }
+    Pace(n, false);
+    for (const auto& i : intercepts) i->Receive(std::string_view(dst, n));
+    return true;
+  }
+
+  std::size_t ReceiveOrThrow(char* dst, std::size_t max) {
+    const int ms = ReadTimeoutMs();
+    std::size_t n = 0;
+    if (!Receive(dst, max, TDeadline::After(ms), n)) ReadTimedOut(ms);
+    return n;
+  }
+
+  // Appends what arrives next to the read buffer; 0 when the peer has closed.
+  std::size_t Fill() {
+    if (rpos == rend) {
+      rpos = rend = 0;
+    } else if (rend == k_read_buffer_size) {
+      std::memmove(rbuf.get(), rbuf.get() + rpos, Buffered());
+      rend -= rpos;
+      rpos = 0;
+    }
+    const std::size_t n = ReceiveOrThrow(rbuf.get() + rend, k_read_buffer_size - rend);
+    rend += n;
+    return n;
+  }
+
+  // The whole block goes out, in one send call where the kernel takes it.
+  void SendAll(const char* data, std::size_t size) {
+    const int ms = ReadTimeoutMs();
+    while (size > 0) {
+      CheckAborted();
+      short events = POLLOUT;
+      std::size_t sent = 0;
+      if (tls) {
+        const auto step = tls->Write(data, size, sent);
+        if (step == detail::TTlsStep::WantRead) events = POLLIN;
+        if (step == detail::TTlsStep::Closed) {
+          throw EIdConnClosedGracefully("Connection closed gracefully by " + peer);
+        }
+      } else {
+        const ssize_t r = ::send(fd.Get(), data, size, MSG_NOSIGNAL);
+        if (r >= 0) {
+          sent = static_cast<std::size_t>(r);
+        } else if (errno == EINTR) {
+          continue;
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+          throw EIdSocketError("Cannot send to " + peer + ": " + rtl::SysErrorMessage(errno), errno);
+        }
+      }
+      if (sent > 0) {
+        data += sent;
+        size -= sent;
+        continue;
+      }
+      // The peer does not take our data: the same time-out as waiting for its data.
+      if (!Wait(fd.Get(), events, TDeadline::After(ms))) ReadTimedOut(ms, "Write");
+    }
+  }
+
+  void SendBlock(std::string_view data, std::string_view shown) {
+    Pace(data.size(), true);
+    for (const auto& i : intercepts) i->Send(shown);
+    SendAll(data.data(), data.size());
+  }
+
+  TAddrList Resolve(const std::string& host, int port, bool numericOnly, const TDeadline& deadline, int ms) {
+    const std::string service = std::to_string(port);
+    addrinfo* list = nullptr;
+    addrinfo hints = Hints(AI_NUMERICHOST | AI_NUMERICSERV);
+    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    if (rc == 0) return TAddrList(list, freeaddrinfo);
+    if (numericOnly || rc != EAI_NONAME) {
+      throw EIdResolveError("Cannot resolve host name " + host + ": " + gai_strerror(rc));
+    }
+
+    Status("Resolving host name " + host);
+    auto job = std::make_shared<TResolveJob>();
+    if (!job->done.Valid())
+      throw EIdResolveError("Cannot resolve host name " + host + ": no event descriptor");
+    job->host = host;
+    job->service = service;
+    std::thread([job] {
+      addrinfo* found = nullptr;
+      addrinfo h = Hints(AI_NUMERICSERV);
+      job->rc = ::getaddrinfo(job->host.c_str(), job->service.c_str(), &h, &found);
+      job->result.reset(found);
+      job->finished.store(true, std::memory_order_release);
+      const std::uint64_t one = 1;
+      [[maybe_unused]] const ssize_t w = ::write(job->done.Get(), &one, sizeof one);
+    }).detach();
+    while (!job->finished.load(std::memory_order_acquire)) {
+      if (!Wait(job->done.Get(), POLLIN, deadline)) {
+        throw EIdConnectTimeout("Connect timed out after " + std::to_string(ms) + " ms (" + peer +
+                                ") while resolving the host name");
+      }
+    }
+    if (job->rc != 0) {
+      const std::string why = job->rc == EAI_SYSTEM ? rtl::SysErrorMessage(errno) : gai_strerror(job->rc);
+      throw EIdResolveError("Cannot resolve host name " + host + ": " + why);
+    }
+    return std::move(job->result);
+  }
+
+  void Connect(const addrinfo* list, int port, const TDeadline& deadline, int ms) {
+    int count = 0;
+    for (const addrinfo* ai = list; ai; ai = ai->ai_next) ++count;
+    int lastError = 0;
+    std::string lastAddress;
+    for (const addrinfo* ai = list; ai; ai = ai->ai_next, --count) {
+      CheckAborted();
+      const auto now = Clock::now();
+      if (!deadline.infinite && now >= deadline.at) break;
+      // An address that does not answer leaves the others their share of the time.
+      TDeadline attempt = deadline;
+      if (!deadline.infinite && count > 1) attempt.at = now + (deadline.at - now) / count;
+      lastAddress = JoinHostPort(NumericHost(ai->ai_addr, ai->ai_addrlen, nullptr), port);
+      Status("Connecting to " + lastAddress);
+
+      rtl::TUniqueFd s(
+          ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol));
+      if (!s.Valid()) {
+        lastError = errno;
+        continue;
+      }
+      if (::connect(s.Get(), ai->ai_addr, ai->ai_addrlen) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR) {
+          lastError = errno;
+          continue;
+        }
+        if (!Wait(s.Get(), POLLOUT, attempt)) {
+          lastError = ETIMEDOUT;
+          continue;
+        }
+        int soError = 0;
+        socklen_t len = sizeof soError;
+        if (::getsockopt(s.Get(), SOL_SOCKET, SO_ERROR, &soError, &len) != 0) soError = errno;
+        if (soError != 0) {
+          lastError = soError;
+          continue;
+        }
+      }
+      const int one = 1;
+      ::setsockopt(s.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      fd = std::move(s);
+      return;
+    }
+    if (lastError == ETIMEDOUT || (!deadline.infinite && Clock::now() >= deadline.at)) {
+      throw EIdConnectTimeout("Connect timed out after " + std::to_string(ms) + " ms (" + peer + ")");
+    }
+    std::string text = "Cannot connect to " + peer;
+    if (!lastAddress.empty() && lastAddress != peer) text += " (" + lastAddress + ")";
+    throw EIdSocketError(text + ": " + rtl::SysErrorMessage(lastError), lastError);
+  }
+
+  void Open(const std::string& host, int port, int connectTimeoutMs, bool numericOnly) {
+    peer = JoinHostPort(host, port);
+    aborted.store(false, std::memory_order_release);
+    Drain(wake.Get());
+    if (host.empty()) throw EIdResolveError("Cannot resolve host name: no host given");
+    if (port <= 0 || port > 65535)
+      throw EIdSocketError("Invalid port " + std::to_string(port) + " for " + host, EINVAL);
+    const int ms = Effective(connectTimeoutMs, k_default_connect_timeout_ms);
+    const TDeadline deadline = TDeadline::After(ms);
+    const TAddrList list = Resolve(host, port, numericOnly, deadline, ms);
+    Connect(list.get(), port, deadline, ms);
+    if (owner.OnStatus) owner.OnStatus("Connected to " + peer);
+    for (const auto& i : intercepts) i->Connect(peer);
+  }
+
+  // Never throws; notify is false in the destructor, whose owner may be half gone.
+  void Close(bool notify) noexcept {
+    const bool wasOpen = fd.Valid();
+    if (tls && wasOpen) tls->SendCloseNotify();
+    tls.reset();
+    if (wasOpen) {
+      ::shutdown(fd.Get(), SHUT_WR);
+      fd.Reset();
+    }
+    rpos = rend = 0;
+    eof = false;
+    if (!wasOpen || !notify) return;
+    try {
+      if (owner.OnStatus) owner.OnStatus("Disconnected");
+      for (const auto& i : intercepts) i->Disconnect();
+    } catch (...) {
+      // A failing handler must not turn a close into an error.
+    }
+  }
+};
+
+TIdIOHandlerSocket::TIdIOHandlerSocket() : impl_(std::make_unique<Impl>(*this)) {}
+
+TIdIOHandlerSocket::~TIdIOHandlerSocket() {
+  impl_->Close(false);
+}
+
+void TIdIOHandlerSocket::Open(const std::string& host, int port, int connectTimeoutMs) {
+  Close();
+  host_ = host;
+  impl_->Open(host, port, connectTimeoutMs, false);
+}
+
+void TIdIOHandlerSocket::OpenAddress(const std::string& address, int port, int connectTimeoutMs) {
+  Close();
+  host_ = address;
+  impl_->Open(address, port, connectTimeoutMs, true);
+}
+
+void TIdIOHandlerSocket::Close() {
+  impl_->Close(true);
+}
+
+bool TIdIOHandlerSocket::Connected() const {
+  if (!impl_->fd.Valid()) return false;
+  if (impl_->Buffered() > 0 || (impl_->tls && impl_->tls->HasPending())) return true;
+  if (impl_->eof) return false;
+  // A peer that has closed shows as readable with nothing to read.
+  pollfd p{impl_->fd.Get(), POLLIN, 0};
+  if (::poll(&p, 1, 0) <= 0) return true;
+  if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+  char c = 0;
+  const ssize_t r = ::recv(impl_->fd.Get(), &c, 1, MSG_PEEK | MSG_DONTWAIT);
+  return r > 0 || (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR));
+}
+
+std::string TIdIOHandlerSocket::PeerAddress() const {
+  sockaddr_storage ss{};
+  socklen_t len = sizeof ss;
+  if (!impl_->fd.Valid() || ::getpeername(impl_->fd.Get(), reinterpret_cast<sockaddr*>(&ss), &len) != 0)
+    return {};
+  return NumericHost(reinterpret_cast<sockaddr*>(&ss), len, nullptr);
+}
+
+int TIdIOHandlerSocket::PeerPort() const {
+  sockaddr_storage ss{};
+  socklen_t len = sizeof ss;
+  if (!impl_->fd.Valid() || ::getpeername(impl_->fd.Get(), reinterpret_cast<sockaddr*>(&ss), &len) != 0)
+    return 0;
+  int port = 0;
+  NumericHost(reinterpret_cast<sockaddr*>(&ss), len, &port);
+  return port;
+}
+
+std::string TIdIOHandlerSocket::LocalAddress() const {
+  sockaddr_storage ss{};
+  socklen_t len = sizeof ss;
+  if (!impl_->fd.Valid() || ::getsockname(impl_->fd.Get(), reinterpret_cast<sockaddr*>(&ss), &len) != 0)
+    return {};
+  return NumericHost(reinterpret_cast<sockaddr*>(&ss), len, nullptr);
+}
+
+int TIdIOHandlerSocket::LocalPort() const {
+  sockaddr_storage ss{};
+  socklen_t len = sizeof ss;
+  if (!impl_->fd.Valid() || ::getsockname(impl_->fd.Get(), reinterpret_cast<sockaddr*>(&ss), &len) != 0)
+    return 0;
+  int port = 0;
+  NumericHost(reinterpret_cast<sockaddr*>(&ss), len, &port);
+  return port;
+}
+
+bool TIdIOHandlerSocket::IsIPv6() const {
+  sockaddr_storage ss{};
+  socklen_t len = sizeof ss;
+  if (!impl_->fd.Valid() || ::getsockname(impl_->fd.Get(), reinterpret_cast<sockaddr*>(&ss), &len) != 0)
+    return false;
+  return ss.ss_family == AF_INET6;
+}
+
+void TIdIOHandlerSocket::StartTLS(const TIdSSLIOHandlerSocketOpenSSL& ssl) {
+  impl_->CheckUsable();
+  if (impl_->tls) throw EIdTLSError("TLS is already active on " + impl_->peer);
+  // Plain bytes read before the handshake would be taken as protected data (an injection).
+  if (impl_->Buffered() > 0) {
+    throw EIdProtocolError("Unexpected data from " + impl_->peer + " before the TLS handshake");
+  }
+  const auto notify = [&](const std::string& text) {
+    impl_->Status(text);
+    if (ssl.OnStatusInfo) ssl.OnStatusInfo(text);
+  };
+  notify("TLS handshake with " + impl_->peer);
+  try {
+    auto session = std::make_unique<detail::TTlsSession>(impl_->fd.Get(), ssl.Options, host_, impl_->peer);
+    const int ms = impl_->ReadTimeoutMs();
+    const TDeadline deadline = TDeadline::After(ms);
+    for (;;) {
+      impl_->CheckAborted();
+      const auto step = session->Handshake();
+      if (step == detail::TTlsStep::Done) break;
+      const short events = step == detail::TTlsStep::WantWrite ? POLLOUT : POLLIN;
+      if (!impl_->Wait(impl_->fd.Get(), events, deadline)) {
+        throw EIdReadTimeout("TLS handshake with " + impl_->peer + " timed out after " + std::to_string(ms) +
+                             " ms");
+      }
+    }
+    impl_->tls = std::move(session);
+  } catch (const EIdAborted&) {
+    throw;  // Abort() closes nothing: the caller closes
+  } catch (...) {
+    // A connection whose handshake failed must not carry on in plain text.
+    Close();
+    throw;
+  }
+  notify("TLS handshake done: " + TLSProtocol() + ", " + TLSCipher());
+  if (!ssl.Options.VerifyPeer) notify("Server certificate not verified (verification is off)");
+}
+
+bool TIdIOHandlerSocket::TLSActive() const {
+  return impl_->tls != nullptr;
+}
+
+std::string TIdIOHandlerSocket::TLSProtocol() const {
+  return impl_->tls ? impl_->tls->Protocol() : std::string();
+}
+
+std::string TIdIOHandlerSocket::TLSCipher() const {
+  return impl_->tls ? impl_->tls->Cipher() : std::string();
+}
+
+void TIdIOHandlerSocket::Write(std::string_view data, std::string_view logAs) {
+  impl_->CheckUsable();
+  if (data.empty()) return;
+  impl_->SendBlock(data, logAs.empty() ? data : logAs);
+}
+
+std::string TIdIOHandlerSocket::ReadLn(std::size_t maxLength) {
+  impl_->CheckUsable();
+  std::string line;
+  for (;;) {
+    const char* start = impl_->rbuf.get() + impl_->rpos;
+    const std::size_t avail = impl_->Buffered();
+    const auto* nl = static_cast<const char*>(std::memchr(start, '\n', avail));
+    const std::size_t take = nl ? static_cast<std::size_t>(nl - start) : avail;
+    // Room for the line and its CR; anything longer is refused before it is kept.
+    if (line.size() + take > maxLength + 1) {
+      throw EIdProtocolError("Line from " + impl_->peer + " longer than " + std::to_string(maxLength) +
+                             " bytes");
+    }
+    line.append(start, take);
+    impl_->rpos += take;
+    if (nl) {
+      ++impl_->rpos;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.size() > maxLength) {
+        throw EIdProtocolError("Line from " + impl_->peer + " longer than " + std::to_string(maxLength) +
+                               " bytes");
+      }
+      return line;
+    }
+    if (impl_->Fill() == 0) {
+      throw EIdConnClosedGracefully(line.empty()
+                                        ? "Connection closed gracefully by " + impl_->peer
+                                        : "Connection closed by " + impl_->peer + " in the middle of a line");
+    }
+  }
+}
+
+void TIdIOHandlerSocket::ReadBytes(char* buffer, std::size_t n) {
+  impl_->CheckUsable();
+  std::size_t done = std::min(n, impl_->Buffered());
+  std::memcpy(buffer, impl_->rbuf.get() + impl_->rpos, done);
+  impl_->rpos += done;
+  while (done < n) {
+    const std::size_t got = impl_->ReceiveOrThrow(buffer + done, n - done);
+    if (got == 0) {
+      throw EIdConnClosedGracefully("Connection closed by " + impl_->peer + " after " + std::to_string(done) +
+                                    " of " + std::to_string(n) + " bytes");
+    }
+    done += got;
+  }
+}
+
+std::size_t TIdIOHandlerSocket::ReadSome(char* buffer, std::size_t max) {
+  impl_->CheckUsable();
+  if (max == 0) return 0;
+  if (const std::size_t buffered = impl_->Buffered(); buffered > 0) {
+    const std::size_t n = std::min(max, buffered);
+    std::memcpy(buffer, impl_->rbuf.get() + impl_->rpos, n);
+    impl_->rpos += n;
+    return n;
+  }
+  return impl_->ReceiveOrThrow(buffer, max);
+}
+
+bool TIdIOHandlerSocket::WaitForData(int ms) {
+  impl_->CheckUsable();
+  // A closed peer counts as readable: the next read reports the close at once.
+  if (impl_->Buffered() > 0 || impl_->eof) return true;
+  if (impl_->rpos == impl_->rend) impl_->rpos = impl_->rend = 0;
+  std::size_t n = 0;
+  if (!impl_->Receive(impl_->rbuf.get() + impl_->rend, k_read_buffer_size - impl_->rend, TDeadline::After(ms),
+                      n)) {
+    return false;
+  }
+  impl_->rend += n;
+  return true;
+}
+
+std::int64_t TIdIOHandlerSocket::ReadStream(const std::function<void(const char*, std::size_t)>& sink,
+                                            std::int64_t count, const TWorkEvents& work) {
+  impl_->CheckUsable();
+  TWorkScope scope(work, TWorkMode::wmRead, count > 0 ? count : 0);
+  std::int64_t done = 0;
+  const auto left = [&] {
+    return count < 0 ? k_stream_block
+                     : static_cast<std::size_t>(std::min<std::int64_t>(count - done, k_stream_block));
+  };
+  if (impl_->Buffered() > 0 && count != 0) {
+    const std::size_t n = std::min(impl_->Buffered(), left());
+    sink(impl_->rbuf.get() + impl_->rpos, n);
+    impl_->rpos += n;
+    done += static_cast<std::int64_t>(n);
+    scope.Work(done);
+  }
+  if (!impl_->streamBuf) impl_->streamBuf.reset(new char[k_stream_block]);
+  char* block = impl_->streamBuf.get();
+  while (count < 0 || done < count) {
+    const std::size_t n = impl_->ReceiveOrThrow(block, left());
+    if (n == 0) {
+      if (count < 0) break;
+      throw EIdConnClosedGracefully("Connection closed by " + impl_->peer + " after " + std::to_string(done) +
+                                    " of " + std::to_string(count) + " bytes");
+    }
+    sink(block, n);
+    done += static_cast<std::int64_t>(n);
+    scope.Work(done);
+  }
+  return done;
+}
+
+std::int64_t TIdIOHandlerSocket::WriteStream(const std::function<std::size_t(char*, std::size_t)>& source,
+                                             std::int64_t expected, const TWorkEvents& work) {
+  impl_->CheckUsable();
+  TWorkScope scope(work, TWorkMode::wmWrite, expected > 0 ? expected : 0);
+  if (!impl_->streamBuf) impl_->streamBuf.reset(new char[k_stream_block]);
+  char* block = impl_->streamBuf.get();
+  const std::size_t size = impl_->intercepts.empty() ? k_stream_block : k_intercepted_block;
+  std::int64_t done = 0;
+  for (;;) {
+    const std::size_t n = std::min(source(block, size), size);
+    if (n == 0) break;
+    impl_->CheckAborted();
+    impl_->SendBlock(std::string_view(block, n), std::string_view(block, n));
+    done += static_cast<std::int64_t>(n);
+    scope.Work(done);
+  }
+  return done;
+}
+
+void TIdIOHandlerSocket::Abort() {
+  impl_->aborted.store(true, std::memory_order_release);
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t w = ::write(impl_->wake.Get(), &one, sizeof one);
+}
+
+bool TIdIOHandlerSocket::Aborted() const {
+  return impl_->aborted.load(std::memory_order_acquire);
+}
+
+void TIdIOHandlerSocket::AddIntercept(std::shared_ptr<TIdConnectionIntercept> intercept) {
+  if (intercept) impl_->intercepts.push_back(std::move(intercept));
+}
+
+void TIdIOHandlerSocket::RemoveIntercept(const TIdConnectionIntercept* intercept) {
+  std::erase_if(impl_->intercepts, [&](const auto& i) { return i.get() == intercept; });
+}
+
+void TIdIOHandlerSocket::ClearIntercepts() {
+  impl_->intercepts.clear();
+}
+
+}  // namespace inet
