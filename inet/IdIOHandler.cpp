@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "inet/IdSSLOpenSSLSession.h"
@@ -112,6 +113,12 @@ struct TIdIOHandlerSocket::Impl {
   }
 
   std::size_t Buffered() const { return rend - rpos; }
+  std::size_t TakeBuffered(char* dst, std::size_t max) {
+    const std::size_t n = std::min(max, Buffered());
+    std::memcpy(dst, rbuf.get() + rpos, n);
+    rpos += n;
+    return n;
+  }
   int ReadTimeoutMs() const { return Effective(owner.ReadTimeout, k_default_read_timeout_ms); }
 
   void Status(const std::string& text) {
@@ -289,15 +296,19 @@ struct TIdIOHandlerSocket::Impl {
       throw EIdResolveError("Cannot resolve host name " + host + ": no event descriptor");
     job->host = host;
     job->service = service;
-    std::thread([job] {
-      addrinfo* found = nullptr;
-      addrinfo h = Hints(AI_NUMERICSERV);
-      job->rc = ::getaddrinfo(job->host.c_str(), job->service.c_str(), &h, &found);
-      job->result.reset(found);
-      job->finished.store(true, std::memory_order_release);
-      const std::uint64_t one = 1;
-      [[maybe_unused]] const ssize_t w = ::write(job->done.Get(), &one, sizeof one);
-    }).detach();
+    try {
+      std::thread([job] {
+        addrinfo* found = nullptr;
+        addrinfo h = Hints(AI_NUMERICSERV);
+        job->rc = ::getaddrinfo(job->host.c_str(), job->service.c_str(), &h, &found);
+        job->result.reset(found);
+        job->finished.store(true, std::memory_order_release);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t w = ::write(job->done.Get(), &one, sizeof one);
+      }).detach();
+    } catch (const std::system_error& e) {
+      throw EIdResolveError("Cannot resolve host name " + host + ": " + e.what());
+    }
     while (!job->finished.load(std::memory_order_acquire)) {
       if (!Wait(job->done.Get(), POLLIN, deadline)) {
         throw EIdConnectTimeout("Connect timed out after " + std::to_string(ms) + " ms (" + peer +
@@ -542,7 +553,7 @@ std::string TIdIOHandlerSocket::ReadLn(std::size_t maxLength) {
     const auto* nl = static_cast<const char*>(std::memchr(start, '\n', avail));
     const std::size_t take = nl ? static_cast<std::size_t>(nl - start) : avail;
     // Room for the line and its CR; anything longer is refused before it is kept.
-    if (line.size() + take > maxLength + 1) {
+    if (line.size() + take > maxLength && line.size() + take - maxLength > 1) {
       throw EIdProtocolError("Line from " + impl_->peer + " longer than " + std::to_string(maxLength) +
                              " bytes");
     }
@@ -567,29 +578,32 @@ std::string TIdIOHandlerSocket::ReadLn(std::size_t maxLength) {
 
 void TIdIOHandlerSocket::ReadBytes(char* buffer, std::size_t n) {
   impl_->CheckUsable();
-  std::size_t done = std::min(n, impl_->Buffered());
-  std::memcpy(buffer, impl_->rbuf.get() + impl_->rpos, done);
-  impl_->rpos += done;
+  std::size_t done = 0;
   while (done < n) {
-    const std::size_t got = impl_->ReceiveOrThrow(buffer + done, n - done);
+    const std::size_t want = n - done;
+    if (impl_->Buffered() > 0) {
+      done += impl_->TakeBuffered(buffer + done, want);
+      continue;
+    }
+    // Large reads go straight to the caller; small ones through the buffer, not byte by byte.
+    const bool direct = want >= k_read_buffer_size;
+    const std::size_t got = direct ? impl_->ReceiveOrThrow(buffer + done, want) : impl_->Fill();
     if (got == 0) {
       throw EIdConnClosedGracefully("Connection closed by " + impl_->peer + " after " + std::to_string(done) +
                                     " of " + std::to_string(n) + " bytes");
     }
-    done += got;
+    if (direct) done += got;
   }
 }
 
 std::size_t TIdIOHandlerSocket::ReadSome(char* buffer, std::size_t max) {
   impl_->CheckUsable();
   if (max == 0) return 0;
-  if (const std::size_t buffered = impl_->Buffered(); buffered > 0) {
-    const std::size_t n = std::min(max, buffered);
-    std::memcpy(buffer, impl_->rbuf.get() + impl_->rpos, n);
-    impl_->rpos += n;
-    return n;
+  if (impl_->Buffered() == 0) {
+    if (max >= k_read_buffer_size) return impl_->ReceiveOrThrow(buffer, max);
+    if (impl_->Fill() == 0) return 0;
   }
-  return impl_->ReceiveOrThrow(buffer, max);
+  return impl_->TakeBuffered(buffer, max);
 }
 
 bool TIdIOHandlerSocket::WaitForData(int ms) {

@@ -441,6 +441,22 @@ TEST_F(StreamTest, ReadStreamTakesBufferedBytesFirstAndCountsThem) {
   EXPECT_TRUE(got == body) << "the streamed bytes differ from the file";
 }
 
+TEST_F(StreamTest, ReadBytesSmallAndLargeKeepTheOrder) {
+  const std::string body = Pattern(400'000, 2);
+  auto server = FileServer(WriteFile("data", "HEADER\n" + body));
+  TIdIOHandlerSocket io;
+  io.Open("127.0.0.1", server->Port());
+  EXPECT_EQ(io.ReadLn(), "HEADER");
+  std::string got(body.size(), '\0');
+  io.ReadBytes(got.data(), 3);                  // from the buffer
+  io.ReadBytes(got.data() + 3, 250'000);        // mostly straight into the caller's memory
+  io.ReadBytes(got.data() + 250'003, 149'996);  // through the buffer again
+  io.ReadBytes(got.data() + 399'999, 1);
+  EXPECT_TRUE(got == body) << "the bytes differ from the file";
+  char c = 0;
+  EXPECT_THROW(io.ReadBytes(&c, 1), EIdConnClosedGracefully);
+}
+
 TEST_F(StreamTest, ReadStreamCutShortRaisesAndStillEndsTheWork) {
   auto server = FileServer(WriteFile("short", std::string(1000, 'a')));
   TIdIOHandlerSocket io;
