@@ -444,48 +444,46 @@ bool TIdIOHandlerSocket::Connected() const {
   return r > 0 || (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR));
 }
 
-std::string TIdIOHandlerSocket::PeerAddress() const {
+namespace {
+
+// The numeric address of either end of the socket; empty (port 0) when there is none.
+std::string EndPoint(const rtl::TUniqueFd& fd, bool peer, int* port, sa_family_t* family = nullptr) {
   sockaddr_storage ss{};
   socklen_t len = sizeof ss;
-  if (!impl_->fd.Valid() || ::getpeername(impl_->fd.Get(), reinterpret_cast<sockaddr*>(&ss), &len) != 0)
+  auto* sa = reinterpret_cast<sockaddr*>(&ss);
+  if (port) *port = 0;
+  if (!fd.Valid() || (peer ? ::getpeername(fd.Get(), sa, &len) : ::getsockname(fd.Get(), sa, &len)) != 0)
     return {};
-  return NumericHost(reinterpret_cast<sockaddr*>(&ss), len, nullptr);
+  if (family) *family = ss.ss_family;
+  return NumericHost(sa, len, port);
+}
+
+}  // namespace
+
+std::string TIdIOHandlerSocket::PeerAddress() const {
+  return EndPoint(impl_->fd, true, nullptr);
 }
 
 int TIdIOHandlerSocket::PeerPort() const {
-  sockaddr_storage ss{};
-  socklen_t len = sizeof ss;
-  if (!impl_->fd.Valid() || ::getpeername(impl_->fd.Get(), reinterpret_cast<sockaddr*>(&ss), &len) != 0)
-    return 0;
   int port = 0;
-  NumericHost(reinterpret_cast<sockaddr*>(&ss), len, &port);
+  EndPoint(impl_->fd, true, &port);
   return port;
 }
 
 std::string TIdIOHandlerSocket::LocalAddress() const {
-  sockaddr_storage ss{};
-  socklen_t len = sizeof ss;
-  if (!impl_->fd.Valid() || ::getsockname(impl_->fd.Get(), reinterpret_cast<sockaddr*>(&ss), &len) != 0)
-    return {};
-  return NumericHost(reinterpret_cast<sockaddr*>(&ss), len, nullptr);
+  return EndPoint(impl_->fd, false, nullptr);
 }
 
 int TIdIOHandlerSocket::LocalPort() const {
-  sockaddr_storage ss{};
-  socklen_t len = sizeof ss;
-  if (!impl_->fd.Valid() || ::getsockname(impl_->fd.Get(), reinterpret_cast<sockaddr*>(&ss), &len) != 0)
-    return 0;
   int port = 0;
-  NumericHost(reinterpret_cast<sockaddr*>(&ss), len, &port);
+  EndPoint(impl_->fd, false, &port);
   return port;
 }
 
 bool TIdIOHandlerSocket::IsIPv6() const {
-  sockaddr_storage ss{};
-  socklen_t len = sizeof ss;
-  if (!impl_->fd.Valid() || ::getsockname(impl_->fd.Get(), reinterpret_cast<sockaddr*>(&ss), &len) != 0)
-    return false;
-  return ss.ss_family == AF_INET6;
+  sa_family_t family = AF_UNSPEC;
+  EndPoint(impl_->fd, false, nullptr, &family);
+  return family == AF_INET6;
 }
 
 void TIdIOHandlerSocket::StartTLS(const TIdSSLIOHandlerSocketOpenSSL& ssl) {
