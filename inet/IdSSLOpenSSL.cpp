@@ -118,13 +118,14 @@ using TCtxPtr = std::shared_ptr<SSL_CTX>;
 // One client context per (CA file, verify) pair: loading the system's trust store costs
 // milliseconds that every handshake would otherwise pay again.
 TCtxPtr SharedContext(const TIdSSLOptions& options) {
+  // OpenSSL first: its clean-up at exit must run after the cache below has freed the contexts.
+  if (GSSLRegistry().empty()) throw EIdTLSError("OpenSSL could not be initialised");
   static std::mutex mu;
   static std::map<std::pair<std::string, bool>, TCtxPtr> cache;
   std::lock_guard lock(mu);
   const auto key = std::make_pair(options.VerifyPeer ? options.CaFile : std::string(), options.VerifyPeer);
   if (const auto it = cache.find(key); it != cache.end()) return it->second;
 
-  if (GSSLRegistry().empty()) throw EIdTLSError("OpenSSL could not be initialised");
   ERR_clear_error();
   TCtxPtr ctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
   if (!ctx) throw EIdTLSError("Cannot create a TLS context: " + ErrorQueueText());
