@@ -3,6 +3,7 @@
 // (PLAIN, LOGIN, CRAM-MD5: the strongest both sides offer), and sending messages over one
 // connection (MAIL / RCPT / DATA, RSET between messages, PIPELINING when offered).
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "inet/IdMessage.h"
@@ -22,19 +23,29 @@ class TIdSMTP : public TIdCmdTCPClient {
   TIdSMTPAuthenticationType AuthType = TIdSMTPAuthenticationType::satNone;
   bool UseEhlo = true;
   TIdUseTLS UseTLS = utNoTLSSupport;
-  // The name given in EHLO/HELO; empty: this machine's host name.
+  // The name given in EHLO/HELO; empty: this machine's host name when it is fully qualified,
+  // else the connection's local address as an address literal ("[192.0.2.1]").
   std::string HeloName;
+  // Groups MAIL, RCPT (and DATA) into one write when the server offers PIPELINING.
+  bool UsePipelining = true;
 
   // Connects (implicit TLS for utUseImplicitTLS), reads the greeting, says EHLO (or HELO),
   // upgrades with STARTTLS for utUseRequireTLS (failing when not offered) and
   // utUseExplicitTLS (when offered), then says EHLO again. TLS modes need SSL set.
   void Connect() override;
-  // Logs in with Username/Password when AuthType is satDefault. False when the server refuses
-  // the credentials (535 and the like); throws for other failures. True without AuthType.
+  // Logs in with Username/Password when AuthType is satDefault, with the strongest mechanism
+  // both sides know: CRAM-MD5, then LOGIN, then PLAIN. The clear-text ones are used without TLS
+  // only when the server offers nothing stronger: the TLS mode is the user's choice, and
+  // utUseRequireTLS fails before any secret is sent. False when the server refuses the
+  // credentials (535, 534, 538, 454); throws for other failures and when no mechanism is
+  // shared. True without AuthType.
   bool Authenticate();
   // Sends one message: envelope sender From (else Sender), recipients To + Cc + Bcc; refuses
   // CR/LF in addresses. Work events cover the DATA transfer (mode write).
   void Send(const TIdMessage& message);
+  // The same with an explicit envelope and a content already written as RFC 5322 text (CRLF
+  // or LF line ends; dot-stuffing is done here).
+  void Send(const std::string& from, const std::vector<std::string>& recipients, TIdMessageSource& content);
   // QUIT and close; never throws. From another thread use Abort(), which ends a blocked
   // send at once.
   void Disconnect() override;
@@ -46,6 +57,15 @@ class TIdSMTP : public TIdCmdTCPClient {
   void DoOnConnected() override;
 
  private:
+  void SayHello();
+  bool HasCapability(std::string_view keyword) const;
+  // Sends MAIL, RCPT and DATA; when this returns, the server waits for the content.
+  void StartTransaction(const std::string& from, const std::vector<std::string>& recipients);
+  void StartPipelined(const std::string& from, const std::vector<std::string>& recipients);
+  bool AuthPlain();
+  bool AuthLogin();
+  bool AuthCramMD5();
+
   std::vector<std::string> capabilities_;
   bool transactionOpen_ = false;
 };

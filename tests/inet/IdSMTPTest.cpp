@@ -1,0 +1,602 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "inet/IdException.h"
+#include "inet/IdIntercept.h"
+#include "inet/IdSMTP.h"
+#include "tests/support/ScriptedPeer.h"
+#include "tests/support/ServerProcess.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace inet;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testsupport::ScratchDir;
+using testsupport::ScriptedPeer;
+using testsupport::ServerProcess;
+
+// Message text handed out in small pieces, as a message writer would.
+class StringSource : public TIdMessageSource {
+ public:
+  explicit StringSource(std::string text, std::size_t piece = 5) : text_(std::move(text)), piece_(piece) {}
+  std::size_t Read(char* buffer, std::size_t max) override {
+    const std::size_t n = std::min({max, piece_, text_.size() - pos_});
+    text_.copy(buffer, n, pos_);
+    pos_ += n;
+    return n;
+  }
+
+ private:
+  std::string text_;
+  std::size_t piece_;
+  std::size_t pos_ = 0;
+};
+
+// Everything the client put on the wire, as intercepts see it.
+class SentLog : public TIdConnectionIntercept {
+ public:
+  void Send(std::string_view data) override { text.append(data); }
+  std::string text;
+};
+
+std::unique_ptr<TIdSMTP> ClientFor(int port) {
+  auto c = std::make_unique<TIdSMTP>();
+  c->Host = "127.0.0.1";
+  c->Port = port;
+  c->ConnectTimeout = 5000;
+  c->ReadTimeout = 5000;
+  c->HeloName = "client.test";
+  return c;
+}
+
+std::shared_ptr<TIdSSLIOHandlerSocketOpenSSL> TrustingTestCA() {
+  auto ssl = std::make_shared<TIdSSLIOHandlerSocketOpenSSL>();
+  ssl->Options.VerifyPeer = true;
+  ssl->Options.CaFile = testsupport::GetTestCertificates().caCert.string();
+  return ssl;
+}
+
+constexpr const char* k_content =
+    "From: ann@example.org\r\nSubject: dots\r\n\r\n.leading dot\r\nplain line\n.\r\nlast\r\n";
+// What the server keeps: dot-unstuffed, every line ending in CRLF.
+constexpr const char* k_received =
+    "From: ann@example.org\r\nSubject: dots\r\n\r\n.leading dot\r\nplain line\r\n.\r\nlast\r\n";
+
+// A message as the server's spool kept it.
+struct Delivered {
+  std::vector<std::string> envelope;  // "from a", "rcpt b", "auth ann", "mech LOGIN"
+  std::string content;
+};
+
+// The aiosmtpd server of tests/servers, with a spool of what it accepted.
+class SmtpServer {
+ public:
+  explicit SmtpServer(std::vector<std::string> options) {
+    const auto& certs = testsupport::GetTestCertificates();
+    std::vector<std::string> argv{"/usr/bin/python3",
+                                  QUILLON_SOURCE_DIR "/tests/servers/smtp-aiosmtpd.py",
+                                  "--port",
+                                  "{port}",
+                                  "--spool",
+                                  spool_.Path().string(),
+                                  "--cert",
+                                  certs.serverCert.string(),
+                                  "--key",
+                                  certs.serverKey.string()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    ServerProcess::Options o;
+    o.env = {{"PYTHONDONTWRITEBYTECODE", "1"}};
+    process_ = std::make_unique<ServerProcess>(argv, o);
+  }
+  int Port() const { return process_->Port(); }
+
+  std::vector<Delivered> Spool() const {
+    std::vector<Delivered> out;
+    for (int n = 1;; ++n) {
+      const fs::path base = spool_.Path() / std::to_string(n);
+      std::ifstream env(base.string() + ".env");
+      if (!env) return out;
+      Delivered d;
+      for (std::string line; std::getline(env, line);) d.envelope.push_back(line);
+      std::ifstream eml(base.string() + ".eml", std::ios::binary);
+      std::stringstream content;
+      content << eml.rdbuf();
+      d.content = content.str();
+      out.push_back(std::move(d));
+    }
+  }
+
+ private:
+  ScratchDir spool_{"smtp-spool"};
+  std::unique_ptr<ServerProcess> process_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Against aiosmtpd
+
+struct ChannelCase {
+  const char* name;
+  std::vector<std::string> server;
+  TIdUseTLS useTLS;
+  bool tlsExpected;
+};
+
+void PrintTo(const ChannelCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SmtpChannelTest : public ::testing::TestWithParam<ChannelCase> {};
+
+TEST_P(SmtpChannelTest, DeliversTheEnvelopeAndTheContentIntact) {
+  const ChannelCase& c = GetParam();
+  SmtpServer server(c.server);
+  auto smtp = ClientFor(server.Port());
+  smtp->UseTLS = c.useTLS;
+  if (c.useTLS != utNoTLSSupport) smtp->SSL = TrustingTestCA();
+  std::vector<std::int64_t> counts;
+  int begins = 0;
+  int ends = 0;
+  smtp->Work.OnWorkBegin = [&](TWorkMode m, std::int64_t) { begins += m == TWorkMode::wmWrite; };
+  smtp->Work.OnWork = [&](TWorkMode, std::int64_t n) { counts.push_back(n); };
+  smtp->Work.OnWorkEnd = [&](TWorkMode) { ++ends; };
+
+  smtp->Connect();
+  EXPECT_EQ(smtp->IOHandler().TLSActive(), c.tlsExpected);
+  // After STARTTLS the capabilities are those of the second EHLO.
+  EXPECT_THAT(smtp->Capabilities(), Not(::testing::Contains("STARTTLS")));
+  StringSource content(k_content);
+  smtp->Send("ann@example.org", {"bob@example.org", "carl@example.org"}, content);
+  smtp->Disconnect();
+  EXPECT_FALSE(smtp->Connected());
+
+  const auto spool = server.Spool();
+  ASSERT_EQ(spool.size(), 1u);
+  EXPECT_THAT(spool[0].envelope,
+              ElementsAre("from ann@example.org", "rcpt bob@example.org", "rcpt carl@example.org"));
+  EXPECT_EQ(spool[0].content, k_received);
+  EXPECT_EQ(begins, 1);
+  EXPECT_EQ(ends, 1);
+  ASSERT_FALSE(counts.empty());
+  EXPECT_EQ(counts.back(), static_cast<std::int64_t>(std::string(k_content).size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SmtpChannelTest,
+    ::testing::Values(ChannelCase{"Plain", {}, utNoTLSSupport, false},
+                      ChannelCase{"ExplicitWithoutOffer", {}, utUseExplicitTLS, false},
+                      ChannelCase{"ExplicitOffered", {"--tls", "starttls"}, utUseExplicitTLS, true},
+                      ChannelCase{
+                          "Required", {"--tls", "starttls", "--require-starttls"}, utUseRequireTLS, true},
+                      ChannelCase{"Implicit", {"--tls", "implicit"}, utUseImplicitTLS, true},
+                      ChannelCase{"HeloWhenEhloRefused", {"--no-ehlo"}, utNoTLSSupport, false}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(SmtpTlsTest, TlsFailuresAreClearErrorsAndNeverAFallbackToPlainText) {
+  SmtpServer plain({});
+  SmtpServer starttls({"--tls", "starttls"});
+  const struct {
+    const char* name;
+    int port;
+    TIdUseTLS mode;
+    bool withSettings;
+    bool trustTestCA;
+    const char* error;
+  } cases[] = {
+      {"required but not offered", plain.Port(), utUseRequireTLS, true, true, "does not offer STARTTLS"},
+      {"TLS mode without settings", starttls.Port(), utUseExplicitTLS, false, true, "needs TLS settings"},
+      {"implicit without settings", plain.Port(), utUseImplicitTLS, false, true, "needs TLS settings"},
+      {"untrusted certificate", starttls.Port(), utUseRequireTLS, true, false, "certificate verify failed"},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    auto smtp = ClientFor(tc.port);
+    smtp->UseTLS = tc.mode;
+    if (tc.withSettings) {
+      smtp->SSL = TrustingTestCA();
+      if (!tc.trustTestCA) smtp->SSL->Options.CaFile.clear();
+    }
+    try {
+      smtp->Connect();
+      ADD_FAILURE() << "connected";
+    } catch (const EIdTLSError& e) {
+      EXPECT_THAT(e.what(), HasSubstr(tc.error));
+    }
+    EXPECT_FALSE(smtp->Connected());
+  }
+}
+
+struct AuthCase {
+  const char* name;
+  std::vector<std::string> server;
+  std::string user;
+  std::string password;
+  bool accepted;
+  const char* mechanism;  // what the server saw; the strongest both sides know
+  const char* shown;      // how the login appears to intercepts
+};
+
+void PrintTo(const AuthCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SmtpAuthTest : public ::testing::TestWithParam<AuthCase> {};
+
+TEST_P(SmtpAuthTest, LoginIsAcceptedOrRefusedAndTheSecretNeverShows) {
+  const AuthCase& c = GetParam();
+  std::vector<std::string> options{"--tls", "starttls", "--user", "ann:s3cr3t-pw"};
+  options.insert(options.end(), c.server.begin(), c.server.end());
+  SmtpServer server(options);
+  auto smtp = ClientFor(server.Port());
+  smtp->UseTLS = utUseRequireTLS;
+  smtp->SSL = TrustingTestCA();
+  smtp->AuthType = TIdSMTPAuthenticationType::satDefault;
+  smtp->Username = c.user;
+  smtp->Password = c.password;
+  auto log = std::make_shared<SentLog>();
+  smtp->IOHandler().AddIntercept(log);
+  smtp->Connect();
+  ASSERT_EQ(smtp->Authenticate(), c.accepted);
+  EXPECT_THAT(log->text, HasSubstr(c.shown));
+  EXPECT_THAT(log->text, Not(HasSubstr(c.password)));
+  EXPECT_THAT(log->text, Not(HasSubstr("czNjcjN0")));  // the start of the password in base64
+
+  // A refused login leaves the session usable; the server then sees an anonymous sender.
+  StringSource content(k_content);
+  smtp->Send("ann@example.org", {"bob@example.org"}, content);
+  smtp->Disconnect();
+  const auto spool = server.Spool();
+  ASSERT_EQ(spool.size(), 1u);
+  if (c.accepted) {
+    EXPECT_THAT(spool[0].envelope,
+                ::testing::IsSupersetOf({std::string("auth ann"), "mech " + std::string(c.mechanism)}));
+  } else {
+    EXPECT_THAT(spool[0].envelope, Not(::testing::Contains(HasSubstr("auth"))));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Logins, SmtpAuthTest,
+    ::testing::Values(AuthCase{"LoginPreferred", {}, "ann", "s3cr3t-pw", true, "LOGIN", "****\r\n****\r\n"},
+                      AuthCase{"WrongPassword", {}, "ann", "s3cr3t-pX", false, "LOGIN", "AUTH LOGIN\r\n"},
+                      AuthCase{"UnknownUser", {}, "zed", "s3cr3t-pw", false, "LOGIN", "AUTH LOGIN\r\n"},
+                      AuthCase{"PlainWhenOnlyOffered",
+                               {"--exclude-auth", "LOGIN"},
+                               "ann",
+                               "s3cr3t-pw",
+                               true,
+                               "PLAIN",
+                               "AUTH PLAIN ****\r\n"},
+                      AuthCase{"PlainRefused",
+                               {"--exclude-auth", "LOGIN"},
+                               "ann",
+                               "wrong",
+                               false,
+                               "PLAIN",
+                               "AUTH PLAIN ****\r\n"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(SmtpAuthCornerTest, NoAuthenticationOfferedIsAnErrorAndNoAuthTypeNeedsNone) {
+  // aiosmtpd offers AUTH over TLS only.
+  SmtpServer server({"--tls", "starttls", "--user", "ann:pw"});
+  auto smtp = ClientFor(server.Port());
+  smtp->AuthType = TIdSMTPAuthenticationType::satDefault;
+  smtp->Username = "ann";
+  smtp->Password = "pw";
+  smtp->Connect();
+  try {
+    smtp->Authenticate();
+    ADD_FAILURE() << "authenticated";
+  } catch (const EIdException& e) {
+    EXPECT_THAT(e.what(), HasSubstr("offers no authentication"));
+  }
+  smtp->AuthType = TIdSMTPAuthenticationType::satNone;
+  EXPECT_TRUE(smtp->Authenticate());
+}
+
+struct SessionCase {
+  const char* name;
+  bool serverPipelines;
+  bool clientPipelines;
+};
+
+void PrintTo(const SessionCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SmtpSessionTest : public ::testing::TestWithParam<SessionCase> {};
+
+TEST_P(SmtpSessionTest, OneConnectionServesManyMessagesAndSurvivesARefusedRecipient) {
+  const SessionCase& c = GetParam();
+  std::vector<std::string> options{"--refuse", "nobody@example.org"};
+  if (c.serverPipelines) options.push_back("--pipelining");
+  SmtpServer server(options);
+  auto smtp = ClientFor(server.Port());
+  smtp->UsePipelining = c.clientPipelines;
+  smtp->Connect();
+  ASSERT_EQ(std::count(smtp->Capabilities().begin(), smtp->Capabilities().end(), "PIPELINING"),
+            c.serverPipelines ? 1 : 0);
+
+  const auto send = [&smtp](std::vector<std::string> to) {
+    StringSource content(k_content);
+    smtp->Send("ann@example.org", to, content);
+  };
+  const auto expectRefused = [&send](std::vector<std::string> to) {
+    try {
+      send(std::move(to));
+      ADD_FAILURE() << "sent";
+    } catch (const EIdReplyRFCError& e) {
+      EXPECT_EQ(e.ErrorCode(), 550);
+      EXPECT_THAT(e.ReplyText(), HasSubstr("nobody@example.org"));
+    }
+  };
+  send({"one@example.org"});
+  expectRefused({"nobody@example.org"});
+  send({"two@example.org"});
+  // One refused recipient among good ones: nobody gets the message.
+  expectRefused({"three@example.org", "nobody@example.org", "four@example.org"});
+  send({"five@example.org", "six@example.org"});
+  smtp->Disconnect();
+
+  const auto spool = server.Spool();
+  ASSERT_EQ(spool.size(), 3u);
+  EXPECT_THAT(spool[0].envelope, ElementsAre("from ann@example.org", "rcpt one@example.org"));
+  EXPECT_THAT(spool[1].envelope, ElementsAre("from ann@example.org", "rcpt two@example.org"));
+  EXPECT_THAT(spool[2].envelope,
+              ElementsAre("from ann@example.org", "rcpt five@example.org", "rcpt six@example.org"));
+  for (const auto& d : spool) EXPECT_EQ(d.content, k_received);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pipelining, SmtpSessionTest,
+                         ::testing::Values(SessionCase{"NotOffered", false, true},
+                                           SessionCase{"Offered", true, true},
+                                           SessionCase{"OfferedButOff", true, false}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(SmtpMessageTest, EnvelopeComesFromTheMessagesAddressLists) {
+  SmtpServer server({});
+  auto smtp = ClientFor(server.Port());
+  smtp->Connect();
+  TIdMessage message;
+  message.From = {"Ann", "ann@example.org"};
+  message.Sender = {"", "sender@example.org"};
+  message.Recipients = {{"Bob", "bob@example.org"}};
+  message.CCList = {{"", "cc@example.org"}};
+  message.BccList = {{"", "hidden@example.org"}};
+  message.Subject = "Report";
+  message.Body.Add(".starts with a dot");
+  smtp->Send(message);
+  // Without a From address the Sender's is the envelope sender.
+  message.From = {};
+  smtp->Send(message);
+  smtp->Disconnect();
+
+  const auto spool = server.Spool();
+  ASSERT_EQ(spool.size(), 2u);
+  EXPECT_THAT(spool[0].envelope, ElementsAre("from ann@example.org", "rcpt bob@example.org",
+                                             "rcpt cc@example.org", "rcpt hidden@example.org"));
+  EXPECT_EQ(spool[1].envelope[0], "from sender@example.org");
+  EXPECT_THAT(spool[0].content, HasSubstr("Subject: Report\r\n"));
+  EXPECT_THAT(spool[0].content, HasSubstr("\r\n.starts with a dot\r\n"));
+  EXPECT_THAT(spool[0].content, Not(HasSubstr("hidden@example.org")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Against the scripted peer: exact transcripts and failures real servers will not show
+
+constexpr const char* k_ehlo_reply =
+    "250-server.test\r\n250-PIPELINING\r\n250-AUTH PLAIN LOGIN CRAM-MD5\r\n250 8BITMIME\r\n";
+
+// The peer up to the 354 of a one-recipient message (greeting, EHLO, MAIL, RCPT, DATA).
+ScriptedPeer& UpToData(ScriptedPeer& peer) {
+  return peer.Send("220 server.test ESMTP\r\n")
+      .Expect("EHLO client.test")
+      .Send("250-server.test\r\n250 8BITMIME\r\n")
+      .Expect("MAIL FROM:<ann@example.org>")
+      .Send("250 OK\r\n")
+      .Expect("RCPT TO:<bob@example.org>")
+      .Send("250 OK\r\n")
+      .Expect("DATA")
+      .Send("354 go ahead\r\n");
+}
+
+TEST(SmtpScriptedTest, PipelinedGroupsGoOutAsOneWriteEach) {
+  ScriptedPeer peer;
+  peer.Send("220 server.test ESMTP\r\n")
+      .Expect("EHLO client.test")
+      .Send(k_ehlo_reply)
+      // A pipelining server may hold its replies until the group is read: the client must not
+      // wait for one before sending the next command.
+      .Expect("MAIL FROM:<ann@example.org>")
+      .Expect("RCPT TO:<bob@example.org>")
+      .Expect("DATA")
+      .Send("250 OK\r\n250 OK\r\n354 go ahead\r\n")
+      .Expect("hi")
+      .Expect(".")
+      .Send("250 queued\r\n")
+      // Several recipients: DATA waits for their replies.
+      .Expect("MAIL FROM:<ann@example.org>")
+      .Expect("RCPT TO:<bob@example.org>")
+      .Expect("RCPT TO:<carl@example.org>")
+      .Send("250 OK\r\n250 OK\r\n250 OK\r\n")
+      .Expect("DATA")
+      .Send("354 go ahead\r\n")
+      .Expect("hi")
+      .Expect(".")
+      .Send("250 queued\r\n")
+      .Expect("QUIT")
+      .Send("221 bye\r\n")
+      .Close();
+  peer.Start();
+  auto smtp = ClientFor(peer.Port());
+  smtp->Connect();
+  StringSource first("hi\r\n");
+  smtp->Send("ann@example.org", {"bob@example.org"}, first);
+  StringSource second("hi\r\n");
+  smtp->Send("ann@example.org", {"bob@example.org", "carl@example.org"}, second);
+  smtp->Disconnect();
+  EXPECT_EQ(peer.Errors(), std::vector<std::string>{});
+  const auto& segments = peer.Segments();
+  EXPECT_THAT(segments,
+              ::testing::Contains("MAIL FROM:<ann@example.org>\r\nRCPT TO:<bob@example.org>\r\nDATA\r\n"));
+  EXPECT_THAT(
+      segments,
+      ::testing::Contains(
+          "MAIL FROM:<ann@example.org>\r\nRCPT TO:<bob@example.org>\r\nRCPT TO:<carl@example.org>\r\n"));
+}
+
+TEST(SmtpScriptedTest, PipelinedRefusalIsReportedWithItsCodeAndTheNextMessageStartsWithRset) {
+  ScriptedPeer peer;
+  peer.Send("220 server.test ESMTP\r\n")
+      .Expect("EHLO client.test")
+      .Send(k_ehlo_reply)
+      .Expect("MAIL FROM:<ann@example.org>")
+      .Expect("RCPT TO:<gone@example.org>")
+      .Expect("DATA")
+      .Send("250 OK\r\n551 User not local\r\n554 No valid recipients\r\n")
+      .Expect("RSET")
+      .Send("250 OK\r\n")
+      .Expect("MAIL FROM:<ann@example.org>")
+      .Expect("RCPT TO:<bob@example.org>")
+      .Expect("DATA")
+      .Send("250 OK\r\n250 OK\r\n354 go ahead\r\n")
+      .Expect("hi")
+      .Expect(".")
+      .Send("250 queued\r\n")
+      .Expect("QUIT")
+      .Send("221 bye\r\n")
+      .Close();
+  peer.Start();
+  auto smtp = ClientFor(peer.Port());
+  smtp->Connect();
+  StringSource refused("hi\r\n");
+  try {
+    smtp->Send("ann@example.org", {"gone@example.org"}, refused);
+    ADD_FAILURE() << "sent";
+  } catch (const EIdReplyRFCError& e) {
+    EXPECT_EQ(e.ErrorCode(), 551);  // the first failing reply, not DATA's follow-up
+  }
+  StringSource sent("hi\r\n");
+  smtp->Send("ann@example.org", {"bob@example.org"}, sent);
+  smtp->Disconnect();
+  EXPECT_EQ(peer.Errors(), std::vector<std::string>{});
+}
+
+TEST(SmtpScriptedTest, CramMD5AnswersTheChallengeWithoutRevealingTheKey) {
+  // The exchange of RFC 2195's example.
+  ScriptedPeer peer;
+  peer.Send("220 server.test ESMTP\r\n")
+      .Expect("EHLO client.test")
+      .Send(k_ehlo_reply)
+      .Expect("AUTH CRAM-MD5")
+      .Send("334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n")
+      .Expect("dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw")
+      .Send("235 2.7.0 Authentication successful\r\n")
+      .Expect("QUIT")
+      .Send("221 bye\r\n")
+      .Close();
+  peer.Start();
+  auto smtp = ClientFor(peer.Port());
+  smtp->AuthType = TIdSMTPAuthenticationType::satDefault;
+  smtp->Username = "tim";
+  smtp->Password = "tanstaaftanstaaf";
+  auto log = std::make_shared<SentLog>();
+  smtp->IOHandler().AddIntercept(log);
+  smtp->Connect();
+  EXPECT_TRUE(smtp->Authenticate());
+  smtp->Disconnect();
+  EXPECT_EQ(peer.Errors(), std::vector<std::string>{});
+  EXPECT_THAT(log->text, HasSubstr("AUTH CRAM-MD5\r\n****\r\n"));
+  EXPECT_THAT(log->text, Not(HasSubstr("dGltIGI5")));
+}
+
+TEST(SmtpScriptedTest, LineBreaksInAddressesAreRefusedBeforeAnythingIsSent) {
+  const struct {
+    const char* name;
+    std::string from;
+    std::string to;
+  } cases[] = {
+      {"sender", "ann@example.org>\r\nRCPT TO:<victim@example.org", "bob@example.org"},
+      {"recipient", "ann@example.org", "bob@example.org>\nDATA"},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    ScriptedPeer peer;
+    peer.Send("220 server.test ESMTP\r\n").Expect("EHLO client.test").Send("250 server.test\r\n");
+    peer.Start();
+    auto smtp = ClientFor(peer.Port());
+    smtp->Connect();
+    StringSource content("hi\r\n");
+    EXPECT_THROW(smtp->Send(tc.from, {tc.to}, content), EIdInvalidArgument);
+    smtp->IOHandler().Close();
+    EXPECT_THAT(peer.Received(), ElementsAre("EHLO client.test"));
+  }
+}
+
+TEST(SmtpScriptedTest, BrokenTransfersEndTheSendAndTheConnection) {
+  struct Case {
+    const char* name;
+    std::function<void(ScriptedPeer&)> script;  // after the 354
+    int readTimeoutMs;
+    std::function<void(TIdSMTP&)> during;  // runs in another thread while Send blocks
+    std::string error;                     // the exception type expected
+  };
+  const auto abortSoon = [](TIdSMTP& smtp) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    smtp.Abort();
+  };
+  const Case cases[] = {
+      {"server closes after 354", [](ScriptedPeer& p) { p.Close(); }, 5000, nullptr, "closed"},
+      {"server never confirms",
+       [](ScriptedPeer& p) { p.Expect("hi").Expect(".").Stall(std::chrono::seconds(5)); }, 300, nullptr,
+       "timeout"},
+      // The peer reads nothing, so the content fills the socket buffers and the write blocks.
+      {"abort during DATA", [](ScriptedPeer& p) { p.Stall(std::chrono::seconds(30)); }, 30000, abortSoon,
+       "aborted"},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    ScriptedPeer peer;
+    tc.script(UpToData(peer));
+    peer.Start();
+    auto smtp = ClientFor(peer.Port());
+    smtp->ReadTimeout = tc.readTimeoutMs;
+    smtp->Connect();
+    std::string content = "hi\r\n";
+    if (tc.during) content = std::string(64 << 20, 'x');
+    StringSource source(content, 1 << 20);
+    std::thread other;
+    if (tc.during) other = std::thread([&] { tc.during(*smtp); });
+    std::string error = "none";
+    try {
+      smtp->Send("ann@example.org", {"bob@example.org"}, source);
+    } catch (const EIdConnClosedGracefully&) {
+      error = "closed";
+    } catch (const EIdReadTimeout&) {
+      error = "timeout";
+    } catch (const EIdAborted&) {
+      error = "aborted";
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    if (other.joinable()) other.join();
+    EXPECT_EQ(error, tc.error);
+    // The dialogue stopped at an unknown point: the connection is not reused.
+    EXPECT_FALSE(smtp->Connected());
+    smtp->Disconnect();
+  }
+}
+
+}  // namespace
