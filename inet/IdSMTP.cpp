@@ -8,6 +8,7 @@
 #include <array>
 #include <cctype>
 #include <initializer_list>
+#include <iterator>
 #include <optional>
 
 #include "inet/IdException.h"
@@ -119,8 +120,10 @@ void TIdSMTP::SayHello() {
   if (UseEhlo || AuthType == TIdSMTPAuthenticationType::satDefault) {
     try {
       const TIdReply& reply = SendCmd("EHLO " + name, {250});
-      // The first line names the server; the others are its extensions.
-      capabilities_.assign(reply.Text.begin() + 1, reply.Text.end());
+      // The first line names the server; the others are its extensions (some servers end
+      // with an empty "250 ").
+      std::copy_if(reply.Text.begin() + 1, reply.Text.end(), std::back_inserter(capabilities_),
+                   [](const std::string& line) { return !line.empty(); });
       return;
     } catch (const EIdReplyRFCError& e) {
       // A server without the extensions refuses EHLO as unknown (500, 502); it still knows HELO.
@@ -153,14 +156,26 @@ bool TIdSMTP::Authenticate() {
   const auto offers = [&offered](const char* m) {
     return std::find(offered.begin(), offered.end(), m) != offered.end();
   };
-  if (offers("CRAM-MD5")) return AuthCramMD5();
-  if (offers("LOGIN")) return AuthLogin();
-  if (offers("PLAIN")) return AuthPlain();
-  if (offered.empty()) throw EIdException("The SMTP server " + Host + " offers no authentication");
-  std::string list;
-  for (const auto& m : offered) list += (list.empty() ? "" : " ") + m;
-  throw EIdException("The SMTP server " + Host +
-                     " offers no authentication mechanism this client knows: " + list);
+  bool (TIdSMTP::*mechanism)() = offers("CRAM-MD5") ? &TIdSMTP::AuthCramMD5
+                                 : offers("LOGIN")  ? &TIdSMTP::AuthLogin
+                                 : offers("PLAIN")  ? &TIdSMTP::AuthPlain
+                                                    : nullptr;
+  if (mechanism == nullptr) {
+    if (offered.empty()) throw EIdException("The SMTP server " + Host + " offers no authentication");
+    std::string list;
+    for (const auto& m : offered) list += (list.empty() ? "" : " ") + m;
+    throw EIdException("The SMTP server " + Host +
+                       " offers no authentication mechanism this client knows: " + list);
+  }
+  try {
+    return (this->*mechanism)();
+  } catch (const EIdReplyRFCError&) {
+    throw;
+  } catch (...) {
+    // Out of step with the server (a time-out, a broken reply): a QUIT would only wait again.
+    TIdCmdTCPClient::Disconnect();
+    throw;
+  }
 }
 
 bool TIdSMTP::AuthPlain() {

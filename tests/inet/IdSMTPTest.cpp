@@ -522,6 +522,62 @@ TEST(SmtpScriptedTest, CramMD5AnswersTheChallengeWithoutRevealingTheKey) {
   EXPECT_THAT(log->text, Not(HasSubstr("dGltIGI5")));
 }
 
+TEST(SmtpScriptedTest, AuthenticationRefusalsFailuresAndBrokenChallenges) {
+  const struct {
+    const char* name;
+    const char* offered;                                        // the AUTH line of the EHLO reply
+    std::vector<std::pair<std::string, std::string>> exchange;  // line expected, reply
+    std::string outcome;                                        // "refused", "reply 504", "protocol"
+    bool stillConnected;
+  } cases[] = {
+      {"temporary failure", "AUTH PLAIN", {{"", "454 4.7.0 Try again later\r\n"}}, "refused", true},
+      {"mechanism unknown after all",
+       "AUTH LOGIN",
+       {{"AUTH LOGIN", "504 5.5.4 Unrecognized type\r\n"}},
+       "reply 504",
+       true},
+      {"challenge that is not base64",
+       "AUTH CRAM-MD5",
+       {{"AUTH CRAM-MD5", "334 !!!\r\n"}, {"*", "501 5.7.0 Cancelled\r\n"}},
+       "protocol",
+       false},
+      {"LOGIN asking a third question",
+       "AUTH LOGIN",
+       {{"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"},
+        {"", "334 UGFzc3dvcmQ6\r\n"},
+        {"", "334 QWdhaW4/\r\n"},
+        {"*", "501 5.7.0 Cancelled\r\n"}},
+       "protocol",
+       false},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    ScriptedPeer peer;
+    peer.Send("220 server.test ESMTP\r\n")
+        .Expect("EHLO client.test")
+        .Send("250-server.test\r\n250 " + std::string(tc.offered) + "\r\n");
+    for (const auto& [line, reply] : tc.exchange) peer.Expect(line).Send(reply);
+    peer.Start();
+    auto smtp = ClientFor(peer.Port());
+    smtp->AuthType = TIdSMTPAuthenticationType::satDefault;
+    smtp->Username = "ann";
+    smtp->Password = "pw";
+    smtp->Connect();
+    std::string outcome;
+    try {
+      outcome = smtp->Authenticate() ? "accepted" : "refused";
+    } catch (const EIdReplyRFCError& e) {
+      outcome = "reply " + std::to_string(e.ErrorCode());
+    } catch (const EIdProtocolError&) {
+      outcome = "protocol";
+    }
+    EXPECT_EQ(outcome, tc.outcome);
+    EXPECT_EQ(smtp->Connected(), tc.stillConnected);
+    smtp->IOHandler().Close();
+    EXPECT_EQ(peer.Errors(), std::vector<std::string>{});
+  }
+}
+
 TEST(SmtpScriptedTest, LineBreaksInAddressesAreRefusedBeforeAnythingIsSent) {
   const struct {
     const char* name;
