@@ -33,7 +33,7 @@ class TIdTCPClient {
   virtual void Disconnect();
   bool Connected() const;
   // Thread-safe: ends the blocked operation of another thread at once.
-  void Abort();
+  virtual void Abort();
 
   TIdIOHandlerSocket& IOHandler() { return *io_; }
   TWorkEvents Work;

@@ -1,0 +1,48 @@
+#pragma once
+// Parsed FTP directory listings: Unix "ls -l" (both date forms), Windows/IIS and MLSD facts.
+// One parser per server style, each with sample lines above it; a listing is read by the
+// style that parses it with the fewest failures, and lines no style reads are skipped.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rtl/DateUtils.h"
+
+namespace inet {
+
+enum class TIdDirItemType { ditFile, ditDirectory, ditSymbolicLink, ditOther };
+
+struct TIdFTPListItem {
+  std::string FileName;
+  TIdDirItemType ItemType = TIdDirItemType::ditFile;
+  std::int64_t Size = -1;          // -1 when the listing gives none
+  rtl::TDateTime ModifiedDate = 0; // local time; 0 when the listing gives none
+  bool ModifiedDateIsGMT = false;  // MLSD "modify" facts are UTC before conversion
+  std::string LinkTarget;          // symbolic links of Unix listings
+  std::string Data;                // the listing line as received
+};
+
+class TIdFTPListItems {
+ public:
+  int Count() const { return static_cast<int>(items_.size()); }
+  const TIdFTPListItem& operator[](int i) const { return items_.at(static_cast<std::size_t>(i)); }
+  TIdFTPListItem& operator[](int i) { return items_.at(static_cast<std::size_t>(i)); }
+  void Add(TIdFTPListItem item) { items_.push_back(std::move(item)); }
+  void Clear() { items_.clear(); }
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+
+ private:
+  std::vector<TIdFTPListItem> items_;
+};
+
+enum class TIdListingStyle { Unknown, Unix, Windows, MLSD };
+
+// Parses LIST output (Unix or Windows style, chosen by the fewest failures) or MLSD lines.
+// "now" decides the year of Unix dates written without one (within the last six months).
+// Never throws; unreadable lines are skipped; "." and ".." entries are kept (callers decide).
+TIdFTPListItems ParseListing(const std::vector<std::string>& lines, bool mlsd, rtl::TDateTime now,
+                             TIdListingStyle* style = nullptr);
+
+}  // namespace inet
