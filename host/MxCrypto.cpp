@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "host/MxFileInfo.h"
+#include "rtl/Base64.h"
 #include "rtl/UniqueFd.h"
 
 namespace host {
@@ -47,66 +48,6 @@ struct TCipherCtxDeleter {
   void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
 };
 using TCipherCtx = std::unique_ptr<EVP_CIPHER_CTX, TCipherCtxDeleter>;
-
-
-
-// --- Base64 (strict: canonical padding, no whitespace, so a damaged value never decodes) ---
-
-constexpr char k_b64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string Base64Encode(const unsigned char* data, std::size_t len) {
-  std::string out;
-  out.reserve((len + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 3 <= len; i += 3) {
-    std::uint32_t v = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-    out += k_b64[v >> 18];
-    out += k_b64[(v >> 12) & 63];
-    out += k_b64[(v >> 6) & 63];
-    out += k_b64[v & 63];
-  }
-  if (std::size_t rest = len - i; rest > 0) {
-    std::uint32_t v = data[i] << 16;
-    if (rest == 2) v |= data[i + 1] << 8;
-    out += k_b64[v >> 18];
-    out += k_b64[(v >> 12) & 63];
-    out += rest == 2 ? k_b64[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
-std::optional<std::vector<unsigned char>> Base64Decode(std::string_view text) {
-  if (text.size() % 4 != 0) return std::nullopt;
-  std::vector<unsigned char> out;
-  out.reserve(text.size() / 4 * 3);
-  for (std::size_t i = 0; i < text.size(); i += 4) {
-    const bool last = i + 4 == text.size();
-    int pad = 0;
-    if (last && text[i + 3] == '=') pad = text[i + 2] == '=' ? 2 : 1;
-    std::uint32_t v = 0;
-    for (int j = 0; j < 4; ++j) {
-      int d = j >= 4 - pad ? 0 : Base64Value(text[i + j]);
-      if (d < 0) return std::nullopt;
-      v = (v << 6) | static_cast<std::uint32_t>(d);
-    }
-    // Non-zero bits under the padding mean a non-canonical (altered) text.
-    if ((pad == 1 && (v & 0xFF)) || (pad == 2 && (v & 0xFFFF))) return std::nullopt;
-    out.push_back(static_cast<unsigned char>(v >> 16));
-    if (pad < 2) out.push_back(static_cast<unsigned char>(v >> 8));
-    if (pad < 1) out.push_back(static_cast<unsigned char>(v));
-  }
-  return out;
-}
 
 // --- Key file ---
 
@@ -261,21 +202,23 @@ std::string TCryptoUtils::EncryptString(const std::string& plain, const std::str
       EVP_EncryptFinal_ex(ctx.get(), cipher + len, &len) != 1 ||
       EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, static_cast<int>(k_tag_size), tag) != 1)
     throw ECryptoError("Cannot encrypt the password");
-  return std::string(k_prefix) + Base64Encode(out.data(), out.size());
+  return std::string(k_prefix) +
+         rtl::Base64Encode(std::string_view(reinterpret_cast<const char*>(out.data()), out.size()));
 }
 
 std::string TCryptoUtils::DecryptString(const std::string& stored, const std::string& keyText) {
   if (stored.empty()) return {};
   if (stored.compare(0, k_prefix.size(), k_prefix) != 0) throw ECryptoError(k_damaged);
-  auto raw = Base64Decode(std::string_view(stored).substr(k_prefix.size()));
+  // Strict decoding: a damaged value never decodes to something else.
+  auto raw = rtl::Base64DecodeStrict(std::string_view(stored).substr(k_prefix.size()));
   if (!raw || raw->size() < k_nonce_size + k_tag_size) throw ECryptoError(k_damaged);
 
   TSecretKey key;
   DeriveKey(keyText, key.Bytes);
-  const unsigned char* nonce = raw->data();
+  const auto* nonce = reinterpret_cast<const unsigned char*>(raw->data());
   const unsigned char* cipher = nonce + k_nonce_size;
   const std::size_t cipherLen = raw->size() - k_nonce_size - k_tag_size;
-  unsigned char* tag = raw->data() + k_nonce_size + cipherLen;
+  auto* tag = reinterpret_cast<unsigned char*>(raw->data()) + k_nonce_size + cipherLen;
 
   std::string plain(cipherLen, '\0');
   auto* plainBytes = reinterpret_cast<unsigned char*>(plain.data());
