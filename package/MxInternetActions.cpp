@@ -1,5 +1,6 @@
 #include "package/MxInternetActions.h"
 
+#include "mail/MxEmail.h"
 #include "options/MxEmailOptions.h"
 #include "options/MxFTPOptions.h"
 #include "package/MxInternetReg.h"
@@ -9,9 +10,9 @@ namespace mx {
 void MxRegister(host::IMxRegistrar& registrar) {
   // The question is asked before each group whose user-interface classes depend on it.
   const bool design = registrar.IsDesignEnvironment();
-  (void)design;  // The mail unit's property editors use it once the e-mail action exists.
 
   // Mail: the e-mail action, its persistence classes, script methods and constants.
+  RegisterEmail(design);
 
   RegisterEmailOptions();
 

@@ -22,6 +22,52 @@ class TCountingRegistrar final : public host::IMxRegistrar {
   bool design_;
 };
 
+// Step 2, the mail unit; the property editors only in the design environment.
+std::vector<TRegistration> MailRegistrations(bool design) {
+  std::vector<TRegistration> regs = {
+      {"Action", "RegisterAction", {"Internet", "TEmailAction", "MxEMAIL"}},
+      {"XML", "RegisterXMLClass", {"TMxEmailAddress"}},
+      {"XML", "RegisterXMLClass", {"TMxAddressList"}},
+      {"Scripting", "RegisterMethodAlias", {"TMxCustomAddressList", "AddFromScript", "Add"}},
+      {"Scripting", "RegisterMethod", {"TMxCustomAddressList", "Item"}},
+      {"Scripting", "RegisterMethod", {"TMxCustomAddressList", "Clear"}},
+      {"Scripting", "RegisterMethod", {"TMxCustomAddressList", "RemoveItem"}},
+      {"Scripting", "RegisterMethod", {"TMxCustomAddressList", "AddDelimitedList"}},
+      {"Scripting", "RegisterMethod", {"TMxCustomAddressList", "AddFromFile"}},
+      {"Scripting", "RegisterMethod", {"TMxCustomAddressList", "Remove"}},
+      {"Scripting", "RegisterConstant", {"emNormal", "0"}},
+      {"Scripting", "RegisterConstant", {"emIndividual", "1"}},
+  };
+  if (design) {
+    const std::vector<TRegistration> editors = {
+        {"Action", "RegisterPropertyEditor", {"integer", "TEmailAction", "Mode", "TEMailModeEditor"}},
+        {"Action",
+         "RegisterPropertyEditor",
+         {"TMxAddressList", "TEmailAction", "RecipientsList", "TRecipientsEditor"}},
+        {"Action",
+         "RegisterPropertyEditor",
+         {"TMxAddressList", "TEmailAction", "CopyToList", "TCopyToEditor"}},
+        {"Action",
+         "RegisterPropertyEditor",
+         {"TMxAddressList", "TEmailAction", "BlindCopyToList", "TBlindCopyToEditor"}},
+        {"Action",
+         "RegisterPropertyEditor",
+         {"TMxAddressList", "TEmailAction", "ReplyToList", "TReplyToEditor"}},
+        {"Action", "RegisterPropertyEditor", {"TStrings", "TEmailAction", "BodyObject", "TEmailBodyEditor"}},
+        {"Action",
+         "RegisterPropertyEditor",
+         {"TStrings", "TEmailAction", "AttachmentsObject", "TEmailAttachmentsEditor"}},
+    };
+    regs.insert(regs.end(), editors.begin(), editors.end());
+  }
+  return regs;
+}
+
+std::vector<TRegistration> Concat(std::vector<TRegistration> a, const std::vector<TRegistration>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 std::vector<TRegistration> Register(bool design, int* asked = nullptr) {
   host::THost host(design);
   TCountingRegistrar registrar(design);
@@ -33,22 +79,25 @@ std::vector<TRegistration> Register(bool design, int* asked = nullptr) {
 TEST(MxRegister, RunOnlyHostGetsOptionsButNoPages) {
   int asked = 0;
   auto regs = Register(false, &asked);
-  const std::vector<TRegistration> expected = {
-      {"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}},
-      {"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}},
-  };
+  const std::vector<TRegistration> expected =
+      Concat(MailRegistrations(false), {
+                                           {"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}},
+                                           {"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}},
+                                       });
   EXPECT_EQ(regs, expected);
   EXPECT_EQ(asked, 3);
 }
 
 TEST(MxRegister, DesignHostAlsoGetsTheOptionPagesLast) {
   auto regs = Register(true);
-  const std::vector<TRegistration> expected = {
-      {"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}},
-      {"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}},
-      {"Options", "RegisterOptionPages", {"TMxEmailOptions", "TEmailGlobalOptionsFrame"}},
-      {"Options", "RegisterOptionPages", {"TMxFTPOptions", "TFTPGlobalOptionsFrame"}},
-  };
+  const std::vector<TRegistration> expected =
+      Concat(MailRegistrations(true),
+             {
+                 {"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}},
+                 {"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}},
+                 {"Options", "RegisterOptionPages", {"TMxEmailOptions", "TEmailGlobalOptionsFrame"}},
+                 {"Options", "RegisterOptionPages", {"TMxFTPOptions", "TFTPGlobalOptionsFrame"}},
+             });
   EXPECT_EQ(regs, expected);
 }
 

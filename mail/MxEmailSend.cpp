@@ -1,0 +1,666 @@
+// The e-mail action's run: composing the message from the expanded properties, then sending
+// it over SMTP in one of the two modes, with progress, a protocol log and a time-out.
+#include <algorithm>
+#include <climits>
+
+#include "host/MxGUID.h"
+#include "host/MxServices.h"
+#include "inet/IdIntercept.h"
+#include "inet/IdMessage.h"
+#include "inet/IdPOP3.h"
+#include "inet/IdSMTP.h"
+#include "inet/IdSSLOpenSSL.h"
+#include "mail/MxEmail.h"
+#include "rtl/DateUtils.h"
+#include "rtl/SysUtils.h"
+
+namespace mx {
+
+namespace {
+
+constexpr int k_pop_connect_timeout_ms = 10000;
+constexpr std::uint64_t k_progress_interval_ms = 500;
+constexpr int k_monitor_wait_normal_ms = 500;
+constexpr int k_monitor_wait_individual_ms = 50;
+constexpr const char* k_upload_pattern = "Upload speed : 0.00 KB/s";
+constexpr const char* k_download_pattern = "Download speed : 0.00 KB/s";
+
+const char* SpeedPattern(inet::TWorkMode mode) {
+  return mode == inet::TWorkMode::wmWrite ? k_upload_pattern : k_download_pattern;
+}
+
+int Percent(double part, double whole) {
+  if (whole <= 0) return 0;
+  const std::int64_t p = rtl::BankersRound(part / whole * 100.0);
+  return static_cast<int>(std::clamp<std::int64_t>(p, 0, 100));
+}
+
+}  // namespace
+
+struct TCustomEmailAction::TListRole {
+  TEmailAddressSource Source;
+  std::string Path;
+  std::string Variable;
+  const char* ListName;
+  const char* NotSpecified;
+  const char* VariableName;
+  TMxCustomAddressList& List;
+  inet::TIdEmailAddressList& Field;
+  bool SkipDisabled;
+  const char* Failure;
+};
+
+void TCustomEmailAction::Report(const std::string& text, const std::exception& e) {
+  SendMessage(text, host::stError);
+  SendMessage(e.what(), host::stError);
+}
+
+// ---------------------------------------------------------------- composition
+
+bool TCustomEmailAction::ClearMessage() {
+  try {
+    auto message = std::make_unique<inet::TIdMessage>();
+    message->MailAgent = "Quillon";
+    message->OnInitializeISO = [this](std::string& charset) { InitializeISO(charset); };
+    FMessage = std::move(message);
+    return true;
+  } catch (const std::exception& e) {
+    Report("Unable to clear message object", e);
+    return false;
+  }
+}
+
+void TCustomEmailAction::SetFixedHeaders() {
+  FMessage->Priority = static_cast<inet::TIdMessagePriority>(FPriority);
+  std::string guid = host::NewGUIDString();
+  if (guid.size() >= 2) guid = guid.substr(1, guid.size() - 2);
+  FMessage->ExtraHeaders.push_back("Message-ID: <" + guid + "@Quillon>");
+}
+
+bool TCustomEmailAction::SetAttachmentList() {
+  FAttachmentFiles.Clear();
+  FHasAttachments = false;
+  rtl::TStringList expanded;
+  for (const std::string& line : FAttachments) {
+    std::string result;
+    if (!TryExpandExpression("attachment", line, result, false)) return false;
+    expanded.Add(result);
+  }
+  // A value of several lines names several files.
+  rtl::TStringList entries;
+  entries.SetText(expanded.Text());
+  for (const std::string& entry : entries) {
+    // A blank line names no file (an empty variable: nothing to attach this time).
+    if (rtl::Trim(entry).empty()) continue;
+    std::string file;
+    if (!TryExpandExpression("attachment", entry, file, true)) return false;
+    if (rtl::FileExists(file)) {
+      FHasAttachments = true;
+    } else if (!FIgnoreMissingAttachments) {
+      SendMessage("Attachment missing: " + file, host::stError);
+      return false;
+    }
+    // The name that was checked is the one attached.
+    FAttachmentFiles.Add(file);
+  }
+  return true;
+}
+
+bool TCustomEmailAction::SetAuthentication() {
+  try {
+    const bool authenticate = GetAuthenticate();
+    FSMTP->AuthType =
+        authenticate ? inet::TIdSMTPAuthenticationType::satDefault : inet::TIdSMTPAuthenticationType::satNone;
+    FSMTP->UseEhlo = authenticate ? true : GetUseEhlo();
+    return true;
+  } catch (const std::exception& e) {
+    Report("Error setting Auth type", e);
+    return false;
+  }
+}
+
+bool TCustomEmailAction::SetHostAndPort() {
+  try {
+    FSMTP->Port = GetPort();
+    FSMTP->Host = ExpandExpression(GetHost(), true);
+    if (FPopBeforeSMTP) {
+      const std::string popHost = FPOPHost.empty() ? std::string() : ExpandExpression(FPOPHost, false);
+      FPOP3->Host = popHost.empty() ? FSMTP->Host : popHost;
+    }
+    return true;
+  } catch (const std::exception& e) {
+    Report("Unable to Set Host", e);
+    return false;
+  }
+}
+
+bool TCustomEmailAction::SetUsernameAndPassword() {
+  try {
+    const std::string user = ExpandExpression(GetUserId(), false);
+    FSMTP->Username = user;
+    FPOP3->Username = user;
+  } catch (const std::exception& e) {
+    Report("Unable to Set UserId", e);
+    return false;
+  }
+  try {
+    const std::string password = ExpandExpression(GetPassword(), false);
+    FSMTP->Password = password;
+    FPOP3->Password = password;
+  } catch (const host::EExpressionError&) {
+    // The expansion error quotes the text it failed on: the password itself.
+    SendMessage("Unable to Set Password", host::stError);
+    SendMessage("The password could not be expanded (a literal % is written %%)", host::stError);
+    return false;
+  } catch (const std::exception& e) {
+    Report("Unable to Set Password", e);
+    return false;
+  }
+  return true;
+}
+
+bool TCustomEmailAction::SetSubjectDetails() {
+  try {
+    FMessage->Subject = ExpandExpression(FSubject, false);
+    return true;
+  } catch (const std::exception& e) {
+    Report("Unable to Set Subject", e);
+    return false;
+  }
+}
+
+bool TCustomEmailAction::SetSenderDetails() {
+  try {
+    FMessage->Sender.Address = ExpandExpression(FSender->GetAddress(), false);
+    FMessage->Sender.Name = ExpandExpression(FSender->GetName(), false);
+    return true;
+  } catch (const std::exception& e) {
+    Report("Unable to Set Sender Address or name", e);
+    return false;
+  }
+}
+
+bool TCustomEmailAction::SetFromDetails() {
+  try {
+    FMessage->From.Address = ExpandExpression(FFrom->GetAddress(), false);
+    FMessage->From.Name = ExpandExpression(FFrom->GetName(), false);
+    return true;
+  } catch (const std::exception& e) {
+    Report("Unable to Set From Address or name", e);
+    return false;
+  }
+}
+
+bool TCustomEmailAction::LoadAddressesFromFile(const std::string& listName, TMxCustomAddressList& list,
+                                               const std::string& path) {
+  std::string file;
+  if (!TryExpandExpression(listName + " File", path, file, true)) return false;
+  if (!rtl::FileExists(file)) {
+    SendMessage("File not found while loading " + listName + " list: " + file, host::stError);
+    return false;
+  }
+  try {
+    list.Clear();
+    list.AddFromFile(file);
+    return true;
+  } catch (const std::exception& e) {
+    SendMessage(e.what(), host::stError);
+    return false;
+  }
+}
+
+bool TCustomEmailAction::SetListDetails(const TListRole& role) {
+  switch (role.Source) {
+    case asSpecify:
+      break;
+    case asFromFile:
+      if (!LoadAddressesFromFile(role.ListName, role.List, role.Path)) return false;
+      break;
+    case asFromVariable: {
+      if (role.Variable.empty()) {
+        SendMessage(role.NotSpecified, host::stError);
+        return false;
+      }
+      std::string result;
+      if (!TryExpandExpression(role.VariableName, GetVariableValue(role.Variable).AsString(), result, false))
+        return false;
+      role.List.Clear();
+      role.List.AddDelimitedList(result, ",");
+      break;
+    }
+  }
+  try {
+    for (int i = 0; i < role.List.GetCount(); ++i) {
+      const auto entry = role.List.GetItemObject(i);
+      if (role.SkipDisabled && !entry->GetEnabled()) continue;
+      inet::TIdEmailAddressItem item;
+      item.Name = ExpandExpression(entry->GetName(), false);
+      item.Address = ExpandExpression(entry->GetAddress(), true);
+      role.Field.push_back(std::move(item));
+    }
+    return true;
+  } catch (const std::exception& e) {
+    Report(role.Failure, e);
+    return false;
+  }
+}
+
+bool TCustomEmailAction::SetReplyToDetails() {
+  return SetListDetails({FReplyToSource, FPathOfReplyToFile, FReplyToVariable, "Reply To",
+                         "Reply To Variable not specified", "Reply To Variable", *FReplyTo, FMessage->ReplyTo,
+                         false, "Unable to Set ReplyTo Address or Name"});
+}
+
+bool TCustomEmailAction::SetRecipientsDetails() {
+  return SetListDetails({FRecipientsSource, FPathOfRecipientFile, FRecipientVariable, "Recipients",
+                         "Recipients Variable not specified", "Recipients Variable", *FRecipients,
+                         FMessage->Recipients, true, "Unable to Set Recipients Address or Name"});
+}
+
+bool TCustomEmailAction::SetCopyToDetails() {
+  return SetListDetails({FCopyToSource, FPathOfCopyToFile, FCopyToVariable, "Copy To",
+                         "Copy To variable not specified.", "Copy To Variable", *FCopyTo, FMessage->CCList,
+                         true, "Unable to Set CopyTo Address or Name"});
+}
+
+bool TCustomEmailAction::SetBlindCopyToDetails() {
+  return SetListDetails({FBccSource, FPathOfBccFile, FBccVariable, "Blind Copy To",
+                         "BCC Variable not specified", "BCC Variable", *FBlindCopyTo, FMessage->BccList, true,
+                         "Unable to Set BlindCopyTo Address or Name"});
+}
+
+bool TCustomEmailAction::SetBodyDetails(bool hasAttachments) {
+  try {
+    FCharSet.clear();
+    if (!FEncoding.empty() && !rtl::SameText(FEncoding, "default")) {
+      std::string charset;
+      if (!TryExpandExpression("Encoding", FEncoding, charset, false)) return false;
+      FCharSet = rtl::LowerCase(charset);
+    }
+    std::string html, plain;
+    if (FHTMLMessage) {
+      html = rtl::Trim(ExpandExpression(FBody.Text(), false));
+      plain = rtl::Trim(ExpandExpression(FPlainBody.Text(), false));
+    } else {
+      plain = rtl::Trim(ExpandExpression(FBody.Text(), false));
+    }
+
+    if (!FHTMLMessage) {
+      FMessage->ContentType = hasAttachments ? "multipart/mixed" : "text/plain";
+      FMessage->Body.SetText(plain);
+      FExpectedSize += plain.size();
+    } else {
+      int parent = -1;
+      if (!plain.empty() && !html.empty()) {
+        if (!hasAttachments) {
+          FMessage->ContentType = "multipart/alternative";
+        } else {
+          FMessage->ContentType = "multipart/mixed";
+          FMessage->AddText().ContentType = "multipart/alternative";
+          parent = static_cast<int>(FMessage->MessageParts().size()) - 1;
+        }
+      }
+      if (!plain.empty()) {
+        inet::TIdText& text = FMessage->AddText();
+        text.ContentType = "text/plain";
+        text.Body.SetText(plain);
+        text.ParentPart = parent;
+        FExpectedSize += plain.size();
+      }
+      const std::string wrapped =
+          rtl::SameText(html.substr(0, 6), "<html>") ? html : "<html>" + html + "</html>";
+      inet::TIdText& text = FMessage->AddText();
+      text.Body.SetText(wrapped);
+      if (!FCharSet.empty()) text.CharSet = FCharSet;
+      text.ContentType = "text/html";
+      text.ParentPart = parent;
+      FExpectedSize += wrapped.size();
+    }
+    if (!FCharSet.empty()) FMessage->CharSet = FCharSet;
+    return true;
+  } catch (const std::exception& e) {
+    Report("Unable to Set Body", e);
+    return false;
+  }
+}
+
+void TCustomEmailAction::InitializeISO(std::string& charset) const {
+  if (!FCharSet.empty() && !rtl::SameText(FCharSet, "default")) charset = FCharSet;
+}
+
+bool TCustomEmailAction::AddAttachmentParts() {
+  try {
+    for (const std::string& file : FAttachmentFiles) {
+      if (FIgnoreMissingAttachments && !rtl::FileExists(file)) continue;
+      const std::int64_t size = rtl::FileSize(file);
+      if (size > 0) FExpectedSize += static_cast<std::uint64_t>(size);
+      inet::TIdAttachmentFile& part = FMessage->AddAttachment(file);
+      part.ExtraHeaders.push_back("Content-ID: <" + rtl::ExtractFileName(file) + ">");
+      const std::string ext = rtl::LowerCase(rtl::ExtractFileExt(file));
+      if (ext == ".txt") {
+        part.ContentType = "text/plain";
+      } else if (ext == ".html" || ext == ".htm") {
+        part.ContentType = "text/html";
+      }
+    }
+    return true;
+  } catch (const std::exception& e) {
+    Report("Unable to Attach Files", e);
+    return false;
+  }
+}
+
+// ---------------------------------------------------------------- connection
+
+void TCustomEmailAction::ConnectToSMTP() {
+  try {
+    if (FSMTP->Connected()) FSMTP->Disconnect();
+    if (FPOP3->Connected()) FPOP3->Disconnect();
+  } catch (const std::exception& e) {
+    Report("Error Disconnecting - ignoring.", e);
+  }
+}
+
+bool TCustomEmailAction::DoPopBeforeSend() {
+  try {
+    FPOP3->ConnectTimeout = k_pop_connect_timeout_ms;
+    FPOP3->Port = FPOPPort;
+    FPOP3->Connect();
+    if (FPOP3->Connected()) FPOP3->Disconnect();
+    return true;
+  } catch (const std::exception& e) {
+    Report("Unable to connect to POP Server", e);
+    return false;
+  }
+}
+
+void TCustomEmailAction::ApplyTimeouts() {
+  int ms = 0;
+  if (FEnableTimeout) {
+    const std::int64_t wanted = static_cast<std::int64_t>(GetTimeoutMinutes()) * 60000;
+    ms = static_cast<int>(std::min<std::int64_t>(wanted, INT_MAX));
+  }
+  FSMTP->ConnectTimeout = ms;
+  FSMTP->ReadTimeout = ms;
+}
+
+void TCustomEmailAction::ApplySecureChannel() {
+  FSMTP->SSL = GetUseSSL() ? FSSL : nullptr;
+  FSMTP->UseTLS = GetUseTLS();
+}
+
+void TCustomEmailAction::AttachLogIntercept() {
+  FSMTP->IOHandler().RemoveIntercept(FLogEvent.get());
+  FSMTP->IOHandler().AddIntercept(FLogEvent);
+}
+
+void TCustomEmailAction::TerminateAction() {
+  try {
+    FSMTP->Abort();
+    FPOP3->Abort();
+  } catch (...) {
+    // A stop request must never fail.
+  }
+}
+
+void TCustomEmailAction::DoTimeOut() {
+  FTimedOut = true;
+  TerminateAction();
+}
+
+std::chrono::milliseconds TCustomEmailAction::TimeoutMonitorLength() {
+  return std::chrono::minutes(GetTimeoutLength());
+}
+
+void TCustomEmailAction::StopMonitor(std::unique_ptr<host::TTimeoutMonitorThread>& monitor, int waitMs) {
+  if (!monitor) return;
+  if (!monitor->Finished()) {
+    monitor->DoTerminate();
+    monitor->WaitFor(std::chrono::milliseconds(waitMs));
+  }
+  monitor.reset();
+}
+
+// ---------------------------------------------------------------- log and progress
+
+void TCustomEmailAction::LogProtocol(const std::string& label, const std::string& data) {
+  const std::string& password = FSMTP->Password;
+  const bool secret = data.find("pass") != std::string::npos ||
+                      (!password.empty() && data.find(password) != std::string::npos);
+  const std::string text = label + " : " + (secret ? std::string("pass xxx") : data);
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t cr = text.find('\r', start);
+    if (cr == std::string::npos) {
+      if (start < text.size()) SendMessage(text.substr(start), host::stInformation);
+      return;
+    }
+    SendMessage(text.substr(start, cr - start), host::stInformation);
+    start = cr + 1;
+    if (start < text.size() && text[start] == '\n') ++start;
+  }
+}
+
+void TCustomEmailAction::OnWorkBegin(inet::TWorkMode mode, std::int64_t max) {
+  FTransferStartTick = rtl::GetTickCount64();
+  FSpeed = 0;
+  FLastWorkCount = 0;
+  FLastProgressTick = 0;
+  if (max > 0) FExpectedSize = static_cast<std::uint64_t>(max);
+  SendProgress(rtl::FormatFloat(SpeedPattern(mode), 0), 0);
+}
+
+void TCustomEmailAction::OnWork(inet::TWorkMode mode, std::int64_t count) {
+  const std::uint64_t now = rtl::GetTickCount64();
+  if (FLastProgressTick != 0 && now - FLastProgressTick < k_progress_interval_ms) return;
+  const double elapsed = static_cast<double>(now - FTransferStartTick) / 1000.0;
+  if (elapsed > 0) FSpeed = static_cast<double>(count) / 1024.0 / elapsed;
+  const std::string text = rtl::FormatFloat(SpeedPattern(mode), FSpeed) + " : " +
+                           std::to_string(count / 1024) + " KBytes Transferred";
+  SendProgress(text, Percent(static_cast<double>(count), static_cast<double>(FExpectedSize)));
+  FLastWorkCount = count;
+  FLastProgressTick = now;
+}
+
+void TCustomEmailAction::OnWorkEnd(inet::TWorkMode mode) {
+  SendProgress(rtl::FormatFloat(SpeedPattern(mode), FSpeed), 0);
+  FExpectedSize = 0;
+  FSpeed = 0;
+}
+
+// ---------------------------------------------------------------- the run
+
+bool TCustomEmailAction::Execute() {
+  FTimedOut = false;
+  FLastProgressTick = 0;
+  FExpectedSize = 0;
+  FHasAttachments = false;
+  FCharSet.clear();
+  if (!ClearMessage()) return false;
+  SetFixedHeaders();
+
+  bool result = false;
+  if (SetAttachmentList()) {
+    ConnectToSMTP();
+    if (SetAuthentication() && SetHostAndPort() && SetUsernameAndPassword() && SetSubjectDetails() &&
+        SetSenderDetails() && SetFromDetails() && SetReplyToDetails() &&
+        (!FPopBeforeSMTP || DoPopBeforeSend())) {
+      result = FMode == emNormal ? SendNormal() : SendIndividual();
+    }
+  }
+  FAttachmentFiles.Clear();
+  return result;
+}
+
+bool TCustomEmailAction::SendNormal() {
+  if (!SetRecipientsDetails() || !SetCopyToDetails() || !SetBlindCopyToDetails() ||
+      !SetBodyDetails(FHasAttachments))
+    return false;
+  // A failed attachment is reported; the message goes out with the parts added so far.
+  AddAttachmentParts();
+
+  bool result = false;
+  bool proceed = false;
+  try {
+    ApplyTimeouts();
+    ApplySecureChannel();
+    FSMTP->Connect();
+    AttachLogIntercept();
+    if (FSMTP->Connected()) proceed = GetAuthenticate() ? FSMTP->Authenticate() : true;
+  } catch (const std::exception& e) {
+    Report("Unable to Send Message (Connect)", e);
+  }
+
+  if (proceed) {
+    std::unique_ptr<host::TTimeoutMonitorThread> monitor;
+    try {
+      try {
+        if (FEnableTimeout)
+          monitor = std::make_unique<host::TTimeoutMonitorThread>(*this, TimeoutMonitorLength());
+        FSMTP->Send(*FMessage);
+        result = true;
+        SendMessage("Message Sent", host::stSuccess);
+      } catch (...) {
+        StopMonitor(monitor, k_monitor_wait_normal_ms);
+        throw;
+      }
+      StopMonitor(monitor, k_monitor_wait_normal_ms);
+    } catch (const std::exception& e) {
+      Report("Unable to Send Message (Send)", e);
+      result = false;
+    }
+  }
+
+  if (FSMTP->Connected()) FSMTP->Disconnect();
+  FMessage->Clear();
+  return result;
+}
+
+bool TCustomEmailAction::SendIndividual() {
+  bool result = false;
+  try {
+    SendProgress("Connecting...", 0);
+    ApplySecureChannel();
+    AttachLogIntercept();
+    ApplyTimeouts();
+    FSMTP->Connect();
+    // A refused login ends the run here: sending on without it could only fail, and an
+    // ignored failure would then turn the run into a success.
+    if (FSMTP->Connected() && (!GetAuthenticate() || FSMTP->Authenticate())) {
+      result = true;
+      if (!AddAttachmentParts()) {
+        FSMTP->Disconnect();
+        result = false;
+      } else if (!SetRecipientsDetails() || !SetSubjectDetails() || !SetSenderDetails() ||
+                 !SetFromDetails() || !SetCopyToDetails() || !SetBlindCopyToDetails() ||
+                 !SetBodyDetails(FHasAttachments)) {
+        result = false;
+      } else {
+        result = SendToEach();
+      }
+    }
+  } catch (const std::exception& e) {
+    Report("Unable to Send Message", e);
+    if (FSMTP->Connected()) FSMTP->Disconnect();
+    result = false;
+  }
+
+  if (FSMTP->Connected()) {
+    SendProgress("Disconnecting", 100);
+    FSMTP->Disconnect();
+  } else {
+    SendProgress("Done", 100);
+  }
+  FMessage->Clear();
+  return result;
+}
+
+bool TCustomEmailAction::SendToEach() {
+  // Failures of one recipient that do not stop the loop; an ignored send failure is not one.
+  bool failed = false;
+  const std::string subject = FMessage->Subject;
+  const int count = FRecipients->GetCount();
+  for (int i = 0; i < count; ++i) {
+    // Copies and blind copies stay: every message also goes to them.
+    FMessage->Recipients.clear();
+    const auto entry = FRecipients->GetItemObject(i);
+    if (!entry || !entry->GetEnabled()) continue;
+
+    std::string name, address;
+    try {
+      name = ExpandExpression(entry->GetName(), false);
+      address = ExpandExpression(entry->GetAddress(), true);
+    } catch (const std::exception& e) {
+      Report("Error expanding Name/Address", e);
+      failed = true;
+      continue;
+    }
+
+    // Each recipient's script starts from the action's subject; what it returns is this
+    // recipient's subject.
+    std::string recipientSubject = subject;
+    host::TScript* script = GetScriptByName(k_on_send_script);
+    if (script && script->HasContent()) {
+      bool skip = false;
+      try {
+        script->SetParam("Action", SelfHandle());
+        script->SetParam("Address", address);
+        script->SetParam("Name", name);
+        script->SetParam("Subject", recipientSubject);
+        script->SetParam("Skip", false);
+        rtl::Variant scriptResult;
+        ExecuteScript(k_on_send_script, scriptResult);
+        address = script->GetParam("Address").AsString();
+        name = script->GetParam("Name").AsString();
+        recipientSubject = script->GetParam("Subject").AsString();
+        skip = script->GetParam("Skip").AsBoolean();
+      } catch (const std::exception& e) {
+        Report("Error executing OnSend script", e);
+        failed = true;
+        continue;
+      }
+      if (skip) continue;
+    }
+
+    try {
+      FMessage->Recipients.push_back({name, address});
+      FMessage->Subject = recipientSubject;
+    } catch (const std::exception& e) {
+      Report("Error adding recipient", e);
+      failed = true;
+      continue;
+    }
+
+    std::unique_ptr<host::TTimeoutMonitorThread> monitor;
+    try {
+      try {
+        if (FEnableTimeout)
+          monitor = std::make_unique<host::TTimeoutMonitorThread>(*this, TimeoutMonitorLength());
+        FSMTP->Send(*FMessage);
+        const std::string who = name + " <" + address + ">";
+        SendProgress("Message Sent To : " + who, Percent(i + 1, count));
+        SendMessage("Message Sent To :" + who, host::stSuccess);
+      } catch (...) {
+        StopMonitor(monitor, k_monitor_wait_individual_ms);
+        throw;
+      }
+      StopMonitor(monitor, k_monitor_wait_individual_ms);
+    } catch (const std::exception& e) {
+      SendMessage("Unable to Send Message to " + address, host::stError);
+      if (!FIgnoreIndivualFailures) {
+        SendMessage(e.what(), host::stError);
+        return false;
+      }
+    }
+  }
+  return !failed;
+}
+
+rtl::Variant TCustomEmailAction::SelfHandle() {
+  host::IScriptObject* self = this;
+  if (host::TCoreScriptingService* scripting = Context().Scripting()) return scripting->WrapObject(self);
+  return rtl::Variant(
+      rtl::Variant::ObjectRef(rtl::Variant::ObjectRef(), static_cast<rtl::IInterface*>(self)));
+}
+
+}  // namespace mx
