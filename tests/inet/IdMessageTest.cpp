@@ -209,6 +209,7 @@ TEST_F(MessageTest, PlainAsciiMessage) {
   EXPECT_EQ(s["addr:to:count"], "2");
   EXPECT_EQ(s["addr:to:1:addr"], "carol@example.org");
   EXPECT_EQ(s["addr:cc:0:name"], "Dave, the \"boss\"");
+  EXPECT_EQ(m.CCList[0].Text(), "\"Dave, the \\\"boss\\\"\" <dave@example.org>");
   EXPECT_EQ(s["addr:reply-to:0:addr"], "replies@example.com");
   EXPECT_EQ(s["h:subject"], "Quarterly report");
   EXPECT_EQ(s["h:mime-version"], "1.0");
@@ -477,7 +478,7 @@ TEST_F(MessageTest, LineBreaksInTextsNeverStartAHeader) {
   m.Subject = "Hi\r\nBcc: victim@example.net\r\n\r\nInjected body";
   m.From.Name = "Eve\nX-Evil: 1";
   m.Recipients = {{"Bob\rTo: other@example.net", "bob@example.org"}};
-  m.MailAgent = "Agent\r\nX-Agent: 2";
+  m.MailAgent = std::string("Agent\0X-Agent: 2\r\n", 19);
   m.Body = {"body line", "Bcc: not a header\r\nstill body"};
   Summary s = Write(m);
   EXPECT_EQ(s["header_names"],
@@ -487,6 +488,7 @@ TEST_F(MessageTest, LineBreaksInTextsNeverStartAHeader) {
   EXPECT_EQ(s["addr:from:0:name"], "Eve X-Evil: 1");
   EXPECT_EQ(s["addr:to:count"], "1");
   EXPECT_EQ(s["addr:to:0:name"], "Bob To: other@example.net");
+  EXPECT_EQ(s["h:x-mailer"], "Agent X-Agent: 2");
   EXPECT_EQ(s["part:m:text"], "body line\nBcc: not a header\nstill body\n");
 }
 
