@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -14,6 +15,7 @@
 #include "inet/IdException.h"
 #include "inet/IdIntercept.h"
 #include "inet/IdSMTP.h"
+#include "rtl/Exception.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/ServerProcess.h"
 
@@ -601,26 +603,45 @@ TEST(SmtpScriptedTest, LineBreaksInAddressesAreRefusedBeforeAnythingIsSent) {
   }
 }
 
+// Content whose reading fails after the first piece, as when an attachment vanishes.
+class FailingSource : public TIdMessageSource {
+ public:
+  std::size_t Read(char* buffer, std::size_t max) override {
+    if (done_) throw rtl::Exception("attachment vanished");
+    done_ = true;
+    const std::string start = "Subject: half\r\n\r\nfirst line\r\n";
+    const std::size_t n = std::min(max, start.size());
+    start.copy(buffer, n);
+    return n;
+  }
+
+ private:
+  bool done_ = false;
+};
+
 TEST(SmtpScriptedTest, BrokenTransfersEndTheSendAndTheConnection) {
   struct Case {
     const char* name;
     std::function<void(ScriptedPeer&)> script;  // after the 354
     int readTimeoutMs;
-    std::function<void(TIdSMTP&)> during;  // runs in another thread while Send blocks
-    std::string error;                     // the exception type expected
+    std::function<std::unique_ptr<TIdMessageSource>()> content;
+    bool abortSoon;     // another thread aborts while Send blocks
+    std::string error;  // what Send raised
+    bool terminated;    // the peer got the "." that ends the content
   };
-  const auto abortSoon = [](TIdSMTP& smtp) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    smtp.Abort();
-  };
+  const auto small = [] { return std::make_unique<StringSource>("hi\r\n"); };
   const Case cases[] = {
-      {"server closes after 354", [](ScriptedPeer& p) { p.Close(); }, 5000, nullptr, "closed"},
+      {"server closes after 354", [](ScriptedPeer& p) { p.Close(); }, 5000, small, false, "closed", true},
       {"server never confirms",
-       [](ScriptedPeer& p) { p.Expect("hi").Expect(".").Stall(std::chrono::seconds(5)); }, 300, nullptr,
-       "timeout"},
+       [](ScriptedPeer& p) { p.Expect("hi").Expect(".").Stall(std::chrono::seconds(2)); }, 300, small, false,
+       "timeout", true},
       // The peer reads nothing, so the content fills the socket buffers and the write blocks.
-      {"abort during DATA", [](ScriptedPeer& p) { p.Stall(std::chrono::seconds(30)); }, 30000, abortSoon,
-       "aborted"},
+      {"abort during DATA", [](ScriptedPeer& p) { p.Stall(std::chrono::seconds(30)); }, 30000,
+       [] { return std::make_unique<StringSource>(std::string(64 << 20, 'x'), 1 << 20); }, true, "aborted",
+       false},
+      // A "." now would deliver half a message: the connection is dropped instead.
+      {"content fails midway", [](ScriptedPeer&) {}, 5000, [] { return std::make_unique<FailingSource>(); },
+       false, "attachment vanished", false},
   };
   for (const auto& tc : cases) {
     SCOPED_TRACE(tc.name);
@@ -630,14 +651,17 @@ TEST(SmtpScriptedTest, BrokenTransfersEndTheSendAndTheConnection) {
     auto smtp = ClientFor(peer.Port());
     smtp->ReadTimeout = tc.readTimeoutMs;
     smtp->Connect();
-    std::string content = "hi\r\n";
-    if (tc.during) content = std::string(64 << 20, 'x');
-    StringSource source(content, 1 << 20);
-    std::thread other;
-    if (tc.during) other = std::thread([&] { tc.during(*smtp); });
+    const auto source = tc.content();
+    std::thread aborter;
+    if (tc.abortSoon) {
+      aborter = std::thread([&smtp] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        smtp->Abort();
+      });
+    }
     std::string error = "none";
     try {
-      smtp->Send("ann@example.org", {"bob@example.org"}, source);
+      smtp->Send("ann@example.org", {"bob@example.org"}, *source);
     } catch (const EIdConnClosedGracefully&) {
       error = "closed";
     } catch (const EIdReadTimeout&) {
@@ -647,11 +671,14 @@ TEST(SmtpScriptedTest, BrokenTransfersEndTheSendAndTheConnection) {
     } catch (const std::exception& e) {
       error = e.what();
     }
-    if (other.joinable()) other.join();
+    if (aborter.joinable()) aborter.join();
     EXPECT_EQ(error, tc.error);
     // The dialogue stopped at an unknown point: the connection is not reused.
     EXPECT_FALSE(smtp->Connected());
     smtp->Disconnect();
+    if (tc.abortSoon) continue;  // the stalled peer would only be stopped by its destructor
+    const auto& received = peer.Received();
+    EXPECT_EQ(std::count(received.begin(), received.end(), "."), tc.terminated ? 1 : 0);
   }
 }
 
