@@ -111,6 +111,7 @@ class TMxAction : public TNbXMLObject {
   // --- what actions override ---
   virtual bool Execute() = 0;
   virtual bool Validate(IMxActionValidationError& errors);
+  // Called by the host after creating the action and before loading its properties.
   virtual void Initialise() {}
   virtual std::string GetActionName() const = 0;
   virtual std::string GetFormattedDescription() const { return GetActionName(); }

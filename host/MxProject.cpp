@@ -53,6 +53,8 @@ class TLoader {
     std::unique_ptr<TMxAction> action = host_.Actions().CreateAction(cls);
     if (!action) Fail(n, "unknown action class \"" + std::string(cls) + "\"");
     action->SetContext(&project_.Context());
+    // The host's initialisation comes before the properties and children are loaded.
+    action->Initialise();
     if (pugi::xml_attribute en = n.attribute("enabled")) {
       try {
         action->SetEnabled(TextToBool(en.value(), "enabled"));

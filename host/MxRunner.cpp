@@ -66,7 +66,6 @@ bool TProjectRunner::RunOne(TMxAction& action) {
   bool ok = false;
   try {
     action.SetActionStatus(0);
-    action.Initialise();
     ok = action.Execute();
   } catch (const std::exception& e) {
     // Errors the action leaves to the host end the run as a failure of that action.
