@@ -44,11 +44,18 @@ bool HasControl(std::string_view text) {
 
 std::string RandomHex(std::size_t bytes) {
   static constexpr char k_hex[] = "0123456789abcdef";
-  std::random_device rd;
+  // Seeded once per thread: boundaries and IDs need uniqueness, not secrecy, and a
+  // random_device per message was the largest cost of writing a small one.
+  thread_local std::mt19937_64 engine = [] {
+    std::random_device rd;
+    std::seed_seq seed{rd(), rd(), rd(), rd()};
+    return std::mt19937_64(seed);
+  }();
   std::string out;
+  out.reserve(bytes * 2);
   while (out.size() < bytes * 2) {
-    unsigned v = rd();
-    for (int i = 0; i < 4 && out.size() < bytes * 2; ++i, v >>= 8) {
+    auto v = engine();
+    for (int i = 0; i < 8 && out.size() < bytes * 2; ++i, v >>= 8) {
       out += k_hex[(v >> 4) & 15];
       out += k_hex[v & 15];
     }

@@ -99,8 +99,11 @@ std::int64_t TIdCmdTCPClient::WriteDotStuffed(const std::function<std::size_t(ch
                                               std::int64_t expected) {
   auto& io = IOHandler();
   TWorkScope work(Work, TWorkMode::wmWrite, expected);
-  std::vector<char> in(k_dot_block);
-  std::string out;
+  // The buffers stay with the client: one connection sends many messages.
+  std::vector<char>& in = dotIn_;
+  in.resize(k_dot_block);
+  std::string& out = dotOut_;
+  out.clear();
   out.reserve(k_dot_block + k_dot_block / 2);
   std::int64_t consumed = 0;
   bool lineStart = true;

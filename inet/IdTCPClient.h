@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "inet/IdIOHandler.h"
 #include "inet/IdReply.h"
@@ -69,6 +70,8 @@ class TIdCmdTCPClient : public TIdTCPClient {
 
  private:
   TIdReply last_;
+  std::vector<char> dotIn_;
+  std::string dotOut_;
 };
 
 }  // namespace inet
