@@ -1,0 +1,186 @@
+#include "tests/support/FtpServers.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <thread>
+
+namespace testsupport {
+namespace fs = std::filesystem;
+
+namespace {
+
+// The launchers are in tests/servers of the source tree.
+fs::path SourceDir() {
+#ifdef QUILLON_SOURCE_DIR
+  return QUILLON_SOURCE_DIR;
+#else
+  return fs::path(__FILE__).parent_path().parent_path().parent_path();
+#endif
+}
+
+FtpFeatures FeaturesOf(FtpServerKind kind) {
+  switch (kind) {
+    case FtpServerKind::Pyftpdlib:
+      return {.mlsd = true, .xcrc = false, .unixListing = true, .sizeNeedsBinary = true};
+    case FtpServerKind::Vsftpd:
+      return {.mlsd = false, .xcrc = false, .unixListing = true, .sizeNeedsBinary = false};
+    case FtpServerKind::Proftpd:
+      return {.mlsd = true, .xcrc = true, .unixListing = true, .sizeNeedsBinary = false};
+  }
+  return {};
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Inside(const fs::path& path, const fs::path& dir) {
+  const std::string p = path.string();
+  const std::string d = dir.string();
+  return p == d || (p.size() > d.size() && p.compare(0, d.size(), d) == 0 && p[d.size()] == '/');
+}
+
+// The process group of pid, from /proc/PID/stat (the field after the parent's pid).
+pid_t GroupOf(const std::string& pid) {
+  const std::string stat = ReadText("/proc/" + pid + "/stat");
+  const auto paren = stat.rfind(')');
+  if (paren == std::string::npos) return -1;
+  char state = 0;
+  int parent = 0, group = 0;
+  if (std::sscanf(stat.c_str() + paren + 1, " %c %d %d", &state, &parent, &group) != 3) return -1;
+  return state == 'Z' ? -1 : group;  // a zombie holds nothing and is its parent's to reap
+}
+
+}  // namespace
+
+const char* FtpServerName(FtpServerKind kind) {
+  switch (kind) {
+    case FtpServerKind::Pyftpdlib:
+      return "pyftpdlib";
+    case FtpServerKind::Vsftpd:
+      return "vsftpd";
+    case FtpServerKind::Proftpd:
+      return "proftpd";
+  }
+  return "unknown";
+}
+
+std::vector<FtpServerKind> AllFtpServerKinds() {
+  return {FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd, FtpServerKind::Proftpd};
+}
+
+FtpServer::FtpServer(FtpServerKind kind)
+    : kind_(kind),
+      features_(FeaturesOf(kind)),
+      dir_(std::string("ftp-") + FtpServerName(kind)),
+      root_(dir_.Path() / "root"),
+      state_(dir_.Path() / "state") {
+  fs::create_directories(root_);
+  fs::create_directories(state_);
+  // vsftpd and proftpd change to their session user before they enter the root, so the way
+  // there must be open to it (the test folders are made with the caller's umask).
+  for (fs::path p = dir_.Path(); !p.empty() && p != p.root_path(); p = p.parent_path()) {
+    std::error_code ec;
+    const auto perms = fs::status(p, ec).permissions();
+    if (ec || (perms & fs::perms::others_exec) != fs::perms::none) break;
+    fs::permissions(p, fs::perms::others_exec | fs::perms::group_exec, fs::perm_options::add, ec);
+  }
+  const std::string launcher =
+      (SourceDir() / "tests/servers" / (std::string("ftp-") + Name() + ".sh")).string();
+  ServerProcess::Options options;
+  options.workDir = state_;
+  process_ = std::make_unique<ServerProcess>(
+      std::vector<std::string>{"/bin/sh", launcher, "--port", "{port}", "--dir", state_.string(), "--root",
+                               root_.string(), "--user", std::string(k_ftp_user) + ":" + k_ftp_password},
+      options);
+  group_ = process_->Pid();
+}
+
+FtpServer::~FtpServer() {
+  Stop();
+}
+
+const char* FtpServer::Name() const {
+  return FtpServerName(kind_);
+}
+
+int FtpServer::Port() const {
+  return process_ ? process_->Port() : 0;
+}
+
+std::string FtpServer::Url(std::string_view path) const {
+  return "ftp://" + Host() + ":" + std::to_string(Port()) + std::string(path);
+}
+
+fs::path FtpServer::Put(const std::string& relative, std::string_view content) const {
+  const fs::path path = root_ / relative;
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
+  return path;
+}
+
+fs::path FtpServer::MakeDir(const std::string& relative) const {
+  const fs::path path = root_ / relative;
+  fs::create_directories(path);
+  return path;
+}
+
+std::string FtpServer::Output() const {
+  std::string text = process_ ? process_->Output() : std::string();
+  for (const char* log : {"vsftpd.log", "proftpd.log"}) {
+    if (fs::exists(state_ / log)) text += "\n--- " + std::string(log) + "\n" + ReadText(state_ / log);
+  }
+  return text;
+}
+
+void FtpServer::Stop() {
+  if (process_) process_->Stop();
+  // vsftpd gives each session a session of its own, out of reach of the group's signals: what
+  // still runs in this server's folders goes too.
+  for (const int signal : {SIGTERM, SIGKILL}) {
+    std::vector<pid_t> left = Processes(false);
+    if (left.empty()) return;
+    for (const pid_t pid : left) ::kill(pid, signal);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      left = Processes(false);
+    }
+  }
+}
+
+std::vector<pid_t> FtpServer::Leftovers() const {
+  return Processes(true);
+}
+
+std::vector<pid_t> FtpServer::Processes(bool withGroup) const {
+  const std::string dir = dir_.Path().string();
+  std::vector<pid_t> found;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos || std::stol(pid) == ::getpid()) continue;
+    const pid_t group = GroupOf(pid);
+    if (group < 0) continue;
+    std::error_code linkError;
+    const fs::path root = fs::read_symlink(entry.path() / "root", linkError);
+    const fs::path cwd = fs::read_symlink(entry.path() / "cwd", linkError);
+    const std::string cmdline = ReadText(entry.path() / "cmdline");
+    if ((withGroup && group == group_) || Inside(root, dir_.Path()) || Inside(cwd, dir_.Path()) ||
+        cmdline.find(dir) != std::string::npos) {
+      found.push_back(static_cast<pid_t>(std::stol(pid)));
+    }
+  }
+  return found;
+}
+
+}  // namespace testsupport
