@@ -447,10 +447,11 @@ TIdFTPListItems ParseListing(const std::vector<std::string>& lines, bool mlsd, r
   static constexpr std::array<TStyleParser, 1> k_mlsd_styles = {{{TIdListingStyle::MLSD, ParseMlsdLine}}};
   const auto candidates =
       mlsd ? std::span<const TStyleParser>(k_mlsd_styles) : std::span<const TStyleParser>(k_list_styles);
-  if (!std::isfinite(now)) now = 0;
+  // A clock outside years 1 to 9999 cannot date anything; it is not worth a crash either.
+  if (!std::isfinite(now) || now < -693593.0 || now > 2958465.0) now = 0;
 
   // Every style reads the whole listing; the first with the fewest unreadable lines wins. A
-  // style is dropped as soon as it fails more lines than the best one so far.
+  // style is dropped as soon as it fails as many lines as the best one so far.
   TIdFTPListItems best;
   TIdListingStyle bestStyle = TIdListingStyle::Unknown;
   std::optional<std::size_t> bestFailures;
