@@ -1,0 +1,119 @@
+#include "ftp/MxFTPCheckIfConnectedAction.h"
+
+#include <exception>
+#include <memory>
+
+#include "ftp/MxFTPBaseAction.h"
+
+namespace mx {
+
+void TFTPCheckIfConnectedAction::DefineProperties(host::TPropTable& t) {
+  host::TMxAction::DefineProperties(t);
+  using A = TFTPCheckIfConnectedAction;
+  host::TPropBuilder<A>(t)
+      .Boolean("FailIfNotConnected", &A::GetFailIfNotConnected, &A::SetFailIfNotConnected, false)
+      .String("ConnectionName", &A::GetConnectionName, &A::SetConnectionName);
+}
+
+int TFTPCheckIfConnectedAction::GetHelpTopicID() const {
+  return k_ftp_help_topic;
+}
+
+void TFTPCheckIfConnectedAction::GetNextActionSource(int sourceState, int& nextAction) {
+  if (sourceState == 0 && !FNotConnected) nextAction = host::k_run_child_actions;
+}
+
+void TFTPCheckIfConnectedAction::TerminateAction() {
+  host::TMxAction::TerminateAction();
+  std::shared_ptr<IFTPConnectionObject> session;
+  {
+    std::lock_guard lock(FSessionLock);
+    session = FSession;
+  }
+  try {
+    if (session) session->Abort();
+  } catch (...) {
+    // The stop stands whether or not the abort went through.
+  }
+}
+
+bool TFTPCheckIfConnectedAction::Execute() {
+  // Until the probe says otherwise, the children must not run.
+  FNotConnected = true;
+  if (FConnectionName.empty()) {
+    SendMessage(k_ftp_no_connection_name, host::stError);
+    return false;
+  }
+  host::TProjectObjectService& registry = GetProjectObjectService();
+  std::shared_ptr<host::IProjectObject> object =
+      registry.AcquireObject(FConnectionName, k_ftp_connection_category);
+  if (!object) {
+    SendMessage(k_ftp_connection_not_found + FConnectionName, host::stError);
+    return false;
+  }
+  struct TRelease {
+    TFTPCheckIfConnectedAction& Action;
+    host::TProjectObjectService& Registry;
+    std::shared_ptr<host::IProjectObject> Object;
+    ~TRelease() {
+      {
+        std::lock_guard lock(Action.FSessionLock);
+        Action.FSession.reset();
+      }
+      Registry.ReleaseObject(Object.get());
+    }
+  } release{*this, registry, object};
+  auto session = std::dynamic_pointer_cast<IFTPConnectionObject>(object);
+  if (!session) {
+    SendMessage(k_ftp_connection_not_found + FConnectionName, host::stError);
+    return false;
+  }
+  {
+    std::lock_guard lock(FSessionLock);
+    FSession = session;
+  }
+  return Check(*session);
+}
+
+bool TFTPCheckIfConnectedAction::Check(IFTPConnectionObject& session) {
+  FNotConnected = !session.IsConnected();
+  if (!FNotConnected) {
+    // The client only learns of a line the server dropped when it next uses it.
+    try {
+      session.GetRemoteDir();
+      FNotConnected = !session.IsConnected();
+    } catch (...) {
+      FNotConnected = true;
+    }
+  }
+  const std::string quoted = "FTP Connection \"" + FConnectionName + "\"";
+  if (FNotConnected)
+    SendMessage(quoted + " is not connected.", host::stInformation);
+  else
+    SendMessage(quoted + " is connected.", host::stSuccess);
+
+  if (FNotConnected && FFailIfNotConnected) {
+    SendMessage("Failing because not connected.", host::stError);
+    return false;
+  }
+  if (!FNotConnected) {
+    SetActionStatus(k_ftp_connected_action_status);
+    return true;
+  }
+  SendMessage("Reconnecting...", host::stInformation);
+  try {
+    session.Connect(0);
+    if (session.IsConnected()) {
+      SendMessage("Reconnected.", host::stSuccess);
+      return true;
+    }
+    SendMessage("Unable to reconnect.", host::stError);
+    return false;
+  } catch (const std::exception& e) {
+    SendMessage("Error reconnecting to : " + session.GetHost(), host::stError);
+    SendMessage(e.what(), host::stError);
+    return false;
+  }
+}
+
+}  // namespace mx
