@@ -1,5 +1,6 @@
 #include "package/MxInternetActions.h"
 
+#include "ftp/MxFTPRegister.h"
 #include "mail/MxEmail.h"
 #include "options/MxEmailOptions.h"
 #include "options/MxFTPOptions.h"
@@ -18,6 +19,7 @@ void MxRegister(host::IMxRegistrar& registrar) {
 
   // HTTP get, Telnet client, ICQ, NNTP and the FTP command actions, in that order, and the
   // mirror operation enumeration.
+  RegisterFTPActions(design);
 
   // FTP script action and its persistence classes (design-time pages when asked).
   const bool designForFtpScript = registrar.IsDesignEnvironment();

@@ -1,5 +1,6 @@
 #include "package/MxInternetReg.h"
 
+#include "ftp/MxFTPRegister.h"
 #include "host/MxOptions.h"
 #include "host/MxServices.h"
 
@@ -11,6 +12,7 @@ void RegisterPages() {
   options->RegisterOptionPages("TMxEmailOptions", {"TEmailGlobalOptionsFrame"});
   options->RegisterOptionPages("TMxFTPOptions", {"TFTPGlobalOptionsFrame"});
   // Action pages follow here, action by action, as the actions arrive.
+  RegisterFTPActionPages();
 }
 
 }  // namespace mx

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "host/MxOptions.h"
 #include "host/MxServices.h"
 #include "package/MxInternetActions.h"
@@ -63,6 +67,53 @@ std::vector<TRegistration> MailRegistrations(bool design) {
   return regs;
 }
 
+// Step 6, the FTP rows of the action table in its order (upload, download, wait-for-file and
+// mirror are not there yet).
+std::vector<TRegistration> FtpActionRegistrations() {
+  std::vector<TRegistration> regs;
+  for (const auto& [cls, bitmap] : std::vector<std::pair<std::string, std::string>>{
+           {"TFTPConnectionAction", "FTPCONNECT"},
+           {"TFTPChangeDirAction", "FTPCHANGEDIR"},
+           {"TFTPChangeUpAction", "FTPCHANGEUP"},
+           {"TFTPGetRemoteDirAction", "FTPGETDIR"},
+           {"TFTPListDirAction", "FTPLISTDIR"},
+           {"TFTPGetFileSizeAction", "FTPGETSIZE"},
+           {"TFTPCreateDirAction", "FTPCREATEDIR"},
+           {"TFTPDeleteDirAction", "FTPDELETEDIR"},
+           {"TFTPDeleteFileAction", "FTPDELETEFILE"},
+           {"TFTPRenameFileAction", "FTPRENAMEFILE"},
+           {"TFTPNoopAction", "FTPNOOP"},
+           {"TFTPCheckIfConnectedAction", "FTPIFCONNECTED"},
+           {"TFTPDisconnectAction", "FTPDISCONNECT"},
+           {"TFTPSendCMDAction", "FTPSENDCMD"},
+       })
+    regs.push_back({"Action", "RegisterAction", {"Internet", cls, bitmap}});
+  return regs;
+}
+
+// Step 10, the FTP actions' pages, one registration per row of the page table.
+std::vector<TRegistration> FtpPageRegistrations() {
+  const std::vector<std::vector<std::string>> rows = {
+      {"TFTPConnectionAction", "TFTPConnectFrame", "TFTPServerFrame", "TFTPNewProxyFrame"},
+      {"TFTPChangeDirAction", "TFTPChangeDirFrame"},
+      {"TFTPChangeUpAction", "TFTPChangeUpFrame"},
+      {"TFTPGetRemoteDirAction", "TFTPGetRemoteDirFrame"},
+      {"TFTPListDirAction", "TFTPListDirFrame"},
+      {"TFTPGetFileSizeAction", "TFTPGetFileSizeFrame"},
+      {"TFTPCreateDirAction", "TFTPCreateDirFrame"},
+      {"TFTPDeleteDirAction", "TFTPDeleteDirFrame"},
+      {"TFTPDeleteFileAction", "TFTPDeleteFileFrame"},
+      {"TFTPRenameFileAction", "TFTPRenameFileFrame"},
+      {"TFTPDisconnectAction", "TFTPDisconnectFrame"},
+      {"TFTPNoopAction", "TFTPNoopFrame"},
+      {"TFTPCheckIfConnectedAction", "TFTPCheckIfConnectedFrame"},
+      {"TFTPSendCMDAction", "TFTPSendCMDFrame"},
+  };
+  std::vector<TRegistration> regs;
+  for (const auto& row : rows) regs.push_back({"Action", "RegisterPages", row});
+  return regs;
+}
+
 std::vector<TRegistration> Concat(std::vector<TRegistration> a, const std::vector<TRegistration>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -79,11 +130,11 @@ std::vector<TRegistration> Register(bool design, int* asked = nullptr) {
 TEST(MxRegister, RunOnlyHostGetsOptionsButNoPages) {
   int asked = 0;
   auto regs = Register(false, &asked);
-  const std::vector<TRegistration> expected =
-      Concat(MailRegistrations(false), {
-                                           {"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}},
-                                           {"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}},
-                                       });
+  const std::vector<TRegistration> expected = Concat(
+      Concat(
+          Concat(MailRegistrations(false), {{"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}}}),
+          FtpActionRegistrations()),
+      {{"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}}});
   EXPECT_EQ(regs, expected);
   EXPECT_EQ(asked, 3);
 }
@@ -91,13 +142,15 @@ TEST(MxRegister, RunOnlyHostGetsOptionsButNoPages) {
 TEST(MxRegister, DesignHostAlsoGetsTheOptionPagesLast) {
   auto regs = Register(true);
   const std::vector<TRegistration> expected =
-      Concat(MailRegistrations(true),
-             {
-                 {"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}},
-                 {"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}},
-                 {"Options", "RegisterOptionPages", {"TMxEmailOptions", "TEmailGlobalOptionsFrame"}},
-                 {"Options", "RegisterOptionPages", {"TMxFTPOptions", "TFTPGlobalOptionsFrame"}},
-             });
+      Concat(Concat(Concat(Concat(MailRegistrations(true),
+                                  {{"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}}}),
+                           FtpActionRegistrations()),
+                    {
+                        {"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}},
+                        {"Options", "RegisterOptionPages", {"TMxEmailOptions", "TEmailGlobalOptionsFrame"}},
+                        {"Options", "RegisterOptionPages", {"TMxFTPOptions", "TFTPGlobalOptionsFrame"}},
+                    }),
+             FtpPageRegistrations());
   EXPECT_EQ(regs, expected);
 }
 
