@@ -471,6 +471,12 @@ struct TIdFTP::Impl {
     if (aborted.load(std::memory_order_acquire)) throw EIdAborted("FTP operation aborted");
   }
 
+  void DrainWake() {
+    std::uint64_t value = 0;
+    while (::read(wake.Get(), &value, sizeof value) > 0) {
+    }
+  }
+
   // After an abort or a broken transfer the dialogue is out of step: the connection goes.
   void Drop() noexcept {
     try {
@@ -720,6 +726,10 @@ struct TIdFTP::Impl {
       const int r = ::poll(fds, 2, static_cast<int>(left.count()));
       if (r < 0 && errno != EINTR)
         throw EIdSocketError("Cannot wait for the data connection: " + rtl::SysErrorMessage(errno), errno);
+      if (r > 0 && fds[1].revents != 0) {
+        CheckAborted();
+        DrainWake();  // left over from an abort before this connection
+      }
       if (r <= 0 || !(fds[0].revents & POLLIN)) continue;
       rtl::TUniqueFd s(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
       if (!s.Valid()) continue;
@@ -863,9 +873,7 @@ void TIdFTP::Connect() {
   auto& io = IOHandler();
   if (io.Connected()) io.Close();
   impl_->aborted.store(false, std::memory_order_release);
-  std::uint64_t drained = 0;
-  while (::read(impl_->wake.Get(), &drained, sizeof drained) > 0) {
-  }
+  impl_->DrainWake();
   impl_->epsvRefused = false;
   impl_->eprtRefused = false;
   impl_->serverType = -1;
