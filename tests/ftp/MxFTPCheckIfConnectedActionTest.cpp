@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -29,14 +30,12 @@ using ::testing::Not;
 using testsupport::FtpServer;
 using testsupport::FtpServerKind;
 
-// Kills the server's session processes (chrooted into its root), not the listener: the server
-// drops the control connection without a word, and still takes new ones.
+// Kills the server's session processes (every process of its group but the listener that leads
+// it): the server drops the control connection without a word, and still takes new ones.
 void KillSessions(const FtpServer& server) {
   std::vector<pid_t> killed;
   for (pid_t pid : server.Leftovers()) {
-    std::error_code ec;
-    const fs::path root = fs::read_symlink("/proc/" + std::to_string(pid) + "/root", ec);
-    if (ec || root == "/") continue;
+    if (::getpgid(pid) == pid) continue;
     ::kill(pid, SIGKILL);
     killed.push_back(pid);
   }
