@@ -11,7 +11,14 @@ void RegisterPages() {
   if (!options) return;
   options->RegisterOptionPages("TMxEmailOptions", {"TEmailGlobalOptionsFrame"});
   options->RegisterOptionPages("TMxFTPOptions", {"TFTPGlobalOptionsFrame"});
-  // Action pages follow here, action by action, as the actions arrive.
+  // Action pages, row by row: the e-mail action's eight pages are eight registrations.
+  host::TActionService* actions = host::ActionService();
+  if (actions) {
+    for (const char* page : {"TEmailOptionsFrame", "TEmailWhoFrame", "TRecipientsFrame", "TBodyFrame",
+                             "TAttachmentsFrame", "TCopyToFrame", "TBlindCopyToFrame", "TReplyToFrame"})
+      actions->RegisterPages("TEmailAction", {page});
+  }
+  // HTTP get, Telnet, ICQ and NNTP pages go here as those actions arrive.
   RegisterFTPActionPages();
 }
 

@@ -91,9 +91,18 @@ std::vector<TRegistration> FtpActionRegistrations() {
   return regs;
 }
 
-// Step 10, the FTP actions' pages, one registration per row of the page table.
-std::vector<TRegistration> FtpPageRegistrations() {
+// Step 10, the action pages: the e-mail action's eight single-page registrations, then the FTP
+// actions' rows.
+std::vector<TRegistration> PageRegistrations() {
   const std::vector<std::vector<std::string>> rows = {
+      {"TEmailAction", "TEmailOptionsFrame"},
+      {"TEmailAction", "TEmailWhoFrame"},
+      {"TEmailAction", "TRecipientsFrame"},
+      {"TEmailAction", "TBodyFrame"},
+      {"TEmailAction", "TAttachmentsFrame"},
+      {"TEmailAction", "TCopyToFrame"},
+      {"TEmailAction", "TBlindCopyToFrame"},
+      {"TEmailAction", "TReplyToFrame"},
       {"TFTPConnectionAction", "TFTPConnectFrame", "TFTPServerFrame", "TFTPNewProxyFrame"},
       {"TFTPChangeDirAction", "TFTPChangeDirFrame"},
       {"TFTPChangeUpAction", "TFTPChangeUpFrame"},
@@ -150,7 +159,7 @@ TEST(MxRegister, DesignHostAlsoGetsTheOptionPagesLast) {
                         {"Options", "RegisterOptionPages", {"TMxEmailOptions", "TEmailGlobalOptionsFrame"}},
                         {"Options", "RegisterOptionPages", {"TMxFTPOptions", "TFTPGlobalOptionsFrame"}},
                     }),
-             FtpPageRegistrations());
+             PageRegistrations());
   EXPECT_EQ(regs, expected);
 }
 
