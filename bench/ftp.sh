@@ -6,14 +6,14 @@
 # Then a throttled upload through the data-channel hook (as the upload action sets it) at
 # 1 MiB/s, with its measured rate. Targets: ours >= 95 % of the faster tool; throttle +-5 %.
 #
-#   bench/ftp.sh [BUILD_DIR]     default build/default; RUNS=N changes the 3 runs, SIZE_MB=N
+#   bench/ftp.sh [BUILD_DIR]     default build/default; RUNS=N changes the 5 runs, SIZE_MB=N
 #                                the 1024 MiB file, THROTTLE_MB=N the 8 MiB throttled upload.
 # Needs root (vsftpd) and scripts/bootstrap (vsftpd, lftp, curl, the user quillon-ftp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build/default}
-runs=${RUNS:-3}
+runs=${RUNS:-5}
 size_mb=${SIZE_MB:-1024}
 throttle_mb=${THROTTLE_MB:-8}
 bench=$build/bench/FtpBench
