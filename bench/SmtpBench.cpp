@@ -1,6 +1,8 @@
 // Our SMTP client's sending rate, for bench/smtp.sh: COUNT small messages over one connection,
-// one per recipient, each composed as the e-mail action's individual mode does (one message
-// whose recipient is replaced before every send). Prints one line the script reads:
+// one per recipient, each composed and sent as the e-mail action's individual mode does (one
+// message whose recipient is replaced before every send, queued so that each verdict is read
+// with the next envelope's replies). Fails unless the server accepted every message. Prints
+// one line the script reads:
 //   messages=N seconds=S rate=R
 // --sample FILE first writes the message of the first recipient, so another client can send
 // the same text.
@@ -9,7 +11,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -63,16 +67,30 @@ int main(int argc, char** argv) {
     smtp.Host = rest[0];
     smtp.Port = std::atoi(rest[1].c_str());
 
+    int accepted = 0;
+    smtp.OnQueuedResult = [&accepted](std::size_t index, std::exception_ptr error) {
+      if (error) std::rethrow_exception(error);
+      // Verdicts come in order: one out of place means the dialogue lost step.
+      if (index != static_cast<std::size_t>(accepted))
+        throw std::runtime_error("verdict " + std::to_string(index) + " came out of order");
+      ++accepted;
+    };
+
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     smtp.Connect();
     for (int i = 0; i < count; ++i) {
       message.Recipients.clear();
       message.Recipients.push_back({"", Recipient(i)});
-      smtp.Send(message);
+      smtp.SendQueued(message);
     }
+    smtp.FlushQueued();
     smtp.Disconnect();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (accepted != count) {
+      std::fprintf(stderr, "SmtpBench: the server accepted %d of %d messages\n", accepted, count);
+      return 1;
+    }
     std::printf("messages=%d seconds=%.3f rate=%.1f\n", count, seconds, count / seconds);
     return 0;
   } catch (const std::exception& e) {

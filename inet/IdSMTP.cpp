@@ -9,6 +9,7 @@
 #include <cctype>
 #include <initializer_list>
 #include <iterator>
+#include <memory>
 #include <optional>
 
 #include "inet/IdException.h"
@@ -91,8 +92,12 @@ TIdSMTP::TIdSMTP() {
 }
 
 void TIdSMTP::Connect() {
+  if (queued_)
+    BreakOff(std::make_exception_ptr(
+        EIdException("The connection was closed before the server confirmed the message")));
   capabilities_.clear();
   transactionOpen_ = false;
+  queueCount_ = 0;
   // Going on without TLS settings would send the login in clear although TLS was asked for.
   if (UseTLS != utNoTLSSupport && !SSL) throw EIdTLSError("The SMTP TLS mode needs TLS settings");
   ImplicitTLS = UseTLS == utUseImplicitTLS;
@@ -222,11 +227,25 @@ bool TIdSMTP::AuthCramMD5() {
   return code == k_auth_done;
 }
 
-void TIdSMTP::Send(const TIdMessage& message) {
-  const std::string& from = !message.From.Address.empty() ? message.From.Address : message.Sender.Address;
-  std::vector<std::string> recipients;
+namespace {
+
+void EnvelopeOf(const TIdMessage& message, std::string& from, std::vector<std::string>& recipients) {
+  from = !message.From.Address.empty() ? message.From.Address : message.Sender.Address;
   for (const auto* list : {&message.Recipients, &message.CCList, &message.BccList})
     for (const auto& item : *list) recipients.push_back(item.Address);
+}
+
+}  // namespace
+
+bool TIdSMTP::Pipelining() const {
+  return UsePipelining && HasCapability("PIPELINING");
+}
+
+void TIdSMTP::Send(const TIdMessage& message) {
+  FlushQueued();
+  std::string from;
+  std::vector<std::string> recipients;
+  EnvelopeOf(message, from, recipients);
   // Checked before the content is opened, which may already read attachments.
   CheckEnvelope(from, recipients);
   const auto content = message.OpenSource();
@@ -235,19 +254,17 @@ void TIdSMTP::Send(const TIdMessage& message) {
 
 void TIdSMTP::Send(const std::string& from, const std::vector<std::string>& recipients,
                    TIdMessageSource& content) {
+  FlushQueued();
   CheckEnvelope(from, recipients);
   try {
-    if (transactionOpen_) SendCmd("RSET", {250});
-    transactionOpen_ = true;
-    if (UsePipelining && HasCapability("PIPELINING"))
-      StartPipelined(from, recipients);
+    if (Pipelining())
+      StartPipelined(from, recipients);  // nothing is queued: no verdict to report
     else
       StartTransaction(from, recipients);
-    WriteDotStuffed([&content](char* buffer, std::size_t max) { return content.Read(buffer, max); }, 0);
+    WriteContent(content);
     GetResponse({250});
-    transactionOpen_ = false;
   } catch (const EIdReplyRFCError&) {
-    // The dialogue is still in step: the next message starts with RSET.
+    // The dialogue is still in step: a refused envelope leaves the transaction to RSET.
     throw;
   } catch (...) {
     // A broken connection, a time-out or a failing content leave the dialogue at an unknown
@@ -257,21 +274,132 @@ void TIdSMTP::Send(const std::string& from, const std::vector<std::string>& reci
   }
 }
 
+void TIdSMTP::SendQueued(const TIdMessage& message) {
+  const std::size_t index = queueCount_++;
+  std::string from;
+  std::vector<std::string> recipients;
+  std::unique_ptr<TIdMessageSource> content;
+  try {
+    EnvelopeOf(message, from, recipients);
+    CheckEnvelope(from, recipients);
+    content = message.OpenSource();
+  } catch (...) {
+    // This message's failure comes after the verdict on the one before.
+    FlushQueued();
+    throw;
+  }
+  SendQueuedAs(index, from, recipients, *content);
+}
+
+void TIdSMTP::SendQueued(const std::string& from, const std::vector<std::string>& recipients,
+                         TIdMessageSource& content) {
+  SendQueuedAs(queueCount_++, from, recipients, content);
+}
+
+void TIdSMTP::SendQueuedAs(std::size_t index, const std::string& from,
+                           const std::vector<std::string>& recipients, TIdMessageSource& content) {
+  const bool pipelining = Pipelining();
+  if (!pipelining) FlushQueued();
+  try {
+    CheckEnvelope(from, recipients);
+  } catch (...) {
+    FlushQueued();
+    throw;
+  }
+  std::exception_ptr stop;
+  try {
+    if (pipelining)
+      stop = StartPipelined(from, recipients);
+    else
+      StartTransaction(from, recipients);
+    if (!stop) WriteContent(content);
+  } catch (const EIdReplyRFCError&) {
+    throw;
+  } catch (...) {
+    BreakOff(std::current_exception());
+    throw;
+  }
+  if (stop) std::rethrow_exception(stop);
+  queued_ = true;
+  queuedIndex_ = index;
+  // Without pipelining nothing could go out behind the "." before the verdict.
+  if (!pipelining) FlushQueued();
+}
+
+void TIdSMTP::FlushQueued() {
+  if (!queued_) return;
+  std::exception_ptr verdict;
+  try {
+    GetResponse({250});
+  } catch (const EIdReplyRFCError&) {
+    verdict = std::current_exception();
+  } catch (...) {
+    verdict = std::current_exception();
+    TIdCmdTCPClient::Disconnect();
+  }
+  queued_ = false;
+  Report(queuedIndex_, verdict);
+}
+
+void TIdSMTP::Report(std::size_t index, std::exception_ptr error) {
+  if (OnQueuedResult)
+    OnQueuedResult(index, error);
+  else if (error)
+    std::rethrow_exception(error);
+}
+
+void TIdSMTP::BreakOff(std::exception_ptr why) {
+  TIdCmdTCPClient::Disconnect();
+  transactionOpen_ = false;
+  if (!queued_) return;
+  queued_ = false;
+  Report(queuedIndex_, why);
+}
+
+void TIdSMTP::WriteContent(TIdMessageSource& content) {
+  WriteDotStuffed([&content](char* buffer, std::size_t max) { return content.Read(buffer, max); }, 0);
+  // Whatever the verdict, the reply to the "." ends the transaction (RFC 5321 4.1.1.4).
+  transactionOpen_ = false;
+}
+
 void TIdSMTP::StartTransaction(const std::string& from, const std::vector<std::string>& recipients) {
+  if (transactionOpen_) SendCmd("RSET", {250});
+  transactionOpen_ = true;
   SendCmd("MAIL FROM:<" + from + ">", {250});
   for (const auto& r : recipients) SendCmd("RCPT TO:<" + r + ">", {250, 251});
   SendCmd("DATA", {354});
 }
 
-void TIdSMTP::StartPipelined(const std::string& from, const std::vector<std::string>& recipients) {
+std::exception_ptr TIdSMTP::StartPipelined(const std::string& from,
+                                           const std::vector<std::string>& recipients) {
   // RFC 2920: the group goes out in one write and every reply is read in order before acting.
   // DATA joins the group only for a single recipient: with several, a DATA accepted after one
   // refused recipient could only be ended by delivering an empty message to the others.
+  const bool reset = transactionOpen_;
   const bool withData = recipients.size() == 1;
-  std::string group = "MAIL FROM:<" + from + ">\r\n";
+  std::string group = reset ? "RSET\r\n" : "";
+  group.append("MAIL FROM:<").append(from).append(">\r\n");
   for (const auto& r : recipients) group.append("RCPT TO:<").append(r).append(">\r\n");
   if (withData) group += "DATA\r\n";
   IOHandler().Write(group);
+  transactionOpen_ = true;
+
+  // The queued message's "." went out ahead of this group: its verdict is the first reply.
+  std::exception_ptr stop;
+  if (queued_) {
+    std::exception_ptr verdict;
+    try {
+      GetResponse({250});
+    } catch (const EIdReplyRFCError&) {
+      verdict = std::current_exception();
+    }
+    queued_ = false;
+    try {
+      Report(queuedIndex_, verdict);
+    } catch (...) {
+      stop = std::current_exception();
+    }
+  }
 
   std::optional<EIdReplyRFCError> failure;
   const auto check = [this, &failure](std::initializer_list<int> expected) {
@@ -283,18 +411,33 @@ void TIdSMTP::StartPipelined(const std::string& from, const std::vector<std::str
       return false;
     }
   };
-  check({250});
-  for (std::size_t i = 0; i < recipients.size(); ++i) check({250, 251});
+  bool dataAccepted = false;
+  try {
+    if (reset) check({250});
+    check({250});
+    for (std::size_t i = 0; i < recipients.size(); ++i) check({250, 251});
+    if (withData) dataAccepted = check({354});
+  } catch (...) {
+    if (!stop) throw;
+    TIdCmdTCPClient::Disconnect();
+    return stop;
+  }
+  if (stop) {
+    // Only a "." could end an accepted DATA, and it would deliver this message (or an empty
+    // one): closing the connection instead delivers nothing.
+    if (dataAccepted) TIdCmdTCPClient::Disconnect();
+    return stop;
+  }
   if (!withData) {
     if (failure) throw *failure;
     SendCmd("DATA", {354});
-    return;
+    return nullptr;
   }
-  const bool dataAccepted = check({354});
-  if (!failure) return;
+  if (!failure) return nullptr;
   if (dataAccepted) {
     // Only possible when the one recipient was refused: the empty message reaches nobody.
     IOHandler().Write(".\r\n");
+    transactionOpen_ = false;
     try {
       GetResponse();
     } catch (const EIdReplyRFCError&) {
@@ -305,6 +448,11 @@ void TIdSMTP::StartPipelined(const std::string& from, const std::vector<std::str
 }
 
 void TIdSMTP::Disconnect() {
+  try {
+    FlushQueued();
+  } catch (...) {
+    // What a report throws cannot stop a disconnect.
+  }
   if (Connected()) {
     try {
       SendCmd("QUIT");

@@ -2,6 +2,9 @@
 // SMTP client (RFC 5321): greeting, EHLO or HELO, STARTTLS (RFC 3207) or implicit TLS, AUTH
 // (PLAIN, LOGIN, CRAM-MD5: the strongest both sides offer), and sending messages over one
 // connection (MAIL / RCPT / DATA, RSET between messages, PIPELINING when offered).
+#include <cstddef>
+#include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,11 +44,43 @@ class TIdSMTP : public TIdCmdTCPClient {
   // shared. True without AuthType.
   bool Authenticate();
   // Sends one message: envelope sender From (else Sender), recipients To + Cc + Bcc; refuses
-  // CR/LF in addresses. Work events cover the DATA transfer (mode write).
+  // CR/LF in addresses. Work events cover the DATA transfer (mode write). A queued message's
+  // verdict is read first (FlushQueued).
   void Send(const TIdMessage& message);
   // The same with an explicit envelope and a content already written as RFC 5322 text (CRLF
   // or LF line ends; dot-stuffing is done here).
   void Send(const std::string& from, const std::vector<std::string>& recipients, TIdMessageSource& content);
+
+  // Many messages over one connection at one round trip each. With PIPELINING offered (and
+  // UsePipelining), SendQueued returns once the content and its "." are written; the server's
+  // verdict on it is read with the replies to the next message's RSET/MAIL/RCPT/DATA, which
+  // go out right behind it (RFC 2920 lets the content lead a group). Otherwise SendQueued
+  // works like Send and reports the verdict before it returns.
+  //
+  // Every message whose content went out gets exactly one OnQueuedResult, strictly in order:
+  // index counts the SendQueued calls since Connect, error is null when the server took the
+  // message. A verdict is that message's alone: its transaction is over, so a refusal does
+  // not touch the next one. A message that fails before its content is out (a refused
+  // envelope, a bad address, a failing content) is not reported there: SendQueued throws, and
+  // only after reporting the message before it. After a time-out, an abort or a lost
+  // connection every outstanding message is reported failed.
+  //
+  // An exception from OnQueuedResult stops the batch and leaves the call that read the
+  // verdict. The message whose envelope went out behind it is not sent: when the server has
+  // already accepted its DATA, the connection is closed without the "." (nothing, not even an
+  // empty message, is delivered); otherwise the connection stays usable. Without
+  // OnQueuedResult a failed verdict is thrown the same way.
+  //
+  // Until the last verdict is read only SendQueued, Send, FlushQueued and Disconnect may
+  // follow; Disconnect reads it first.
+  std::function<void(std::size_t index, std::exception_ptr error)> OnQueuedResult;
+  void SendQueued(const TIdMessage& message);
+  void SendQueued(const std::string& from, const std::vector<std::string>& recipients,
+                  TIdMessageSource& content);
+  // Reads and reports the verdict still outstanding, if any. Throws only what OnQueuedResult
+  // throws (or, without it, the failed verdict).
+  void FlushQueued();
+  bool HasQueued() const { return queued_; }
   // QUIT and close; never throws. From another thread use Abort(), which ends a blocked
   // send at once.
   void Disconnect() override;
@@ -59,15 +94,27 @@ class TIdSMTP : public TIdCmdTCPClient {
  private:
   void SayHello();
   bool HasCapability(std::string_view keyword) const;
-  // Sends MAIL, RCPT and DATA; when this returns, the server waits for the content.
+  // Send MAIL, RCPT and DATA (after RSET when a transaction was left open); when they return
+  // without error, the server waits for the content. StartPipelined reads a queued message's
+  // verdict first and returns what its report threw: this message is then not to be sent.
   void StartTransaction(const std::string& from, const std::vector<std::string>& recipients);
-  void StartPipelined(const std::string& from, const std::vector<std::string>& recipients);
+  std::exception_ptr StartPipelined(const std::string& from, const std::vector<std::string>& recipients);
+  bool Pipelining() const;
+  void WriteContent(TIdMessageSource& content);
+  void SendQueuedAs(std::size_t index, const std::string& from, const std::vector<std::string>& recipients,
+                    TIdMessageSource& content);
+  void Report(std::size_t index, std::exception_ptr error);
+  // Closes a connection whose dialogue is out of step; a queued message failed with it.
+  void BreakOff(std::exception_ptr why);
   bool AuthPlain();
   bool AuthLogin();
   bool AuthCramMD5();
 
   std::vector<std::string> capabilities_;
   bool transactionOpen_ = false;
+  bool queued_ = false;  // a message's "." is out, its verdict unread
+  std::size_t queuedIndex_ = 0;
+  std::size_t queueCount_ = 0;
 };
 
 }  // namespace inet

@@ -2,9 +2,13 @@
 // it over SMTP in one of the two modes, with progress, a protocol log and a time-out.
 #include <algorithm>
 #include <climits>
+#include <deque>
+#include <exception>
+#include <functional>
 
 #include "host/MxGUID.h"
 #include "host/MxServices.h"
+#include "inet/IdException.h"
 #include "inet/IdIntercept.h"
 #include "inet/IdMessage.h"
 #include "inet/IdPOP3.h"
@@ -12,6 +16,7 @@
 #include "inet/IdSSLOpenSSL.h"
 #include "mail/MxEmail.h"
 #include "rtl/DateUtils.h"
+#include "rtl/Exception.h"
 #include "rtl/SysUtils.h"
 
 namespace mx {
@@ -28,6 +33,15 @@ constexpr const char* k_download_pattern = "Download speed : 0.00 KB/s";
 const char* SpeedPattern(inet::TWorkMode mode) {
   return mode == inet::TWorkMode::wmWrite ? k_upload_pattern : k_download_pattern;
 }
+
+// Ends the individual run from a message's verdict, after its lines are written. InStep: the
+// refusal left the dialogue in step, so the connection counts as open at the end of the run.
+class EStopIndividualRun : public rtl::Exception {
+ public:
+  explicit EStopIndividualRun(bool inStep)
+      : rtl::Exception("The run stopped after a failed message"), InStep(inStep) {}
+  bool InStep;
+};
 
 int Percent(double part, double whole) {
   if (whole <= 0) return 0;
@@ -538,6 +552,9 @@ bool TCustomEmailAction::SendNormal() {
 
 bool TCustomEmailAction::SendIndividual() {
   bool result = false;
+  // A refusal that stopped the run while the next message was under way: the client had to
+  // close the connection, which would otherwise still be open for the "Disconnecting" below.
+  bool stoppedInStep = false;
   try {
     SendProgress("Connecting...", 0);
     ApplySecureChannel();
@@ -559,13 +576,16 @@ bool TCustomEmailAction::SendIndividual() {
         result = SendToEach();
       }
     }
+  } catch (const EStopIndividualRun& stop) {
+    result = false;
+    stoppedInStep = stop.InStep;
   } catch (const std::exception& e) {
     Report("Unable to Send Message", e);
     if (FSMTP->Connected()) FSMTP->Disconnect();
     result = false;
   }
 
-  if (FSMTP->Connected()) {
+  if (FSMTP->Connected() || stoppedInStep) {
     SendProgress("Disconnecting", 100);
     FSMTP->Disconnect();
   } else {
@@ -575,11 +595,71 @@ bool TCustomEmailAction::SendIndividual() {
   return result;
 }
 
+// The messages go out pipelined, one round trip each: a message's verdict is read while the
+// next one's envelope is on its way, and its lines are written then. Whatever would write a
+// line (or run a script) before that reads the verdict first, so the log keeps the order of
+// one send after the other.
 bool TCustomEmailAction::SendToEach() {
   // Failures of one recipient that do not stop the loop; an ignored send failure is not one.
   bool failed = false;
   const std::string subject = FMessage->Subject;
   const int count = FRecipients->GetCount();
+
+  struct TSent {
+    std::size_t Index;  // the client's count of queued messages
+    int Entry;
+    std::string Name;
+    std::string Address;
+  };
+  // Messages whose verdict is still to come, oldest first.
+  std::deque<TSent> waiting;
+  std::size_t queued = 0;
+
+  // Every exchange that waits for the server runs under the time-out monitor.
+  const auto guarded = [this](const std::function<void()>& exchange) {
+    std::unique_ptr<host::TTimeoutMonitorThread> monitor;
+    try {
+      if (FEnableTimeout)
+        monitor = std::make_unique<host::TTimeoutMonitorThread>(*this, TimeoutMonitorLength());
+      exchange();
+    } catch (...) {
+      StopMonitor(monitor, k_monitor_wait_individual_ms);
+      throw;
+    }
+    StopMonitor(monitor, k_monitor_wait_individual_ms);
+  };
+  const auto flush = [this, &guarded] {
+    if (FSMTP->HasQueued()) guarded([this] { FSMTP->FlushQueued(); });
+  };
+
+  FSMTP->OnQueuedResult = [this, &waiting, count](std::size_t index, std::exception_ptr error) {
+    const auto it =
+        std::find_if(waiting.begin(), waiting.end(), [index](const TSent& s) { return s.Index == index; });
+    if (it == waiting.end()) return;
+    const TSent sent = std::move(*it);
+    waiting.erase(it);
+    if (!error) {
+      const std::string who = sent.Name + " <" + sent.Address + ">";
+      SendProgress("Message Sent To : " + who, Percent(sent.Entry + 1, count));
+      SendMessage("Message Sent To :" + who, host::stSuccess);
+      return;
+    }
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      SendMessage("Unable to Send Message to " + sent.Address, host::stError);
+      if (!FIgnoreIndivualFailures) {
+        SendMessage(e.what(), host::stError);
+        throw EStopIndividualRun(dynamic_cast<const inet::EIdReplyRFCError*>(&e) != nullptr);
+      }
+    }
+  };
+  // The handler refers to this frame.
+  struct TResultHandlerReset {
+    inet::TIdSMTP& SMTP;
+    ~TResultHandlerReset() { SMTP.OnQueuedResult = nullptr; }
+  } reset{*FSMTP};
+
   for (int i = 0; i < count; ++i) {
     // Copies and blind copies stay: every message also goes to them.
     FMessage->Recipients.clear();
@@ -591,6 +671,7 @@ bool TCustomEmailAction::SendToEach() {
       name = ExpandExpression(entry->GetName(), false);
       address = ExpandExpression(entry->GetAddress(), true);
     } catch (const std::exception& e) {
+      flush();
       Report("Error expanding Name/Address", e);
       failed = true;
       continue;
@@ -601,6 +682,8 @@ bool TCustomEmailAction::SendToEach() {
     std::string recipientSubject = subject;
     host::TScript* script = GetScriptByName(k_on_send_script);
     if (script && script->HasContent()) {
+      // The script may log, and must not run when the message before stops the run.
+      flush();
       bool skip = false;
       try {
         script->SetParam("Action", SelfHandle());
@@ -626,26 +709,21 @@ bool TCustomEmailAction::SendToEach() {
       FMessage->Recipients.push_back({name, address});
       FMessage->Subject = recipientSubject;
     } catch (const std::exception& e) {
+      flush();
       Report("Error adding recipient", e);
       failed = true;
       continue;
     }
 
-    std::unique_ptr<host::TTimeoutMonitorThread> monitor;
+    const std::size_t index = queued++;
+    waiting.push_back({index, i, name, address});
     try {
-      try {
-        if (FEnableTimeout)
-          monitor = std::make_unique<host::TTimeoutMonitorThread>(*this, TimeoutMonitorLength());
-        FSMTP->Send(*FMessage);
-        const std::string who = name + " <" + address + ">";
-        SendProgress("Message Sent To : " + who, Percent(i + 1, count));
-        SendMessage("Message Sent To :" + who, host::stSuccess);
-      } catch (...) {
-        StopMonitor(monitor, k_monitor_wait_individual_ms);
-        throw;
-      }
-      StopMonitor(monitor, k_monitor_wait_individual_ms);
+      guarded([this] { FSMTP->SendQueued(*FMessage); });
+    } catch (const EStopIndividualRun&) {
+      throw;
     } catch (const std::exception& e) {
+      // This message's own failure; the verdict on the one before is written already.
+      if (!waiting.empty() && waiting.back().Index == index) waiting.pop_back();
       SendMessage("Unable to Send Message to " + address, host::stError);
       if (!FIgnoreIndivualFailures) {
         SendMessage(e.what(), host::stError);
@@ -653,6 +731,7 @@ bool TCustomEmailAction::SendToEach() {
       }
     }
   }
+  flush();
   return !failed;
 }
 

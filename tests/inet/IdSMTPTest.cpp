@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -361,6 +362,84 @@ TEST_P(SmtpSessionTest, OneConnectionServesManyMessagesAndSurvivesARefusedRecipi
   for (const auto& d : spool) EXPECT_EQ(d.content, k_received);
 }
 
+// What a queued send shows, in order: "returned N" / "threw N <code>" from SendQueued, and
+// "verdict N ok" / "verdict N <code or error>" from OnQueuedResult.
+class QueueLog {
+ public:
+  explicit QueueLog(TIdSMTP& smtp) : smtp_(smtp) {
+    smtp.OnQueuedResult = [this](std::size_t index, std::exception_ptr error) {
+      events.push_back("verdict " + std::to_string(index) + " " + Describe(error));
+      if (error && stopOnFailure) throw rtl::Exception("stop");
+    };
+  }
+  void Send(std::size_t index, std::vector<std::string> to) {
+    StringSource content("hi\r\n");
+    try {
+      smtp_.SendQueued("ann@example.org", to, content);
+      events.push_back("returned " + std::to_string(index));
+    } catch (...) {
+      events.push_back("threw " + std::to_string(index) + " " + Describe(std::current_exception()));
+    }
+  }
+  static std::string Describe(std::exception_ptr error) {
+    if (!error) return "ok";
+    try {
+      std::rethrow_exception(error);
+    } catch (const EIdReplyRFCError& e) {
+      return std::to_string(e.ErrorCode());
+    } catch (const EIdConnClosedGracefully&) {
+      return "closed";
+    } catch (const EIdReadTimeout&) {
+      return "timeout";
+    } catch (const EIdAborted&) {
+      return "aborted";
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+  }
+
+  bool stopOnFailure = false;
+  std::vector<std::string> events;
+
+ private:
+  TIdSMTP& smtp_;
+};
+
+TEST_P(SmtpSessionTest, QueuedMessagesAreReportedOnceEachAndInOrder) {
+  const SessionCase& c = GetParam();
+  std::vector<std::string> options{"--refuse", "nobody@example.org"};
+  if (c.serverPipelines) options.push_back("--pipelining");
+  SmtpServer server(options);
+  auto smtp = ClientFor(server.Port());
+  smtp->UsePipelining = c.clientPipelines;
+  QueueLog log(*smtp);
+  smtp->Connect();
+  log.Send(0, {"one@example.org"});
+  log.Send(1, {"nobody@example.org"});
+  log.Send(2, {"two@example.org"});
+  // Several recipients: DATA waits for their replies, and the verdict before still comes first.
+  log.Send(3, {"three@example.org", "four@example.org"});
+  smtp->FlushQueued();
+  EXPECT_FALSE(smtp->HasQueued());
+  smtp->Disconnect();
+
+  if (c.serverPipelines && c.clientPipelines) {
+    // Each verdict is read with the next message's envelope.
+    EXPECT_THAT(log.events, ElementsAre("returned 0", "verdict 0 ok", "threw 1 550", "returned 2",
+                                        "verdict 2 ok", "returned 3", "verdict 3 ok"));
+  } else {
+    EXPECT_THAT(log.events, ElementsAre("verdict 0 ok", "returned 0", "threw 1 550", "verdict 2 ok",
+                                        "returned 2", "verdict 3 ok", "returned 3"));
+  }
+  const auto spool = server.Spool();
+  ASSERT_EQ(spool.size(), 3u);
+  EXPECT_THAT(spool[0].envelope, ElementsAre("from ann@example.org", "rcpt one@example.org"));
+  EXPECT_THAT(spool[1].envelope, ElementsAre("from ann@example.org", "rcpt two@example.org"));
+  EXPECT_THAT(spool[2].envelope,
+              ElementsAre("from ann@example.org", "rcpt three@example.org", "rcpt four@example.org"));
+  for (const auto& d : spool) EXPECT_EQ(d.content, "hi\r\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Pipelining, SmtpSessionTest,
                          ::testing::Values(SessionCase{"NotOffered", false, true},
                                            SessionCase{"Offered", true, true},
@@ -680,6 +759,188 @@ TEST(SmtpScriptedTest, BrokenTransfersEndTheSendAndTheConnection) {
     const auto& received = peer.Received();
     EXPECT_EQ(std::count(received.begin(), received.end(), "."), tc.terminated ? 1 : 0);
   }
+}
+
+// The peer's side of a queued message: the group of one recipient, then the content.
+ScriptedPeer& Group(ScriptedPeer& peer, const std::string& to, bool reset = false) {
+  if (reset) peer.Expect("RSET");
+  return peer.Expect("MAIL FROM:<ann@example.org>").Expect("RCPT TO:<" + to + ">").Expect("DATA");
+}
+
+ScriptedPeer& Content(ScriptedPeer& peer) {
+  return peer.Expect("hi").Expect(".");
+}
+
+TEST(SmtpScriptedTest, QueuedMessagesSendTheNextEnvelopeBeforeTheVerdictArrives) {
+  ScriptedPeer peer;
+  peer.Send("220 server.test ESMTP\r\n").Expect("EHLO client.test").Send(k_ehlo_reply);
+  Group(peer, "bob@example.org").Send("250 OK\r\n250 OK\r\n354 go ahead\r\n");
+  // The peer answers a "." only once the next group is in: a client waiting for the verdict
+  // first would stall here.
+  Content(peer);
+  Group(peer, "carl@example.org").Send("250 queued as 1\r\n250 OK\r\n250 OK\r\n354 go ahead\r\n");
+  Content(peer);
+  // A refusal at the end of the data is that message's alone: no RSET before the next one.
+  Group(peer, "gone@example.org")
+      .Send(
+          "550 5.7.1 content refused\r\n250 OK\r\n551 5.1.1 not local\r\n554 5.5.1 no valid recipients\r\n");
+  // A refused envelope left its transaction open; RSET leads the next group.
+  Group(peer, "dan@example.org", true).Send("250 OK\r\n250 OK\r\n250 OK\r\n354 go ahead\r\n");
+  Content(peer).Send("250 queued as 2\r\n").Expect("QUIT").Send("221 bye\r\n").Close();
+  peer.Start();
+
+  auto smtp = ClientFor(peer.Port());
+  smtp->ReadTimeout = 2000;
+  QueueLog log(*smtp);
+  smtp->Connect();
+  log.Send(0, {"bob@example.org"});
+  log.Send(1, {"carl@example.org"});
+  log.Send(2, {"gone@example.org"});
+  log.Send(3, {"dan@example.org"});
+  EXPECT_TRUE(smtp->HasQueued());
+  smtp->Disconnect();  // reads the last verdict before QUIT
+  EXPECT_THAT(log.events, ElementsAre("returned 0", "verdict 0 ok", "returned 1", "verdict 1 550",
+                                      "threw 2 551", "returned 3", "verdict 3 ok"));
+  EXPECT_EQ(peer.Errors(), std::vector<std::string>{});
+  EXPECT_THAT(
+      peer.Segments(),
+      ::testing::Contains("RSET\r\nMAIL FROM:<ann@example.org>\r\nRCPT TO:<dan@example.org>\r\nDATA\r\n"));
+}
+
+TEST(SmtpScriptedTest, AQueuedMessageThatFailsStopsOrSparesTheOneBehindIt) {
+  struct Case {
+    const char* name;
+    std::function<void(ScriptedPeer&)> script;  // after the first message's content
+    bool stopOnFailure;
+    int readTimeoutMs;
+    bool abortSoon;
+    std::vector<std::string> events;  // of sending the second and third message
+    bool connected;                   // after the second message
+    int dots;                         // the "."s the peer got; -1: not counted (the peer stalls)
+  };
+  const auto refusedThenAccepted = [](ScriptedPeer& p) {
+    Group(p, "carl@example.org").Send("550 5.7.1 content refused\r\n250 OK\r\n250 OK\r\n354 go ahead\r\n");
+  };
+  const Case cases[] = {
+      {"refused, the batch goes on",
+       [&](ScriptedPeer& p) {
+         refusedThenAccepted(p);
+         Content(p);
+         Group(p, "dan@example.org").Send("250 queued\r\n250 OK\r\n250 OK\r\n354 go ahead\r\n");
+         Content(p).Send("250 queued\r\n");
+       },
+       false,
+       5000,
+       false,
+       {"verdict 0 550", "returned 1", "verdict 1 ok", "returned 2", "verdict 2 ok"},
+       true,
+       3},
+      // The second message's DATA is accepted: only closing keeps it from being delivered.
+      {"refused, the batch stops while the next DATA is open",
+       refusedThenAccepted,
+       true,
+       5000,
+       false,
+       {"verdict 0 550", "threw 1 stop"},
+       false,
+       1},
+      {"refused, the batch stops and the next envelope was refused too",
+       [](ScriptedPeer& p) {
+         Group(p, "carl@example.org")
+             .Send(
+                 "550 5.7.1 content refused\r\n250 OK\r\n550 5.1.1 no such user\r\n554 5.5.1 no valid "
+                 "recipients\r\n");
+         Group(p, "dan@example.org", true).Send("250 OK\r\n250 OK\r\n250 OK\r\n354 go ahead\r\n");
+         Content(p).Send("250 queued\r\n");
+       },
+       true,
+       5000,
+       false,
+       {"verdict 0 550", "threw 1 stop", "returned 2", "verdict 2 ok"},
+       true,
+       2},
+      {"connection lost before the verdict",
+       [](ScriptedPeer& p) { Group(p, "carl@example.org").Close(); },
+       false,
+       5000,
+       false,
+       {"verdict 0 closed", "threw 1 closed"},
+       false,
+       1},
+      {"time-out waiting for the verdict",
+       [](ScriptedPeer& p) { Group(p, "carl@example.org").Stall(std::chrono::seconds(2)); },
+       false,
+       300,
+       false,
+       {"verdict 0 timeout", "threw 1 timeout"},
+       false,
+       -1},
+      {"abort waiting for the verdict",
+       [](ScriptedPeer& p) { Group(p, "carl@example.org").Stall(std::chrono::seconds(30)); },
+       false,
+       30000,
+       true,
+       {"verdict 0 aborted", "threw 1 aborted"},
+       false,
+       -1},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    ScriptedPeer peer;
+    peer.Send("220 server.test ESMTP\r\n").Expect("EHLO client.test").Send(k_ehlo_reply);
+    Content(Group(peer, "bob@example.org").Send("250 OK\r\n250 OK\r\n354 go ahead\r\n"));
+    tc.script(peer);
+    peer.Start();
+    auto smtp = ClientFor(peer.Port());
+    smtp->ReadTimeout = tc.readTimeoutMs;
+    QueueLog log(*smtp);
+    smtp->Connect();
+    log.Send(0, {"bob@example.org"});
+    ASSERT_THAT(log.events, ElementsAre("returned 0"));
+    log.events.clear();
+    log.stopOnFailure = tc.stopOnFailure;
+    std::thread aborter;
+    if (tc.abortSoon) {
+      aborter = std::thread([&smtp] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        smtp->Abort();
+      });
+    }
+    log.Send(1, {"carl@example.org"});
+    if (aborter.joinable()) aborter.join();
+    EXPECT_EQ(smtp->Connected(), tc.connected);
+    if (smtp->Connected()) {
+      log.Send(2, {"dan@example.org"});
+      smtp->FlushQueued();
+    }
+    EXPECT_THAT(log.events, ::testing::ElementsAreArray(tc.events));
+    EXPECT_FALSE(smtp->HasQueued());
+    smtp->IOHandler().Close();
+    if (tc.dots < 0) continue;
+    EXPECT_EQ(peer.Errors(), std::vector<std::string>{});
+    const auto& received = peer.Received();
+    EXPECT_EQ(std::count(received.begin(), received.end(), "."), tc.dots);
+  }
+}
+
+TEST(SmtpScriptedTest, WithoutPipeliningAQueuedMessageIsConfirmedBeforeSendQueuedReturns) {
+  ScriptedPeer peer;
+  UpToData(peer).Expect("hi").Expect(".").Send("550 5.7.1 content refused\r\n");
+  peer.Start();
+  auto smtp = ClientFor(peer.Port());
+  smtp->Connect();
+  // Without a handler the refusal is thrown.
+  StringSource content("hi\r\n");
+  try {
+    smtp->SendQueued("ann@example.org", {"bob@example.org"}, content);
+    ADD_FAILURE() << "sent";
+  } catch (const EIdReplyRFCError& e) {
+    EXPECT_EQ(e.ErrorCode(), 550);
+  }
+  EXPECT_FALSE(smtp->HasQueued());
+  EXPECT_TRUE(smtp->Connected());
+  smtp->IOHandler().Close();
+  EXPECT_EQ(peer.Errors(), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -68,10 +68,28 @@ struct TDelivered {
   std::vector<std::string> Parsed;    // what k_parse_mail printed
 };
 
+// The server of tests/servers with its DATA handler answering 550 when the message is for
+// the recipient in REFUSE_DATA: a refusal at the end of the data.
+constexpr const char* k_refuse_data_server = R"PY(
+import importlib.util, os, sys
+spec = importlib.util.spec_from_file_location("smtp_server", sys.argv[1])
+server = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(server)
+accept = server.Handler.handle_DATA
+async def handle_DATA(self, smtp, session, envelope):
+    if os.environ["REFUSE_DATA"] in envelope.rcpt_tos:
+        return "550 5.7.1 Message content rejected"
+    return await accept(self, smtp, session, envelope)
+server.Handler.handle_DATA = handle_DATA
+sys.argv = sys.argv[1:]
+server.main()
+)PY";
+
 // The SMTP helper's aiosmtpd server with a spool of what it accepted.
 class TSmtpServer {
  public:
-  explicit TSmtpServer(std::vector<std::string> options = {}) {
+  // refuseData: the recipient whose messages are refused at the end of the data.
+  explicit TSmtpServer(std::vector<std::string> options = {}, const std::string& refuseData = {}) {
     const auto& certs = testsupport::GetTestCertificates();
     std::vector<std::string> argv{"/usr/bin/python3",
                                   QUILLON_SOURCE_DIR "/tests/servers/smtp-aiosmtpd.py",
@@ -86,9 +104,24 @@ class TSmtpServer {
     argv.insert(argv.end(), options.begin(), options.end());
     ServerProcess::Options o;
     o.env = {{"PYTHONDONTWRITEBYTECODE", "1"}};
+    if (!refuseData.empty()) {
+      argv.insert(argv.begin() + 1, {"-c", k_refuse_data_server});
+      o.env.emplace_back("REFUSE_DATA", refuseData);
+    }
     process_ = std::make_unique<ServerProcess>(argv, o);
   }
   int Port() const { return process_->Port(); }
+
+  // The envelopes alone ("from a", "rcpt b", ...), without parsing the messages.
+  std::vector<std::vector<std::string>> Envelopes() const {
+    std::vector<std::vector<std::string>> out;
+    for (int n = 1;; ++n) {
+      std::ifstream env((spool_.Path() / (std::to_string(n) + ".env")).string());
+      if (!env) return out;
+      auto& lines = out.emplace_back();
+      for (std::string line; std::getline(env, line);) lines.push_back(line);
+    }
+  }
 
   std::vector<TDelivered> Spool() const {
     std::vector<TDelivered> out;
@@ -166,6 +199,21 @@ class TMailRun : public mailtest::TMailHost<TQuickTimeoutAction> {
 std::vector<std::string> Progress(const mailtest::TCapture& c) {
   std::vector<std::string> out;
   for (const auto& p : c.Progress()) out.push_back(p.Text + " " + std::to_string(p.Value));
+  return out;
+}
+
+// The lines a run writes about each message (success and error tags), in order.
+std::vector<std::string> Outcomes(const mailtest::TCapture& c) {
+  std::vector<std::string> out;
+  for (const auto& l : c.Log())
+    if (l.Value == host::stSuccess || l.Value == host::stError) out.push_back(l.Text);
+  return out;
+}
+
+std::vector<std::string> Steps(const mailtest::TCapture& c) {
+  std::vector<std::string> out;
+  for (const auto& p : Progress(c))
+    if (p.rfind("Upload", 0) != 0) out.push_back(p);
   return out;
 }
 
@@ -393,12 +441,10 @@ TEST(MxEmailSend, IndividualModeSendsOneMessagePerRecipientWithTheCopies) {
   EXPECT_THAT(run.Capture.Texts(1),
               ElementsAre("Message Sent To :Ann <ann@example.org>", "Message Sent To : <bob@example.org>",
                           "Message Sent To :Cy <cy@example.org>"));
-  std::vector<std::string> steps;
-  for (const auto& p : Progress(run.Capture))
-    if (p.rfind("Upload", 0) != 0) steps.push_back(p);
-  EXPECT_THAT(steps, ElementsAre("Connecting... 0", "Message Sent To : Ann <ann@example.org> 33",
-                                 "Message Sent To :  <bob@example.org> 67",
-                                 "Message Sent To : Cy <cy@example.org> 100", "Disconnecting 100"));
+  EXPECT_THAT(Steps(run.Capture),
+              ElementsAre("Connecting... 0", "Message Sent To : Ann <ann@example.org> 33",
+                          "Message Sent To :  <bob@example.org> 67",
+                          "Message Sent To : Cy <cy@example.org> 100", "Disconnecting 100"));
 
   const auto spool = server.Spool();
   ASSERT_EQ(spool.size(), 3u);
@@ -477,6 +523,81 @@ TEST(MxEmailSend, AnIgnoredFailureDoesNotHideAnEarlierOne) {
   EXPECT_THAT(spool[0].Envelope, Contains("rcpt cy@example.org"));
 }
 
+// Messages go out pipelined when the server offers it: each verdict is read with the next
+// message's envelope. The lines stay those of one send after the other.
+class MxEmailIndividualRefusal : public ::testing::TestWithParam<bool> {};  // server pipelines
+
+TEST_P(MxEmailIndividualRefusal, ARefusedRecipientFailsAloneAndStopsTheRunUnlessIgnored) {
+  std::vector<std::string> options{"--refuse", "rcpt@example.org"};
+  if (GetParam()) options.push_back("--pipelining");
+  TSmtpServer server(options, "data@example.org");
+  for (const char* refused : {"rcpt@example.org", "data@example.org"}) {
+    for (bool ignore : {false, true}) {
+      SCOPED_TRACE(std::string(refused) + (ignore ? " ignored" : " stops"));
+      const std::size_t before = server.Envelopes().size();
+      TMailRun run(server.Port());
+      auto& a = run.A();
+      a.SetMode(emIndividual);
+      a.SetUseEhlo(true);  // HELO would learn nothing of PIPELINING
+      a.SetIgnoreIndivualFailures(ignore);
+      a.RecipientsList().Add("", "ann@example.org", true);
+      a.RecipientsList().Add("", refused, true);
+      a.RecipientsList().Add("", "cy@example.org", true);
+      EXPECT_EQ(a.Execute(), ignore);
+
+      const std::string unable = std::string("Unable to Send Message to ") + refused;
+      const auto envelopes = server.Envelopes();
+      ASSERT_GE(envelopes.size(), before);
+      std::vector<std::string> delivered;
+      for (auto e = envelopes.begin() + static_cast<std::ptrdiff_t>(before); e != envelopes.end(); ++e)
+        delivered.push_back(e->at(1));
+      if (ignore) {
+        EXPECT_THAT(Outcomes(run.Capture), ElementsAre("Message Sent To : <ann@example.org>", unable,
+                                                       "Message Sent To : <cy@example.org>"));
+        EXPECT_THAT(Steps(run.Capture),
+                    ElementsAre("Connecting... 0", "Message Sent To :  <ann@example.org> 33",
+                                "Message Sent To :  <cy@example.org> 100", "Disconnecting 100"));
+        EXPECT_THAT(delivered, ElementsAre("rcpt ann@example.org", "rcpt cy@example.org"));
+      } else {
+        EXPECT_THAT(Outcomes(run.Capture),
+                    ElementsAre("Message Sent To : <ann@example.org>", unable, HasSubstr("550")));
+        // The message to cy may be under way already: it must not be completed.
+        EXPECT_THAT(
+            Steps(run.Capture),
+            ElementsAre("Connecting... 0", "Message Sent To :  <ann@example.org> 33", "Disconnecting 100"));
+        EXPECT_THAT(delivered, ElementsAre("rcpt ann@example.org"));
+      }
+      EXPECT_FALSE(a.SMTP().Connected());
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, MxEmailIndividualRefusal, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                           return std::string(p.param ? "Pipelining" : "OneByOne");
+                         });
+
+TEST(MxEmailSend, OnSendRunsOnlyAfterTheMessageBeforeIsSettled) {
+  TSmtpServer server({"--pipelining"}, "bad@example.org");
+  TMailRun run(server.Port());
+  auto& a = run.A();
+  a.SetMode(emIndividual);
+  a.SetUseEhlo(true);
+  a.RecipientsList().Add("", "ann@example.org", true);
+  a.RecipientsList().Add("", "bad@example.org", true);
+  a.RecipientsList().Add("", "cy@example.org", true);
+  a.Scripts().GetScriptByName("OnSend")->Text = R"(Log("OnSend " .. Address))";
+  EXPECT_FALSE(a.Execute());
+  std::vector<std::string> lines;
+  for (const auto& l : run.Capture.Log())
+    if (l.Value != host::stInformation || l.Text.rfind("OnSend", 0) == 0) lines.push_back(l.Text);
+  // No script for cy: the refusal before it ended the run.
+  EXPECT_THAT(lines, ElementsAre("OnSend ann@example.org", "Message Sent To : <ann@example.org>",
+                                 "OnSend bad@example.org", "Unable to Send Message to bad@example.org",
+                                 HasSubstr("550")));
+  EXPECT_EQ(server.Envelopes().size(), 1u);
+}
+
 // ---------------------------------------------------------------- time-out and stop
 
 class MxEmailStall : public ::testing::TestWithParam<TEmailMode> {};
@@ -512,6 +633,44 @@ TEST_P(MxEmailStall, TheMonitorAbortsASendThatStalls) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, MxEmailStall, ::testing::Values(emNormal, emIndividual));
+
+TEST(MxEmailSend, ATimeOutWhileAVerdictIsOutstandingFailsEveryMessageUnderWay) {
+  for (bool ignore : {false, true}) {
+    SCOPED_TRACE(ignore ? "ignored" : "stops");
+    // Takes the first message, then never answers its "." nor the next envelope.
+    testsupport::ScriptedPeer peer;
+    peer.Send("220 peer.test ready\r\n")
+        .Expect()
+        .Send("250-peer.test\r\n250 PIPELINING\r\n")
+        .Expect()
+        .Expect()
+        .Expect("DATA")
+        .Send("250 OK\r\n250 OK\r\n354 go ahead\r\n")
+        .Stall(20s)
+        .Start();
+    TMailRun run(peer.Port());
+    auto& a = run.A();
+    a.SetMode(emIndividual);
+    a.SetUseEhlo(true);
+    a.SetIgnoreIndivualFailures(ignore);
+    a.RecipientsList().Add("", "ann@example.org", true);
+    a.RecipientsList().Add("", "bob@example.org", true);
+    a.SetEnableTimeout(true);
+    a.MonitorLength = 300ms;
+    // Ignored failures leave the run a success, as they do one by one.
+    EXPECT_EQ(a.Execute(), ignore);
+    EXPECT_TRUE(a.GetTimedOut());
+    if (ignore) {
+      EXPECT_THAT(Outcomes(run.Capture), ElementsAre("Unable to Send Message to ann@example.org",
+                                                     "Unable to Send Message to bob@example.org"));
+    } else {
+      EXPECT_THAT(Outcomes(run.Capture),
+                  ElementsAre("Unable to Send Message to ann@example.org", testing::_));
+    }
+    // The connection is gone, as after a time-out one by one.
+    EXPECT_THAT(Steps(run.Capture), ElementsAre("Connecting... 0", "Done 100"));
+  }
+}
 
 TEST(MxEmailSend, AStopAlsoEndsAPopLoginThatHangs) {
   testsupport::ScriptedPeer pop;  // accepts, then never greets
