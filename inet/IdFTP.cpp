@@ -366,27 +366,15 @@ rtl::TUniqueFd ListenOn(const std::string& address, int& port) {
   return s;
 }
 
-std::string NumericPeer(int fd, int* port) {
+// The numeric address of either end of a socket; empty when it has none.
+std::string EndPoint(int fd, bool peer, int* port) {
   sockaddr_storage ss{};
   socklen_t len = sizeof ss;
-  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0) return {};
+  auto* sa = reinterpret_cast<sockaddr*>(&ss);
+  if ((peer ? ::getpeername(fd, sa, &len) : ::getsockname(fd, sa, &len)) != 0) return {};
   char host[NI_MAXHOST] = "";
   char serv[NI_MAXSERV] = "";
-  if (::getnameinfo(reinterpret_cast<sockaddr*>(&ss), len, host, sizeof host, serv, sizeof serv,
-                    NI_NUMERICHOST | NI_NUMERICSERV) != 0)
-    return {};
-  if (port) *port = std::atoi(serv);
-  return host;
-}
-
-std::string NumericLocal(int fd, int* port) {
-  sockaddr_storage ss{};
-  socklen_t len = sizeof ss;
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0) return {};
-  char host[NI_MAXHOST] = "";
-  char serv[NI_MAXSERV] = "";
-  if (::getnameinfo(reinterpret_cast<sockaddr*>(&ss), len, host, sizeof host, serv, sizeof serv,
-                    NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+  if (::getnameinfo(sa, len, host, sizeof host, serv, sizeof serv, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
     return {};
   if (port) *port = std::atoi(serv);
   return host;
@@ -405,7 +393,7 @@ void AdoptAccepted(TIdIOHandlerSocket& data, rtl::TUniqueFd accepted, int connec
   if (!inner.Valid())
     throw EIdSocketError("Cannot take the data connection: " + rtl::SysErrorMessage(errno), errno);
   int innerPeerPort = 0;
-  NumericPeer(inner.Get(), &innerPeerPort);
+  EndPoint(inner.Get(), true, &innerPeerPort);
 
   int target = -1;
   std::error_code ec;
@@ -414,8 +402,8 @@ void AdoptAccepted(TIdIOHandlerSocket& data, rtl::TUniqueFd accepted, int connec
     if (fd == inner.Get() || fd == relay.Get()) continue;
     int localPort = 0;
     int peerPort = 0;
-    if (NumericLocal(fd, &localPort) != "127.0.0.1" || localPort != innerPeerPort) continue;
-    if (NumericPeer(fd, &peerPort) != "127.0.0.1" || peerPort != relayPort) continue;
+    if (EndPoint(fd, false, &localPort) != "127.0.0.1" || localPort != innerPeerPort) continue;
+    if (EndPoint(fd, true, &peerPort) != "127.0.0.1" || peerPort != relayPort) continue;
     target = fd;
     break;
   }
@@ -478,12 +466,7 @@ struct TIdFTP::Impl {
   }
 
   // After an abort or a broken transfer the dialogue is out of step: the connection goes.
-  void Drop() noexcept {
-    try {
-      ftp.IOHandler().Close();
-    } catch (...) {
-    }
-  }
+  void Drop() noexcept { ftp.IOHandler().Close(); }
 
   // Runs one client operation; an abort leaves the client unconnected.
   template <class F>
@@ -734,7 +717,7 @@ struct TIdFTP::Impl {
       rtl::TUniqueFd s(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
       if (!s.Valid()) continue;
       // Anyone else connecting here would be stealing or feeding the transfer.
-      if (NumericPeer(s.Get(), nullptr) == serverAddress) return s;
+      if (EndPoint(s.Get(), true, nullptr) == serverAddress) return s;
     }
   }
 
