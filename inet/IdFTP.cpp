@@ -20,7 +20,6 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <mutex>
 #include <optional>
 
@@ -380,40 +379,11 @@ std::string EndPoint(int fd, bool peer, int* port) {
   return host;
 }
 
-// Puts a socket the server connected to under a data handler. The transport only opens
-// connections itself, so it opens one to a throw-away loopback listener and the accepted
-// socket then takes that connection's descriptor number.
-void AdoptAccepted(TIdIOHandlerSocket& data, rtl::TUniqueFd accepted, int connectTimeoutMs) {
-  int relayPort = 0;
-  rtl::TUniqueFd relay = ListenOn("127.0.0.1", relayPort);
-  data.OpenAddress("127.0.0.1", relayPort, connectTimeoutMs);
-  pollfd p{relay.Get(), POLLIN, 0};
-  ::poll(&p, 1, 1000);
-  rtl::TUniqueFd inner(::accept4(relay.Get(), nullptr, nullptr, SOCK_CLOEXEC));
-  if (!inner.Valid())
-    throw EIdSocketError("Cannot take the data connection: " + rtl::SysErrorMessage(errno), errno);
-  int innerPeerPort = 0;
-  EndPoint(inner.Get(), true, &innerPeerPort);
-
-  int target = -1;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-    const int fd = std::atoi(entry.path().filename().c_str());
-    if (fd == inner.Get() || fd == relay.Get()) continue;
-    int localPort = 0;
-    int peerPort = 0;
-    if (EndPoint(fd, false, &localPort) != "127.0.0.1" || localPort != innerPeerPort) continue;
-    if (EndPoint(fd, true, &peerPort) != "127.0.0.1" || peerPort != relayPort) continue;
-    target = fd;
-    break;
-  }
-  if (target < 0) throw EIdSocketError("Cannot take the data connection: no handler socket", EBADF);
-  const int flags = ::fcntl(accepted.Get(), F_GETFL);
-  ::fcntl(accepted.Get(), F_SETFL, flags | O_NONBLOCK);
-  const int one = 1;
-  ::setsockopt(accepted.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  if (::dup3(accepted.Get(), target, O_CLOEXEC) < 0)
-    throw EIdSocketError("Cannot take the data connection: " + rtl::SysErrorMessage(errno), errno);
+// Puts a socket the server connected to under a data handler.
+void AdoptAccepted(TIdIOHandlerSocket& data, rtl::TUniqueFd accepted) {
+  int peerPort = 0;
+  const std::string peer = EndPoint(accepted.Get(), true, &peerPort);
+  data.Attach(std::move(accepted), peer, peerPort);
 }
 
 }  // namespace
@@ -762,7 +732,7 @@ struct TIdFTP::Impl {
     AnnounceActive(local, port, v6);
     sendCommand();
     rtl::TUniqueFd connection = Accept(listener.Get(), control.PeerAddress());
-    AdoptAccepted(io, std::move(connection), ftp.ConnectTimeout);
+    AdoptAccepted(io, std::move(connection));
     t.channel->CheckAborted();
   }
 

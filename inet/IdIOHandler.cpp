@@ -1,6 +1,7 @@
 #include "inet/IdIOHandler.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -425,6 +426,24 @@ void TIdIOHandlerSocket::OpenAddress(const std::string& address, int port, int c
   Close();
   host_ = address;
   impl_->Open(address, port, connectTimeoutMs, true);
+}
+
+void TIdIOHandlerSocket::Attach(rtl::TUniqueFd connected, const std::string& peerAddress, int peerPort) {
+  Close();
+  host_ = peerAddress;
+  Impl& i = *impl_;
+  i.peer = JoinHostPort(peerAddress, peerPort);
+  i.aborted.store(false, std::memory_order_release);
+  Drain(i.wake.Get());
+  if (!connected.Valid()) throw EIdSocketError("Cannot take the connection from " + i.peer, EBADF);
+  const int flags = ::fcntl(connected.Get(), F_GETFL);
+  if (flags < 0 || ::fcntl(connected.Get(), F_SETFL, flags | O_NONBLOCK) != 0)
+    throw EIdSocketError("Cannot take the connection from " + i.peer + ": " + rtl::SysErrorMessage(errno), errno);
+  const int one = 1;
+  ::setsockopt(connected.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  i.fd = std::move(connected);
+  if (OnStatus) OnStatus("Connected to " + i.peer);
+  for (const auto& ic : i.intercepts) ic->Connect(i.peer);
 }
 
 void TIdIOHandlerSocket::Close() {

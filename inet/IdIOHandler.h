@@ -19,6 +19,7 @@
 #include "inet/IdException.h"
 #include "inet/IdIntercept.h"
 #include "inet/IdSSLOpenSSL.h"
+#include "rtl/UniqueFd.h"
 
 namespace inet {
 
@@ -38,6 +39,9 @@ class TIdIOHandlerSocket {
   void Open(const std::string& host, int port, int connectTimeoutMs = 0);
   // Connects to a literal address (an FTP data connection to the control connection's peer).
   void OpenAddress(const std::string& address, int port, int connectTimeoutMs = 0);
+  // Takes a connection accepted elsewhere (an FTP active-mode data connection): made
+  // non-blocking with TCP_NODELAY, and used like an opened one.
+  void Attach(rtl::TUniqueFd connected, const std::string& peerAddress, int peerPort);
   // Graceful close: TLS close_notify when TLS is active, then shutdown and close. Never throws.
   void Close();
   bool Connected() const;
