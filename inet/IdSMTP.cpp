@@ -20,6 +20,8 @@ namespace inet {
 namespace {
 
 constexpr int k_smtp_port = 25;
+// Content goes out in blocks of about this size: few system calls, bounded memory.
+constexpr std::size_t k_content_block = 64 * 1024;
 
 // Replies to AUTH that refuse the credentials rather than fail the dialogue (RFC 4954):
 // temporary failure, mechanism too weak, credentials invalid, encryption required.
@@ -97,6 +99,7 @@ void TIdSMTP::Connect() {
         EIdException("The connection was closed before the server confirmed the message")));
   capabilities_.clear();
   transactionOpen_ = false;
+  held_.clear();
   queueCount_ = 0;
   // Going on without TLS settings would send the login in clear although TLS was asked for.
   if (UseTLS != utNoTLSSupport && !SSL) throw EIdTLSError("The SMTP TLS mode needs TLS settings");
@@ -261,7 +264,7 @@ void TIdSMTP::Send(const std::string& from, const std::vector<std::string>& reci
       StartPipelined(from, recipients);  // nothing is queued: no verdict to report
     else
       StartTransaction(from, recipients);
-    WriteContent(content);
+    WriteContent(content, false);
     GetResponse({250});
   } catch (const EIdReplyRFCError&) {
     // The dialogue is still in step: a refused envelope leaves the transaction to RSET.
@@ -269,7 +272,7 @@ void TIdSMTP::Send(const std::string& from, const std::vector<std::string>& reci
   } catch (...) {
     // A broken connection, a time-out or a failing content leave the dialogue at an unknown
     // point (a half-sent message cannot be taken back), so the connection is not used again.
-    TIdCmdTCPClient::Disconnect();
+    BreakOff(std::current_exception());
     throw;
   }
 }
@@ -312,7 +315,7 @@ void TIdSMTP::SendQueuedAs(std::size_t index, const std::string& from,
       stop = StartPipelined(from, recipients);
     else
       StartTransaction(from, recipients);
-    if (!stop) WriteContent(content);
+    if (!stop) WriteContent(content, pipelining);
   } catch (const EIdReplyRFCError&) {
     throw;
   } catch (...) {
@@ -330,6 +333,9 @@ void TIdSMTP::FlushQueued() {
   if (!queued_) return;
   std::exception_ptr verdict;
   try {
+    std::string tail;
+    tail.swap(held_);
+    if (!tail.empty()) IOHandler().Write(tail);
     GetResponse({250});
   } catch (const EIdReplyRFCError&) {
     verdict = std::current_exception();
@@ -351,15 +357,77 @@ void TIdSMTP::Report(std::size_t index, std::exception_ptr error) {
 void TIdSMTP::BreakOff(std::exception_ptr why) {
   TIdCmdTCPClient::Disconnect();
   transactionOpen_ = false;
+  held_.clear();
   if (!queued_) return;
   queued_ = false;
   Report(queuedIndex_, why);
 }
 
-void TIdSMTP::WriteContent(TIdMessageSource& content) {
-  WriteDotStuffed([&content](char* buffer, std::size_t max) { return content.Read(buffer, max); }, 0);
+void TIdSMTP::WriteContent(TIdMessageSource& content, bool hold) {
+  auto& io = IOHandler();
+  TWorkScope work(Work, TWorkMode::wmWrite, 0);
+  contentIn_.resize(k_content_block);
+  std::string& out = held_;
+  out.clear();
+  out.reserve(k_content_block + k_content_block / 2);
+  std::int64_t consumed = 0;
+  bool lineStart = true;
+  bool pendingCR = false;  // a CR whose LF may come in the next block
+  for (;;) {
+    std::size_t n = 0;
+    try {
+      n = content.Read(contentIn_.data(), contentIn_.size());
+    } catch (...) {
+      // Half a message is never ended with "." nor sent later.
+      out.clear();
+      throw;
+    }
+    if (n == 0) break;
+    const char* p = contentIn_.data();
+    const char* const end = p + n;
+    while (p < end) {
+      if (pendingCR) {
+        // CR LF, or a bare CR: either way one CRLF line end.
+        pendingCR = false;
+        out += "\r\n";
+        lineStart = true;
+        if (*p == '\n') {
+          ++p;
+          continue;
+        }
+      }
+      const char c = *p;
+      if (c == '\r' || c == '\n') {
+        pendingCR = c == '\r';
+        if (c == '\n') {
+          out += "\r\n";
+          lineStart = true;
+        }
+        ++p;
+        continue;
+      }
+      if (lineStart && c == '.') out += '.';
+      lineStart = false;
+      const char* q = std::find_if(p, end, [](char x) { return x == '\r' || x == '\n'; });
+      out.append(p, q);
+      p = q;
+    }
+    consumed += static_cast<std::int64_t>(n);
+    if (out.size() >= k_content_block) {
+      io.Write(out);
+      out.clear();
+      work.Work(consumed);
+    }
+  }
+  if (pendingCR || !lineStart) out += "\r\n";
+  out += ".\r\n";
   // Whatever the verdict, the reply to the "." ends the transaction (RFC 5321 4.1.1.4).
   transactionOpen_ = false;
+  if (!hold) {
+    io.Write(out);
+    out.clear();
+  }
+  work.Work(consumed);
 }
 
 void TIdSMTP::StartTransaction(const std::string& from, const std::vector<std::string>& recipients) {
@@ -375,16 +443,26 @@ std::exception_ptr TIdSMTP::StartPipelined(const std::string& from,
   // RFC 2920: the group goes out in one write and every reply is read in order before acting.
   // DATA joins the group only for a single recipient: with several, a DATA accepted after one
   // refused recipient could only be ended by delivering an empty message to the others.
+  //
+  // The queued message's last block and "." lead the group (RFC 2920 allows the content as
+  // the first "command"): in one write, the server reads them together and answers in one
+  // reply. Apart, a server that does not disable Nagle holds its second reply for our
+  // delayed ACK.
   const bool reset = transactionOpen_;
   const bool withData = recipients.size() == 1;
-  std::string group = reset ? "RSET\r\n" : "";
+  std::string group;
+  group.swap(held_);
+  if (reset) group += "RSET\r\n";
   group.append("MAIL FROM:<").append(from).append(">\r\n");
   for (const auto& r : recipients) group.append("RCPT TO:<").append(r).append(">\r\n");
   if (withData) group += "DATA\r\n";
   IOHandler().Write(group);
+  // The buffer serves the next content.
+  group.clear();
+  held_.swap(group);
   transactionOpen_ = true;
 
-  // The queued message's "." went out ahead of this group: its verdict is the first reply.
+  // The verdict on the queued message is the first reply.
   std::exception_ptr stop;
   if (queued_) {
     std::exception_ptr verdict;
@@ -463,6 +541,7 @@ void TIdSMTP::Disconnect() {
   TIdCmdTCPClient::Disconnect();
   capabilities_.clear();
   transactionOpen_ = false;
+  held_.clear();
 }
 
 }  // namespace inet

@@ -52,10 +52,11 @@ class TIdSMTP : public TIdCmdTCPClient {
   void Send(const std::string& from, const std::vector<std::string>& recipients, TIdMessageSource& content);
 
   // Many messages over one connection at one round trip each. With PIPELINING offered (and
-  // UsePipelining), SendQueued returns once the content and its "." are written; the server's
-  // verdict on it is read with the replies to the next message's RSET/MAIL/RCPT/DATA, which
-  // go out right behind it (RFC 2920 lets the content lead a group). Otherwise SendQueued
-  // works like Send and reports the verdict before it returns.
+  // UsePipelining), SendQueued returns without waiting for the server's verdict on the
+  // message: its last block and "." go out in one write with the next message's
+  // RSET/MAIL/RCPT/DATA (RFC 2920 lets the content lead a group), or at FlushQueued, and the
+  // verdict is read with that group's replies. Otherwise SendQueued works like Send and
+  // reports the verdict before it returns.
   //
   // Every message whose content went out gets exactly one OnQueuedResult, strictly in order:
   // index counts the SendQueued calls since Connect, error is null when the server took the
@@ -100,7 +101,9 @@ class TIdSMTP : public TIdCmdTCPClient {
   void StartTransaction(const std::string& from, const std::vector<std::string>& recipients);
   std::exception_ptr StartPipelined(const std::string& from, const std::vector<std::string>& recipients);
   bool Pipelining() const;
-  void WriteContent(TIdMessageSource& content);
+  // Writes the content dot-stuffed, with CRLF line ends, ended by "."; with hold the last
+  // block is left in held_ to lead the next write.
+  void WriteContent(TIdMessageSource& content, bool hold);
   void SendQueuedAs(std::size_t index, const std::string& from, const std::vector<std::string>& recipients,
                     TIdMessageSource& content);
   void Report(std::size_t index, std::exception_ptr error);
@@ -112,7 +115,9 @@ class TIdSMTP : public TIdCmdTCPClient {
 
   std::vector<std::string> capabilities_;
   bool transactionOpen_ = false;
-  bool queued_ = false;  // a message's "." is out, its verdict unread
+  bool queued_ = false;  // a message's content is handed over, its verdict unread
+  std::string held_;     // the queued message's last block and "." (pipelining)
+  std::vector<char> contentIn_;
   std::size_t queuedIndex_ = 0;
   std::size_t queueCount_ = 0;
 };

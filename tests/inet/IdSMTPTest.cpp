@@ -682,6 +682,36 @@ TEST(SmtpScriptedTest, LineBreaksInAddressesAreRefusedBeforeAnythingIsSent) {
   }
 }
 
+TEST(SmtpScriptedTest, ContentIsDotStuffedWithCrlfLineEndsWhateverItsPieces) {
+  const struct {
+    const char* name;
+    std::string content;
+    std::size_t piece;  // bytes per read of the content
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"lines starting with dots", ".x\r\n..\r\n.\r\nend\r\n", 5, {"..x", "...", "..", "end"}},
+      {"LF and bare CR line ends", "a\nb\rc\r\n", 5, {"a", "b", "c"}},
+      {"CR LF split between reads", "a\r\n.b\r\n", 1, {"a", "..b"}},
+      {"no line end at the end", "a\r\nlast", 4, {"a", "last"}},
+      {"a CR at the very end", "a\r", 2, {"a"}},
+      {"empty", "", 5, {}},
+  };
+  for (const auto& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    ScriptedPeer peer;
+    UpToData(peer);
+    for (const auto& line : tc.lines) peer.Expect(line);
+    peer.Expect(".").Send("250 queued\r\n");
+    peer.Start();
+    auto smtp = ClientFor(peer.Port());
+    smtp->Connect();
+    StringSource content(tc.content, tc.piece);
+    smtp->Send("ann@example.org", {"bob@example.org"}, content);
+    smtp->IOHandler().Close();
+    EXPECT_EQ(peer.Errors(), std::vector<std::string>{});
+  }
+}
+
 // Content whose reading fails after the first piece, as when an attachment vanishes.
 class FailingSource : public TIdMessageSource {
  public:
@@ -802,6 +832,9 @@ TEST(SmtpScriptedTest, QueuedMessagesSendTheNextEnvelopeBeforeTheVerdictArrives)
   EXPECT_THAT(log.events, ElementsAre("returned 0", "verdict 0 ok", "returned 1", "verdict 1 550",
                                       "threw 2 551", "returned 3", "verdict 3 ok"));
   EXPECT_EQ(peer.Errors(), std::vector<std::string>{});
+  // The end of a message and the next group go out together, so the server answers them at once.
+  EXPECT_THAT(peer.Segments(), ::testing::Contains("hi\r\n.\r\nMAIL FROM:<ann@example.org>\r\n"
+                                                   "RCPT TO:<carl@example.org>\r\nDATA\r\n"));
   EXPECT_THAT(
       peer.Segments(),
       ::testing::Contains("RSET\r\nMAIL FROM:<ann@example.org>\r\nRCPT TO:<dan@example.org>\r\nDATA\r\n"));
