@@ -2,7 +2,9 @@
 # Sending rate of our SMTP client beside Python's smtplib: Postfix's smtp-sink accepts mail on
 # 127.0.0.1 (and throws it away); SmtpBench and smtplib each send COUNT small messages, one per
 # recipient, over ONE connection, in turns, and the best of RUNS runs of each is compared.
-# Both send the same message text (SmtpBench writes a sample that smtplib sends on). Target:
+# Both send the same message text (SmtpBench writes a sample that smtplib sends on). SmtpBench
+# queues its messages as the e-mail action's individual mode does (one round trip each, where
+# smtplib waits four times) and fails unless smtp-sink accepted every one. Target:
 # ours/smtplib >= 3.
 #
 #   bench/smtp.sh [BUILD_DIR]     default build/default; COUNT=N changes the 10000 messages,
