@@ -71,18 +71,16 @@ struct TDelivered {
 // The server of tests/servers with its DATA handler answering 550 when the message is for
 // the recipient in REFUSE_DATA: a refusal at the end of the data.
 constexpr const char* k_refuse_data_server = R"PY(
-import importlib.util, os, sys
-spec = importlib.util.spec_from_file_location("smtp_server", sys.argv[1])
-server = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(server)
-accept = server.Handler.handle_DATA
+import os, runpy, sys
+server = runpy.run_path(sys.argv[1])
+accept = server["Handler"].handle_DATA
 async def handle_DATA(self, smtp, session, envelope):
     if os.environ["REFUSE_DATA"] in envelope.rcpt_tos:
         return "550 5.7.1 Message content rejected"
     return await accept(self, smtp, session, envelope)
-server.Handler.handle_DATA = handle_DATA
+server["Handler"].handle_DATA = handle_DATA
 sys.argv = sys.argv[1:]
-server.main()
+server["main"]()
 )PY";
 
 // The SMTP helper's aiosmtpd server with a spool of what it accepted.
