@@ -58,17 +58,7 @@ void TFTPBaseAction::TerminateAction() {
   host::TMxAction::TerminateAction();
   FStopped = true;
   SendFTPMessage(k_ftp_aborting);
-  std::shared_ptr<IFTPConnectionObject> session;
-  {
-    std::lock_guard lock(FSessionLock);
-    session = FSession;
-  }
-  if (!session) return;
-  try {
-    session->Abort();
-  } catch (...) {
-    // The stop stands whether or not the abort went through.
-  }
+  FSession.Abort();
 }
 
 // ---------------------------------------------------------------- run
@@ -79,38 +69,14 @@ bool TFTPBaseAction::Execute() {
     SendMessage(k_ftp_no_connection_name, host::stError);
     return false;
   }
-  host::TProjectObjectService& registry = GetProjectObjectService();
-  std::shared_ptr<host::IProjectObject> object =
-      registry.AcquireObject(FConnectionName, k_ftp_connection_category);
-  if (!object) {
-    SendMessage(k_ftp_connection_not_found + FConnectionName, host::stError);
-    return false;
-  }
   // From here on the session goes back to the registry, and this action lets go of it,
   // whatever happens.
-  struct THandBack {
-    TFTPBaseAction& Action;
-    host::TProjectObjectService& Registry;
-    std::shared_ptr<host::IProjectObject> Object;
-    ~THandBack() {
-      {
-        std::lock_guard lock(Action.FSessionLock);
-        Action.FSession.reset();
-      }
-      Registry.ReleaseObject(Object.get());
-    }
-  } handBack{*this, registry, object};
-
-  auto session = std::dynamic_pointer_cast<IFTPConnectionObject>(object);
-  if (!session) {
+  TFTPSessionLease lease(GetProjectObjectService(), FConnectionName, FSession);
+  if (!lease.Session()) {
     SendMessage(k_ftp_connection_not_found + FConnectionName, host::stError);
     return false;
   }
-  {
-    std::lock_guard lock(FSessionLock);
-    FSession = session;
-  }
-  return RunOnSession(*session);
+  return RunOnSession(*lease.Session());
 }
 
 bool TFTPBaseAction::RunOnSession(IFTPConnectionObject& session) {

@@ -76,8 +76,7 @@ class TFTPBaseAction : public host::TMxAction {
   std::mutex FLock;
   bool FInOperation = false;
   // The acquired session, read by TerminateAction from another thread.
-  std::mutex FSessionLock;
-  std::shared_ptr<IFTPConnectionObject> FSession;
+  TFTPSessionSlot FSession;
   std::atomic<bool> FStopped{false};
 };
 

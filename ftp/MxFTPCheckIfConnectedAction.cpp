@@ -25,16 +25,7 @@ void TFTPCheckIfConnectedAction::GetNextActionSource(int sourceState, int& nextA
 
 void TFTPCheckIfConnectedAction::TerminateAction() {
   host::TMxAction::TerminateAction();
-  std::shared_ptr<IFTPConnectionObject> session;
-  {
-    std::lock_guard lock(FSessionLock);
-    session = FSession;
-  }
-  try {
-    if (session) session->Abort();
-  } catch (...) {
-    // The stop stands whether or not the abort went through.
-  }
+  FSession.Abort();
 }
 
 bool TFTPCheckIfConnectedAction::Execute() {
@@ -44,35 +35,12 @@ bool TFTPCheckIfConnectedAction::Execute() {
     SendMessage(k_ftp_no_connection_name, host::stError);
     return false;
   }
-  host::TProjectObjectService& registry = GetProjectObjectService();
-  std::shared_ptr<host::IProjectObject> object =
-      registry.AcquireObject(FConnectionName, k_ftp_connection_category);
-  if (!object) {
+  TFTPSessionLease lease(GetProjectObjectService(), FConnectionName, FSession);
+  if (!lease.Session()) {
     SendMessage(k_ftp_connection_not_found + FConnectionName, host::stError);
     return false;
   }
-  struct TRelease {
-    TFTPCheckIfConnectedAction& Action;
-    host::TProjectObjectService& Registry;
-    std::shared_ptr<host::IProjectObject> Object;
-    ~TRelease() {
-      {
-        std::lock_guard lock(Action.FSessionLock);
-        Action.FSession.reset();
-      }
-      Registry.ReleaseObject(Object.get());
-    }
-  } release{*this, registry, object};
-  auto session = std::dynamic_pointer_cast<IFTPConnectionObject>(object);
-  if (!session) {
-    SendMessage(k_ftp_connection_not_found + FConnectionName, host::stError);
-    return false;
-  }
-  {
-    std::lock_guard lock(FSessionLock);
-    FSession = session;
-  }
-  return Check(*session);
+  return Check(*lease.Session());
 }
 
 bool TFTPCheckIfConnectedAction::Check(IFTPConnectionObject& session) {

@@ -3,7 +3,6 @@
 // child actions run only when the session was connected. A dropped session is reconnected, or
 // fails the action when FailIfNotConnected is set.
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "ftp/MxFTPObject.h"
@@ -43,8 +42,7 @@ class TFTPCheckIfConnectedAction : public host::TMxAction {
   std::string FConnectionName;
   bool FNotConnected = true;
   // The acquired session, read by TerminateAction from another thread.
-  std::mutex FSessionLock;
-  std::shared_ptr<IFTPConnectionObject> FSession;
+  TFTPSessionSlot FSession;
 };
 
 }  // namespace mx

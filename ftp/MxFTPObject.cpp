@@ -11,6 +11,40 @@
 
 namespace mx {
 
+// ---------------------------------------------------------------- session slot and lease
+
+void TFTPSessionSlot::Set(std::shared_ptr<IFTPConnectionObject> session) {
+  std::lock_guard lock(mu_);
+  session_ = std::move(session);
+}
+
+std::shared_ptr<IFTPConnectionObject> TFTPSessionSlot::Get() {
+  std::lock_guard lock(mu_);
+  return session_;
+}
+
+void TFTPSessionSlot::Abort() {
+  std::shared_ptr<IFTPConnectionObject> session = Get();
+  if (!session) return;
+  try {
+    session->Abort();
+  } catch (...) {
+    // The stop stands whether or not the abort went through.
+  }
+}
+
+TFTPSessionLease::TFTPSessionLease(host::TProjectObjectService& registry, const std::string& name,
+                                   TFTPSessionSlot& slot)
+    : registry_(registry), slot_(slot), object_(registry.AcquireObject(name, k_ftp_connection_category)) {
+  session_ = std::dynamic_pointer_cast<IFTPConnectionObject>(object_);
+  slot_.Set(session_);
+}
+
+TFTPSessionLease::~TFTPSessionLease() {
+  slot_.Set(nullptr);
+  if (object_) registry_.ReleaseObject(object_.get());
+}
+
 namespace {
 
 // A relative path of more than one step ("a/b"): one CDUP does not lead back to where it

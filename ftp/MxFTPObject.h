@@ -116,6 +116,39 @@ class IFTPConnectionObject : public host::IProjectObject {
   virtual std::string SendCMD(const std::string& command, const std::string& expectedCodes) = 0;
 };
 
+// The session an action holds while it works, reachable from another thread so that a stop
+// can abort it.
+class TFTPSessionSlot {
+ public:
+  void Set(std::shared_ptr<IFTPConnectionObject> session);
+  std::shared_ptr<IFTPConnectionObject> Get();
+  // Aborts the held session, if any; failures are swallowed (the stop stands either way).
+  void Abort();
+
+ private:
+  std::mutex mu_;
+  std::shared_ptr<IFTPConnectionObject> session_;
+};
+
+// Acquires a session by name from the registry for one action's work and hands it back
+// (ReleaseObject, and the slot emptied) when the lease ends, whatever the outcome.
+class TFTPSessionLease {
+ public:
+  TFTPSessionLease(host::TProjectObjectService& registry, const std::string& name, TFTPSessionSlot& slot);
+  ~TFTPSessionLease();
+  TFTPSessionLease(const TFTPSessionLease&) = delete;
+  TFTPSessionLease& operator=(const TFTPSessionLease&) = delete;
+
+  // Null when no session of that name is registered.
+  IFTPConnectionObject* Session() const { return session_.get(); }
+
+ private:
+  host::TProjectObjectService& registry_;
+  TFTPSessionSlot& slot_;
+  std::shared_ptr<host::IProjectObject> object_;
+  std::shared_ptr<IFTPConnectionObject> session_;
+};
+
 class TFTPConnectObject final : public IFTPConnectionObject {
  public:
   explicit TFTPConnectObject(const std::string& name = {});
