@@ -21,7 +21,6 @@ namespace {
 
 constexpr int k_smtp_port = 25;
 // Content goes out in blocks of about this size: few system calls, bounded memory.
-constexpr std::size_t k_content_block = 64 * 1024;
 
 // Replies to AUTH that refuse the credentials rather than fail the dialogue (RFC 4954):
 // temporary failure, mechanism too weak, credentials invalid, encryption required.
@@ -364,70 +363,12 @@ void TIdSMTP::BreakOff(std::exception_ptr why) {
 }
 
 void TIdSMTP::WriteContent(TIdMessageSource& content, bool hold) {
-  auto& io = IOHandler();
-  TWorkScope work(Work, TWorkMode::wmWrite, 0);
-  contentIn_.resize(k_content_block);
-  std::string& out = held_;
-  out.clear();
-  out.reserve(k_content_block + k_content_block / 2);
-  std::int64_t consumed = 0;
-  bool lineStart = true;
-  bool pendingCR = false;  // a CR whose LF may come in the next block
-  for (;;) {
-    std::size_t n = 0;
-    try {
-      n = content.Read(contentIn_.data(), contentIn_.size());
-    } catch (...) {
-      // Half a message is never ended with "." nor sent later.
-      out.clear();
-      throw;
-    }
-    if (n == 0) break;
-    const char* p = contentIn_.data();
-    const char* const end = p + n;
-    while (p < end) {
-      if (pendingCR) {
-        // CR LF, or a bare CR: either way one CRLF line end.
-        pendingCR = false;
-        out += "\r\n";
-        lineStart = true;
-        if (*p == '\n') {
-          ++p;
-          continue;
-        }
-      }
-      const char c = *p;
-      if (c == '\r' || c == '\n') {
-        pendingCR = c == '\r';
-        if (c == '\n') {
-          out += "\r\n";
-          lineStart = true;
-        }
-        ++p;
-        continue;
-      }
-      if (lineStart && c == '.') out += '.';
-      lineStart = false;
-      const char* q = std::find_if(p, end, [](char x) { return x == '\r' || x == '\n'; });
-      out.append(p, q);
-      p = q;
-    }
-    consumed += static_cast<std::int64_t>(n);
-    if (out.size() >= k_content_block) {
-      io.Write(out);
-      out.clear();
-      work.Work(consumed);
-    }
-  }
-  if (pendingCR || !lineStart) out += "\r\n";
-  out += ".\r\n";
+  // A failing source leaves nothing held: half a message is never ended with "." nor sent later.
+  held_.clear();
+  WriteDotStuffed([&content](char* buffer, std::size_t max) { return content.Read(buffer, max); }, 0,
+                  hold ? &held_ : nullptr);
   // Whatever the verdict, the reply to the "." ends the transaction (RFC 5321 4.1.1.4).
   transactionOpen_ = false;
-  if (!hold) {
-    io.Write(out);
-    out.clear();
-  }
-  work.Work(consumed);
 }
 
 void TIdSMTP::StartTransaction(const std::string& from, const std::vector<std::string>& recipients) {

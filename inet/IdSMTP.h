@@ -117,7 +117,6 @@ class TIdSMTP : public TIdCmdTCPClient {
   bool transactionOpen_ = false;
   bool queued_ = false;  // a message's content is handed over, its verdict unread
   std::string held_;     // the queued message's last block and "." (pipelining)
-  std::vector<char> contentIn_;
   std::size_t queuedIndex_ = 0;
   std::size_t queueCount_ = 0;
 };

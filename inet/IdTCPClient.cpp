@@ -96,8 +96,9 @@ std::vector<std::string> TIdCmdTCPClient::ReadDotTerminated() {
 }
 
 std::int64_t TIdCmdTCPClient::WriteDotStuffed(const std::function<std::size_t(char*, std::size_t)>& source,
-                                              std::int64_t expected) {
+                                              std::int64_t expected, std::string* holdBack) {
   auto& io = IOHandler();
+  if (holdBack) holdBack->clear();
   TWorkScope work(Work, TWorkMode::wmWrite, expected);
   // The buffers stay with the client: one connection sends many messages.
   std::vector<char>& in = dotIn_;
@@ -157,7 +158,12 @@ std::int64_t TIdCmdTCPClient::WriteDotStuffed(const std::function<std::size_t(ch
   }
   if (!lineStart) out += "\r\n";
   out += ".\r\n";
-  io.Write(out);
+  if (holdBack) {
+    holdBack->swap(out);
+    out.clear();
+  } else {
+    io.Write(out);
+  }
   work.Work(consumed);
   return consumed;
 }

@@ -64,9 +64,11 @@ class TIdCmdTCPClient : public TIdTCPClient {
   // A dot-terminated block (POP3 multi-line, NNTP lists): lines until ".", dot-unstuffed.
   std::vector<std::string> ReadDotTerminated();
   // Writes a message body dot-stuffed and ended with CRLF "." CRLF (SMTP DATA, NNTP POST),
-  // streaming from source with work events (mode write).
+  // streaming from source with work events (mode write). With holdBack, the last block and
+  // its "." are not written but left there, for the caller to send with what follows
+  // (pipelined SMTP); a source that fails leaves holdBack empty.
   std::int64_t WriteDotStuffed(const std::function<std::size_t(char*, std::size_t)>& source,
-                               std::int64_t expected);
+                               std::int64_t expected, std::string* holdBack = nullptr);
 
  private:
   TIdReply last_;
