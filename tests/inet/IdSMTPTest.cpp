@@ -19,6 +19,7 @@
 #include "rtl/Exception.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/ServerProcess.h"
+#include "tests/support/SmtpServer.h"
 
 namespace {
 
@@ -84,47 +85,19 @@ struct Delivered {
   std::string content;
 };
 
-// The aiosmtpd server of tests/servers, with a spool of what it accepted.
+// The aiosmtpd server of tests/servers, its spool read whole.
 class SmtpServer {
  public:
-  explicit SmtpServer(std::vector<std::string> options) {
-    const auto& certs = testsupport::GetTestCertificates();
-    std::vector<std::string> argv{"/usr/bin/python3",
-                                  QUILLON_SOURCE_DIR "/tests/servers/smtp-aiosmtpd.py",
-                                  "--port",
-                                  "{port}",
-                                  "--spool",
-                                  spool_.Path().string(),
-                                  "--cert",
-                                  certs.serverCert.string(),
-                                  "--key",
-                                  certs.serverKey.string()};
-    argv.insert(argv.end(), options.begin(), options.end());
-    ServerProcess::Options o;
-    o.env = {{"PYTHONDONTWRITEBYTECODE", "1"}};
-    process_ = std::make_unique<ServerProcess>(argv, o);
-  }
-  int Port() const { return process_->Port(); }
-
+  explicit SmtpServer(std::vector<std::string> options) : server_(std::move(options)) {}
+  int Port() const { return server_.Port(); }
   std::vector<Delivered> Spool() const {
     std::vector<Delivered> out;
-    for (int n = 1;; ++n) {
-      const fs::path base = spool_.Path() / std::to_string(n);
-      std::ifstream env(base.string() + ".env");
-      if (!env) return out;
-      Delivered d;
-      for (std::string line; std::getline(env, line);) d.envelope.push_back(line);
-      std::ifstream eml(base.string() + ".eml", std::ios::binary);
-      std::stringstream content;
-      content << eml.rdbuf();
-      d.content = content.str();
-      out.push_back(std::move(d));
-    }
+    for (const auto& d : server_.Spool()) out.push_back({d.envelope, d.Content()});
+    return out;
   }
 
  private:
-  ScratchDir spool_{"smtp-spool"};
-  std::unique_ptr<ServerProcess> process_;
+  testsupport::SmtpServer server_;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -21,6 +21,7 @@
 #include "tests/mail/MailTestSupport.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/ServerProcess.h"
+#include "tests/support/SmtpServer.h"
 
 namespace mx {
 namespace {
@@ -68,81 +69,39 @@ struct TDelivered {
   std::vector<std::string> Parsed;    // what k_parse_mail printed
 };
 
-// The server of tests/servers with its DATA handler answering 550 when the message is for
-// the recipient in REFUSE_DATA: a refusal at the end of the data.
-constexpr const char* k_refuse_data_server = R"PY(
-import os, runpy, sys
-server = runpy.run_path(sys.argv[1])
-accept = server["Handler"].handle_DATA
-async def handle_DATA(self, smtp, session, envelope):
-    if os.environ["REFUSE_DATA"] in envelope.rcpt_tos:
-        return "550 5.7.1 Message content rejected"
-    return await accept(self, smtp, session, envelope)
-server["Handler"].handle_DATA = handle_DATA
-sys.argv = sys.argv[1:]
-server["main"]()
-)PY";
-
-// The SMTP helper's aiosmtpd server with a spool of what it accepted.
+// The SMTP helper's aiosmtpd server; its spool is read through Python's email package.
 class TSmtpServer {
  public:
   // refuseData: the recipient whose messages are refused at the end of the data.
-  explicit TSmtpServer(std::vector<std::string> options = {}, const std::string& refuseData = {}) {
-    const auto& certs = testsupport::GetTestCertificates();
-    std::vector<std::string> argv{"/usr/bin/python3",
-                                  QUILLON_SOURCE_DIR "/tests/servers/smtp-aiosmtpd.py",
-                                  "--port",
-                                  "{port}",
-                                  "--spool",
-                                  spool_.Path().string(),
-                                  "--cert",
-                                  certs.serverCert.string(),
-                                  "--key",
-                                  certs.serverKey.string()};
-    argv.insert(argv.end(), options.begin(), options.end());
-    ServerProcess::Options o;
-    o.env = {{"PYTHONDONTWRITEBYTECODE", "1"}};
-    if (!refuseData.empty()) {
-      argv.insert(argv.begin() + 1, {"-c", k_refuse_data_server});
-      o.env.emplace_back("REFUSE_DATA", refuseData);
-    }
-    process_ = std::make_unique<ServerProcess>(argv, o);
-  }
-  int Port() const { return process_->Port(); }
+  explicit TSmtpServer(std::vector<std::string> options = {}, const std::string& refuseData = {})
+      : server_(std::move(options), refuseData) {}
+  int Port() const { return server_.Port(); }
 
   // The envelopes alone ("from a", "rcpt b", ...), without parsing the messages.
   std::vector<std::vector<std::string>> Envelopes() const {
     std::vector<std::vector<std::string>> out;
-    for (int n = 1;; ++n) {
-      std::ifstream env((spool_.Path() / (std::to_string(n) + ".env")).string());
-      if (!env) return out;
-      auto& lines = out.emplace_back();
-      for (std::string line; std::getline(env, line);) lines.push_back(line);
-    }
+    for (const auto& d : server_.Spool()) out.push_back(d.envelope);
+    return out;
   }
 
   std::vector<TDelivered> Spool() const {
     std::vector<TDelivered> out;
-    for (int n = 1;; ++n) {
-      const fs::path base = spool_.Path() / std::to_string(n);
-      std::ifstream env(base.string() + ".env");
-      if (!env) return out;
+    for (const auto& delivery : server_.Spool()) {
       TDelivered d;
-      for (std::string line; std::getline(env, line);) d.Envelope.push_back(line);
+      d.Envelope = delivery.envelope;
       std::string output;
-      EXPECT_EQ(
-          testsupport::RunProgram({"/usr/bin/python3", "-c", k_parse_mail, base.string() + ".eml"}, &output),
-          0)
+      EXPECT_EQ(testsupport::RunProgram({"/usr/bin/python3", "-c", k_parse_mail, delivery.file.string()}, &output),
+                0)
           << output;
       std::istringstream lines(output);
       for (std::string line; std::getline(lines, line);) d.Parsed.push_back(line);
       out.push_back(std::move(d));
     }
+    return out;
   }
 
  private:
-  ScratchDir spool_{"mail-spool"};
-  std::unique_ptr<ServerProcess> process_;
+  testsupport::SmtpServer server_;
 };
 
 // dovecot from tests/servers with one user.
