@@ -1,0 +1,474 @@
+#include "actions/MxInetGetHTTPAction.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <random>
+#include <utility>
+
+#include "host/MxCrypto.h"
+#include "inet/IdHTTP.h"
+#include "inet/IdSSLOpenSSL.h"
+#include "rtl/SysUtils.h"
+#include "rtl/TextCodec.h"
+#include "rtl/UniqueFd.h"
+
+namespace mx {
+
+namespace {
+
+// What EIdAborted says when a stop or time-out came before the request went out.
+constexpr const char* k_aborted_before_request = "The request was aborted before it was sent";
+// Bytes gathered before one write to the file.
+constexpr std::size_t k_file_buffer_size = 256 * 1024;
+// How long the end of the fetch waits for a monitor that was told to end.
+constexpr std::chrono::milliseconds k_monitor_wait{500};
+
+// The body of a download on its way to its file: a fresh file beside the target (so the
+// rename is atomic), renamed over the target only once the whole body is in. Until then the
+// target stays untouched; a part file that is not committed is removed.
+class TPartFile {
+ public:
+  explicit TPartFile(std::string target) : target_(std::move(target)) {
+    namespace fs = std::filesystem;
+    if (target_.empty()) throw rtl::Exception("Cannot create the download file: the file name is empty");
+    const fs::path t(target_);
+    const std::string leaf = t.filename().string();
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100 && !fd_.Valid(); ++attempt) {
+      char suffix[17];
+      std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+      path_ = (t.parent_path() / ("." + leaf + "." + suffix + ".part")).string();
+      fd_.Reset(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+      if (!fd_.Valid() && errno != EEXIST) Fail("Cannot create the download file ", errno);
+    }
+    if (!fd_.Valid()) Fail("Cannot create the download file ", EEXIST);
+    // A replaced file keeps its permissions, as it would when written in place.
+    struct stat st {};
+    if (::stat(target_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd_.Get(), st.st_mode & 07777);
+    buffer_.resize(k_file_buffer_size);
+  }
+
+  ~TPartFile() {
+    if (committed_) return;
+    fd_.Reset();
+    ::unlink(path_.c_str());
+  }
+
+  TPartFile(const TPartFile&) = delete;
+  TPartFile& operator=(const TPartFile&) = delete;
+
+  void Write(const char* data, std::size_t len) {
+    while (len > 0) {
+      if (used_ == 0 && len >= buffer_.size()) {
+        WriteAll(data, len);
+        return;
+      }
+      const std::size_t n = std::min(len, buffer_.size() - used_);
+      std::memcpy(buffer_.data() + used_, data, n);
+      used_ += n;
+      data += n;
+      len -= n;
+      if (used_ == buffer_.size()) Flush();
+    }
+  }
+
+  // Puts the complete file in the target's place. Without `replace`, a target that appeared
+  // during the download is kept and the result is false.
+  bool Commit(bool replace) {
+    Flush();
+    if (::close(fd_.Release()) != 0) Fail("Cannot write the download file ", errno);
+    if (replace) {
+      if (::rename(path_.c_str(), target_.c_str()) != 0) Fail("Cannot replace the file ", errno);
+    } else if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
+      if (errno == EEXIST) return false;
+      if (errno != EINVAL && errno != ENOSYS) Fail("Cannot create the file ", errno);
+      // A file system without the exclusive rename: a hard link refuses an existing name too.
+      if (::link(path_.c_str(), target_.c_str()) != 0) {
+        if (errno == EEXIST) return false;
+        Fail("Cannot create the file ", errno);
+      }
+      ::unlink(path_.c_str());
+    }
+    committed_ = true;
+    return true;
+  }
+
+ private:
+  void Flush() {
+    WriteAll(buffer_.data(), used_);
+    used_ = 0;
+  }
+
+  void WriteAll(const char* data, std::size_t len) {
+    while (len > 0) {
+      const ssize_t n = ::write(fd_.Get(), data, len);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Fail("Cannot write the download file ", errno);
+      }
+      data += n;
+      len -= static_cast<std::size_t>(n);
+    }
+  }
+
+  [[noreturn]] void Fail(const std::string& what, int err) const {
+    throw rtl::Exception(what + target_ + ": " + rtl::SysErrorMessage(err));
+  }
+
+  std::string target_;
+  std::string path_;
+  rtl::TUniqueFd fd_;
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
+  bool committed_ = false;
+};
+
+}  // namespace
+
+const std::vector<std::string>& DownloadToNames() {
+  static const std::vector<std::string> names{"dCheckExists", "dSaveToFile", "dSaveToMxVariable"};
+  return names;
+}
+
+int TimeoutMinutesToMs(std::uint32_t minutes) {
+  if (minutes > k_http_max_timeout_minutes)
+    throw EIntOverflow("Integer overflow: a time-out of " + std::to_string(minutes) +
+                       " minutes is more than the " + std::to_string(k_http_max_timeout_minutes) +
+                       " minutes the connection accepts");
+  return static_cast<int>(minutes) * 60000;
+}
+
+// ---------------------------------------------------------------- the client of one fetch
+
+// Creates the action's client and releases it on every way out of the run. The stop and
+// time-out threads see the pointer only under the lock, so they never reach a client that is
+// being made or destroyed.
+class TMxInetHTTPGetAction::TClientLease {
+ public:
+  explicit TClientLease(TMxInetHTTPGetAction& action) : action_(action) {
+    auto client = std::make_unique<inet::TIdHTTP>();
+    client_ = client.get();
+    std::lock_guard lock(action_.FClientMutex);
+    action_.FHTTP = std::move(client);
+  }
+  ~TClientLease() {
+    std::unique_ptr<inet::TIdHTTP> gone;
+    std::lock_guard lock(action_.FClientMutex);
+    gone = std::move(action_.FHTTP);
+  }
+  TClientLease(const TClientLease&) = delete;
+  TClientLease& operator=(const TClientLease&) = delete;
+
+  inet::TIdHTTP& Client() const { return *client_; }
+
+ private:
+  TMxInetHTTPGetAction& action_;
+  inet::TIdHTTP* client_ = nullptr;
+};
+
+// ---------------------------------------------------------------- construction and properties
+
+TMxInetHTTPGetAction::TMxInetHTTPGetAction() {
+  FPort = 80;
+  FProxyPort = 80;
+  FTimeoutLength = 2;
+}
+
+TMxInetHTTPGetAction::~TMxInetHTTPGetAction() = default;
+
+void TMxInetHTTPGetAction::DefineProperties(host::TPropTable& t) {
+  host::TMxAction::DefineProperties(t);
+  using A = TMxInetHTTPGetAction;
+  host::TPropBuilder<A>(t)
+      .String("Cookie", &A::GetCookie, &A::SetCookie)
+      .String("URL", &A::GetURL, &A::SetURL)
+      .Integer("Port", &A::GetPort, &A::SetPort, 80)
+      .String("Username", &A::GetUsername, &A::SetUsername)
+      .Enum("DownloadTo", "TDownloadTo", DownloadToNames(), &A::GetDownloadTo, &A::SetDownloadTo, dCheckExists)
+      .String("DownloadToFile", &A::GetDownloadToFile, &A::SetDownloadToFile)
+      .String("DownloadToVar", &A::GetDownloadToVar, &A::SetDownloadToVar)
+      .Boolean("OverwriteFile", &A::GetOverwriteFile, &A::SetOverwriteFile, false)
+      .Boolean("UseProxy", &A::GetUseProxy, &A::SetUseProxy, false)
+      .String("ProxyUsername", &A::GetProxyUsername, &A::SetProxyUsername)
+      .String("ProxyCookie", &A::GetProxyCookie, &A::SetProxyCookie)
+      .String("ProxyServer", &A::GetProxyServer, &A::SetProxyServer)
+      .Integer("ProxyPort", &A::GetProxyPort, &A::SetProxyPort, 80)
+      .ReadOnly("ResponseCode", "integer", &A::GetResponseCode)
+      .Integer("TimeoutLength", &A::GetTimeoutMinutes, &A::SetTimeoutMinutes, 2)
+      .Boolean(
+          "EnableTimeout", [](const A& a) { return a.FEnableTimeout; },
+          [](A& a, bool v) { a.FEnableTimeout = v; }, false)
+      .Transient("Password", &A::GetPassword, &A::SetPassword)
+      .Transient("ProxyPassword", &A::GetProxyPassword, &A::SetProxyPassword);
+}
+
+std::string TMxInetHTTPGetAction::GetCookie() const { return host::TCryptoUtils::EncryptString(FPassword); }
+
+void TMxInetHTTPGetAction::SetCookie(const std::string& value) {
+  FPassword = host::TCryptoUtils::DecryptString(value);
+}
+
+std::string TMxInetHTTPGetAction::GetProxyCookie() const {
+  return host::TCryptoUtils::EncryptString(FProxyPassword);
+}
+
+void TMxInetHTTPGetAction::SetProxyCookie(const std::string& value) {
+  FProxyPassword = host::TCryptoUtils::DecryptString(value);
+}
+
+int TMxInetHTTPGetAction::GetTimeoutLength() {
+  return FTimeoutLength > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(FTimeoutLength);
+}
+
+void TMxInetHTTPGetAction::SetTimeoutLength(int minutes) {
+  FTimeoutLength = minutes < 0 ? 0 : static_cast<std::uint32_t>(minutes);
+}
+
+// ---------------------------------------------------------------- host lists and checks
+
+bool TMxInetHTTPGetAction::Validate(host::IMxActionValidationError& errors) {
+  bool ok = host::TMxAction::Validate(errors);
+  if (FURL.empty()) {
+    errors.AddError("URL", "The URL to retrieve has not been set");
+    ok = false;
+  }
+  if (FDownloadTo == dSaveToFile && FDownloadToFile.empty()) {
+    errors.AddError("Save to File", "The Save To filename has not been set");
+    ok = false;
+  }
+  if (FUseProxy && FProxyServer.empty()) {
+    errors.AddError("Proxy Server", "The proxy server has not been set");
+    ok = false;
+  }
+  return ok;
+}
+
+void TMxInetHTTPGetAction::GetHiddenProperties(rtl::TStringList& list) const {
+  host::TMxAction::GetHiddenProperties(list);
+  list.Add("Cookie");
+  list.Add("ResponseCode");
+}
+
+// ---------------------------------------------------------------- stop and time-out
+
+void TMxInetHTTPGetAction::AbortFetch() {
+  FAborted = true;
+  std::lock_guard lock(FClientMutex);
+  if (!FHTTP) return;
+  try {
+    FHTTP->Disconnect();
+  } catch (...) {
+    // The fetch fails through the disconnection; its own error is what the log shows.
+  }
+}
+
+bool TMxInetHTTPGetAction::AbortRequested() const { return FAborted.load() || IsStopSignalled(); }
+
+void TMxInetHTTPGetAction::StopSignalled() { AbortFetch(); }
+
+void TMxInetHTTPGetAction::TerminateAction() {
+  host::TMxAction::TerminateAction();
+  AbortFetch();
+}
+
+void TMxInetHTTPGetAction::DoTimeOut() {
+  FTimedOut = true;
+  SendMessage(k_http_timed_out, host::stError);
+  TerminateAction();
+}
+
+std::chrono::milliseconds TMxInetHTTPGetAction::TimeoutMonitorLength() {
+  return std::chrono::minutes(GetTimeoutLength());
+}
+
+std::unique_ptr<inet::TIdSSLIOHandlerSocketOpenSSL> TMxInetHTTPGetAction::CreateSSLHandler(
+    const std::string& className) {
+  if (className != "TIdSSLIOHandlerSocketOpenSSL") throw rtl::Exception("Unknown SSL handler class " + className);
+  auto handler = std::make_unique<inet::TIdSSLIOHandlerSocketOpenSSL>();
+  // A trust anchor file that cannot be read would only fail later as an unverifiable server.
+  const std::string& caFile = handler->Options.CaFile;
+  if (handler->Options.VerifyPeer && !caFile.empty()) {
+    rtl::TUniqueFd fd(::open(caFile.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) throw rtl::Exception("Cannot read the CA file " + caFile + ": " + rtl::SysErrorMessage(errno));
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+      throw rtl::Exception("The CA file " + caFile + " is not a file");
+  }
+  return handler;
+}
+
+// ---------------------------------------------------------------- the run
+
+bool TMxInetHTTPGetAction::Execute() {
+  using host::stError;
+  using host::stInformation;
+  FTimedOut = false;
+  FAborted = false;
+  FResponseCode = 0;
+
+  std::string url;
+  if (!TryExpandExpression("URL", FURL, url, false)) {
+    SendMessage("Error expanding URL", stError);
+    return false;
+  }
+  if (!url.starts_with("http://") && !url.starts_with("https://")) {
+    SendMessage(k_http_url_scheme_error, stError);
+    return false;
+  }
+  url = inet::TIdURI::URLEncode(url);
+  SendMessage("URL : " + url, stInformation);
+
+  // Credentials go out only as a pair.
+  std::string username, password;
+  if (!FUsername.empty() && !FPassword.empty()) {
+    if (!TryExpandExpression("Username", FUsername, username, false)) {
+      SendMessage("Error expanding Username", stError);
+      return false;
+    }
+    if (!TryExpandExpression("Password", FPassword, password, false)) {
+      SendMessage("Error expanding Password", stError);
+      return false;
+    }
+  }
+
+  std::string fileName, varName;
+  if (FDownloadTo == dSaveToFile) {
+    if (!TryExpandExpression("DownloadTo", FDownloadToFile, fileName, false)) {
+      SendMessage("Error expanding Download Filename", stError);
+      return false;
+    }
+    std::error_code ec;
+    if (!FOverwriteFile && std::filesystem::exists(std::filesystem::symlink_status(fileName, ec))) {
+      SendMessage(k_http_file_exists + fileName, stError);
+      return false;
+    }
+  } else if (FDownloadTo == dSaveToMxVariable) {
+    if (!TryExpandExpression("DownloadTo", FDownloadToVar, varName, false)) {
+      SendMessage("Error expanding Download to Var", stError);
+      return false;
+    }
+    if (!IsVariableDefined(varName)) {
+      SendMessage("Variable : " + varName + " - is not defined!", stError);
+      return false;
+    }
+  }
+
+  TClientLease lease(*this);
+  inet::TIdHTTP& http = lease.Client();
+
+  if (FUseProxy) {
+    http.ProxyParams.ProxyPort = FProxyPort;
+    if (!TryExpandExpression("Proxy Password", FProxyPassword, http.ProxyParams.ProxyPassword, false) ||
+        !TryExpandExpression("Proxy Username", FProxyUsername, http.ProxyParams.ProxyUsername, false) ||
+        !TryExpandExpression("Proxy Server", FProxyServer, http.ProxyParams.ProxyServer, true))
+      return false;
+    SendMessage("Using Proxy Server : " + http.ProxyParams.ProxyServer, stInformation);
+  }
+
+  if (FEnableTimeout) {
+    const int ms = TimeoutMinutesToMs(FTimeoutLength);
+    http.ConnectTimeout = ms;
+    http.ReadTimeout = ms;
+  }
+
+  // Where the body goes as it arrives: nowhere for a check, the text for a variable, a part
+  // file beside the target for a file.
+  std::string body;
+  std::unique_ptr<TPartFile> part;
+  inet::TIdHTTP::TSink sink = [](const char*, std::size_t) {};
+  if (FDownloadTo == dSaveToFile) {
+    part = std::make_unique<TPartFile>(fileName);
+    sink = [&part](const char* data, std::size_t len) { part->Write(data, len); };
+  } else if (FDownloadTo == dSaveToMxVariable) {
+    sink = [&body](const char* data, std::size_t len) { body.append(data, len); };
+  }
+
+  http.URL.SetURI(url);
+  http.URL.Port = std::to_string(FPort);
+  http.URL.Username = username;
+  http.URL.Password = password;
+
+  if (rtl::SameText(http.URL.Protocol, "https")) {
+    const std::vector<std::string>& registry = inet::GSSLRegistry();
+    if (registry.empty()) {
+      SendMessage(k_http_no_ssl_handler, stError);
+      SendMessage(k_http_ssl_tested, stError);
+      SendMessage(k_http_ssl_download, stError);
+      return false;
+    }
+    try {
+      http.IOHandler = CreateSSLHandler(registry.front());
+    } catch (const std::exception& e) {
+      SendMessage(k_http_ssl_load_failed + std::string(e.what()), stError);
+      SendMessage(k_http_ssl_upgrade, stError);
+      SendMessage(k_http_ssl_tested, stError);
+      SendMessage(k_http_ssl_download, stError);
+      return false;
+    }
+  }
+
+  // A stop that arrived between the last check and the start of the request found no
+  // transfer to end; the client's first status tells it again, now that one runs.
+  http.OnStatus = [this, &http](const std::string&) {
+    if (AbortRequested()) http.Disconnect();
+  };
+
+  std::unique_ptr<host::TTimeoutMonitorThread> monitor;
+  std::optional<std::string> error;
+  try {
+    if (!username.empty()) http.InProcessAuth = true;
+    if (FEnableTimeout) monitor = std::make_unique<host::TTimeoutMonitorThread>(*this, TimeoutMonitorLength());
+    if (AbortRequested()) throw inet::EIdAborted(k_aborted_before_request);
+    http.Get(http.URL.GetFullURI(true, true), sink);
+    FResponseCode = http.ResponseCode();
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+
+  if (monitor) {
+    if (!monitor->Finished()) {
+      monitor->DoTerminate();
+      monitor->WaitFor(k_monitor_wait);
+    }
+    try {
+      monitor.reset();
+    } catch (...) {
+      // Ending the monitor cannot change the outcome of the fetch.
+    }
+  }
+
+  if (error) {
+    SendMessage("Error retrieving url : " + *error, stError);
+    if (http.ResponseCode() > 400) SendMessage("Response Code : " + std::to_string(http.ResponseCode()), stError);
+    return false;
+  }
+  const int code = FResponseCode;
+  if (code > 400) {
+    SendMessage("Error retrieving url: " + std::to_string(code), stError);
+    return false;
+  }
+  SendMessage("URL Retrieved: " + std::to_string(code), host::stSuccess);
+
+  if (FDownloadTo == dSaveToFile) {
+    // Without OverwriteFile, a file that appeared during the download is not replaced either.
+    if (!part->Commit(FOverwriteFile)) {
+      SendMessage(k_http_file_exists + fileName, stError);
+      return false;
+    }
+  } else if (FDownloadTo == dSaveToMxVariable) {
+    SetVariable(varName, rtl::Variant(rtl::BytesToText(body)));
+  }
+  return true;
+}
+
+}  // namespace mx
