@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,7 +40,8 @@ struct TCodeName {
   std::string_view Name;
 };
 
-// The code tables, in code order; codes and names are unique within a table.
+// The service's published code lists, in code order; codes and names are unique within a table
+// and no table uses code 0. Entry counts:
 inline constexpr std::size_t CountryCount = 243;
 inline constexpr std::size_t LanguageCount = 73;
 inline constexpr std::size_t OccupationCount = 28;
@@ -61,8 +63,8 @@ std::string InterestToStr(std::uint16_t code);
 std::string PastToStr(std::uint16_t code);
 std::string AffiliationToStr(std::uint16_t code);
 
-// Name to code, ignoring ASCII case; an unknown name gives 0 (which no table uses for a name
-// a user would pick, so 0 also means "not given" on the wire).
+// Name to code, ignoring ASCII case. An unknown name gives 0, which no table uses and which the
+// service reads as "not given".
 std::uint16_t StrToCountryI(std::string_view name);
 std::uint16_t StrToLanguageI(std::string_view name);
 std::uint16_t StrToOccupationI(std::string_view name);
@@ -128,9 +130,13 @@ class TTHreadTimer {
 
  private:
   struct TState;
+  // The thread holds the state, never the timer: a timer destroyed from its own tick leaves
+  // the thread to finish that tick on the state alone.
+  static void Run(const std::shared_ptr<TState>& state);
   void Stop();
 
   std::shared_ptr<TState> FState;
+  std::mutex FControl;  // serialises starting and joining the thread
   std::thread FThread;
 };
 
