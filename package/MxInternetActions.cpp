@@ -1,6 +1,9 @@
 #include "package/MxInternetActions.h"
 
+#include "actions/MxInetGetHTTPAction.h"
+#include "actions/MxTelnetClient.h"
 #include "ftp/MxFTPRegister.h"
+#include "host/MxServices.h"
 #include "mail/MxEmail.h"
 #include "options/MxEmailOptions.h"
 #include "options/MxFTPOptions.h"
@@ -17,8 +20,13 @@ void MxRegister(host::IMxRegistrar& registrar) {
 
   RegisterEmailOptions();
 
-  // HTTP get, Telnet client, ICQ, NNTP and the FTP command actions, in that order, and the
-  // mirror operation enumeration.
+  if (host::TActionService* actions = host::ActionService()) {
+    actions->RegisterAction("Internet", host::ClassOf<TMxInetHTTPGetAction>(), "MxHTTP");
+    actions->RegisterAction("Internet", host::ClassOf<TTelnetClientAction>(), "MxTELNET");
+  }
+  host::RegisterXMLClass(host::ClassOf<TTelnetScriptItem>());
+
+  // ICQ, NNTP and the FTP command actions, in that order, and the mirror operation enumeration.
   RegisterFTPActions(design);
 
   // FTP script action and its persistence classes (design-time pages when asked).

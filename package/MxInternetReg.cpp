@@ -17,8 +17,10 @@ void RegisterPages() {
     for (const char* page : {"TEmailOptionsFrame", "TEmailWhoFrame", "TRecipientsFrame", "TBodyFrame",
                              "TAttachmentsFrame", "TCopyToFrame", "TBlindCopyToFrame", "TReplyToFrame"})
       actions->RegisterPages("TEmailAction", {page});
+    actions->RegisterPages("TMxInetHTTPGetAction", {"TInetHTTPGetFrame", "THTTPProxyFrame"});
+    actions->RegisterPages("TTelnetClientAction", {"TMxTelnetOptFrame", "TMxTelnetScrptFrame"});
   }
-  // HTTP get, Telnet, ICQ and NNTP pages go here as those actions arrive.
+  // ICQ and NNTP pages go here as those actions arrive.
   RegisterFTPActionPages();
 }
 

@@ -67,6 +67,13 @@ std::vector<TRegistration> MailRegistrations(bool design) {
   return regs;
 }
 
+// Steps 4 and 5: HTTP get, then Telnet with its script step class.
+const std::vector<TRegistration> kHttpTelnetRegistrations = {
+    {"Action", "RegisterAction", {"Internet", "TMxInetHTTPGetAction", "MxHTTP"}},
+    {"Action", "RegisterAction", {"Internet", "TTelnetClientAction", "MxTELNET"}},
+    {"XML", "RegisterXMLClass", {"TTelnetScriptItem"}},
+};
+
 // Step 6, the FTP rows of the action table in its order (upload, download, wait-for-file and
 // mirror are not there yet).
 std::vector<TRegistration> FtpActionRegistrations() {
@@ -103,6 +110,8 @@ std::vector<TRegistration> PageRegistrations() {
       {"TEmailAction", "TCopyToFrame"},
       {"TEmailAction", "TBlindCopyToFrame"},
       {"TEmailAction", "TReplyToFrame"},
+      {"TMxInetHTTPGetAction", "TInetHTTPGetFrame", "THTTPProxyFrame"},
+      {"TTelnetClientAction", "TMxTelnetOptFrame", "TMxTelnetScrptFrame"},
       {"TFTPConnectionAction", "TFTPConnectFrame", "TFTPServerFrame", "TFTPNewProxyFrame"},
       {"TFTPChangeDirAction", "TFTPChangeDirFrame"},
       {"TFTPChangeUpAction", "TFTPChangeUpFrame"},
@@ -141,7 +150,9 @@ TEST(MxRegister, RunOnlyHostGetsOptionsButNoPages) {
   auto regs = Register(false, &asked);
   const std::vector<TRegistration> expected = Concat(
       Concat(
-          Concat(MailRegistrations(false), {{"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}}}),
+          Concat(Concat(MailRegistrations(false),
+                        {{"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}}}),
+                 kHttpTelnetRegistrations),
           FtpActionRegistrations()),
       {{"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}}});
   EXPECT_EQ(regs, expected);
@@ -151,8 +162,9 @@ TEST(MxRegister, RunOnlyHostGetsOptionsButNoPages) {
 TEST(MxRegister, DesignHostAlsoGetsTheOptionPagesLast) {
   auto regs = Register(true);
   const std::vector<TRegistration> expected =
-      Concat(Concat(Concat(Concat(MailRegistrations(true),
-                                  {{"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}}}),
+      Concat(Concat(Concat(Concat(Concat(MailRegistrations(true),
+                                         {{"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}}}),
+                                  kHttpTelnetRegistrations),
                            FtpActionRegistrations()),
                     {
                         {"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}},
