@@ -155,11 +155,21 @@ std::string Message(const TMessages& texts, std::uint32_t number) {
 
 }  // namespace
 
-std::string LangEn(std::uint32_t number) { return Message(kEnglish, number); }
-std::string LangRu(std::uint32_t number) { return Message(kRussian, number); }
-std::string LangHu(std::uint32_t number) { return Message(kHungarian, number); }
-std::string LangNo(std::uint32_t number) { return Message(kNorwegian, number); }
-std::string LangDe(std::uint32_t number) { return Message(kGerman, number); }
+std::string LangEn(std::uint32_t number) {
+  return Message(kEnglish, number);
+}
+std::string LangRu(std::uint32_t number) {
+  return Message(kRussian, number);
+}
+std::string LangHu(std::uint32_t number) {
+  return Message(kHungarian, number);
+}
+std::string LangNo(std::uint32_t number) {
+  return Message(kNorwegian, number);
+}
+std::string LangDe(std::uint32_t number) {
+  return Message(kGerman, number);
+}
 
 const TICQLangEntry ICQLanguages[5] = {
     {LANG_EN, LangEn}, {LANG_RU, LangRu}, {LANG_HU, LangHu}, {LANG_NO, LangNo}, {LANG_DE, LangDe}};

@@ -257,78 +257,24 @@ constexpr std::array<TCodeName, CountryCount> kCountries{{
 }};
 
 constexpr std::array<TCodeName, LanguageCount> kLanguages{{
-    {1, "Arabic"sv},
-    {2, "Bhojpuri"sv},
-    {3, "Bulgarian"sv},
-    {4, "Burmese"sv},
-    {5, "Cantonese"sv},
-    {6, "Catalan"sv},
-    {7, "Chinese"sv},
-    {8, "Croatian"sv},
-    {9, "Czech"sv},
-    {10, "Danish"sv},
-    {11, "Dutch"sv},
-    {12, "English"sv},
-    {13, "Esperanto"sv},
-    {14, "Estonian"sv},
-    {15, "Farsi"sv},
-    {16, "Finnish"sv},
-    {17, "French"sv},
-    {18, "Gaelic"sv},
-    {19, "German"sv},
-    {20, "Greek"sv},
-    {21, "Hebrew"sv},
-    {22, "Hindi"sv},
-    {23, "Hungarian"sv},
-    {24, "Icelandic"sv},
-    {25, "Indonesian"sv},
-    {26, "Italian"sv},
-    {27, "Japanese"sv},
-    {28, "Khmer"sv},
-    {29, "Korean"sv},
-    {30, "Lao"sv},
-    {31, "Latvian"sv},
-    {32, "Lithuanian"sv},
-    {33, "Malay"sv},
-    {34, "Norwegian"sv},
-    {35, "Polish"sv},
-    {36, "Portuguese"sv},
-    {37, "Romanian"sv},
-    {38, "Russian"sv},
-    {39, "Serbian"sv},
-    {40, "Slovak"sv},
-    {41, "Slovenian"sv},
-    {42, "Somali"sv},
-    {43, "Spanish"sv},
-    {44, "Swahili"sv},
-    {45, "Swedish"sv},
-    {46, "Tagalog"sv},
-    {47, "Tatar"sv},
-    {48, "Thai"sv},
-    {49, "Turkish"sv},
-    {50, "Ukrainian"sv},
-    {51, "Urdu"sv},
-    {52, "Vietnamese"sv},
-    {53, "Yiddish"sv},
-    {54, "Yoruba"sv},
-    {55, "Afrikaans"sv},
-    {56, "Bosnian"sv},
-    {57, "Persian"sv},
-    {58, "Albanian"sv},
-    {59, "Armenian"sv},
-    {60, "Punjabi"sv},
-    {61, "Chamorro"sv},
-    {62, "Mongolian"sv},
-    {63, "Mandarin"sv},
-    {64, "Taiwanese"sv},
-    {65, "Macedonian"sv},
-    {66, "Sindhi"sv},
-    {67, "Welsh"sv},
-    {68, "Azerbaijani"sv},
-    {69, "Kurdish"sv},
-    {70, "Gujarati"sv},
-    {71, "Tamil"sv},
-    {72, "Belorussian"sv},
+    {1, "Arabic"sv},      {2, "Bhojpuri"sv},   {3, "Bulgarian"sv},  {4, "Burmese"sv},
+    {5, "Cantonese"sv},   {6, "Catalan"sv},    {7, "Chinese"sv},    {8, "Croatian"sv},
+    {9, "Czech"sv},       {10, "Danish"sv},    {11, "Dutch"sv},     {12, "English"sv},
+    {13, "Esperanto"sv},  {14, "Estonian"sv},  {15, "Farsi"sv},     {16, "Finnish"sv},
+    {17, "French"sv},     {18, "Gaelic"sv},    {19, "German"sv},    {20, "Greek"sv},
+    {21, "Hebrew"sv},     {22, "Hindi"sv},     {23, "Hungarian"sv}, {24, "Icelandic"sv},
+    {25, "Indonesian"sv}, {26, "Italian"sv},   {27, "Japanese"sv},  {28, "Khmer"sv},
+    {29, "Korean"sv},     {30, "Lao"sv},       {31, "Latvian"sv},   {32, "Lithuanian"sv},
+    {33, "Malay"sv},      {34, "Norwegian"sv}, {35, "Polish"sv},    {36, "Portuguese"sv},
+    {37, "Romanian"sv},   {38, "Russian"sv},   {39, "Serbian"sv},   {40, "Slovak"sv},
+    {41, "Slovenian"sv},  {42, "Somali"sv},    {43, "Spanish"sv},   {44, "Swahili"sv},
+    {45, "Swedish"sv},    {46, "Tagalog"sv},   {47, "Tatar"sv},     {48, "Thai"sv},
+    {49, "Turkish"sv},    {50, "Ukrainian"sv}, {51, "Urdu"sv},      {52, "Vietnamese"sv},
+    {53, "Yiddish"sv},    {54, "Yoruba"sv},    {55, "Afrikaans"sv}, {56, "Bosnian"sv},
+    {57, "Persian"sv},    {58, "Albanian"sv},  {59, "Armenian"sv},  {60, "Punjabi"sv},
+    {61, "Chamorro"sv},   {62, "Mongolian"sv}, {63, "Mandarin"sv},  {64, "Taiwanese"sv},
+    {65, "Macedonian"sv}, {66, "Sindhi"sv},    {67, "Welsh"sv},     {68, "Azerbaijani"sv},
+    {69, "Kurdish"sv},    {70, "Gujarati"sv},  {71, "Tamil"sv},     {72, "Belorussian"sv},
     {255, "Unknown"sv},
 }};
 
@@ -491,25 +437,61 @@ std::uint16_t NameToCode(std::span<const TCodeName> table, std::string_view name
 
 }  // namespace
 
-std::span<const TCodeName> CountryTable() { return kCountries; }
-std::span<const TCodeName> LanguageTable() { return kLanguages; }
-std::span<const TCodeName> OccupationTable() { return kOccupations; }
-std::span<const TCodeName> InterestTable() { return kInterests; }
-std::span<const TCodeName> PastTable() { return kPasts; }
-std::span<const TCodeName> AffiliationTable() { return kAffiliations; }
+std::span<const TCodeName> CountryTable() {
+  return kCountries;
+}
+std::span<const TCodeName> LanguageTable() {
+  return kLanguages;
+}
+std::span<const TCodeName> OccupationTable() {
+  return kOccupations;
+}
+std::span<const TCodeName> InterestTable() {
+  return kInterests;
+}
+std::span<const TCodeName> PastTable() {
+  return kPasts;
+}
+std::span<const TCodeName> AffiliationTable() {
+  return kAffiliations;
+}
 
-std::string CountryToStr(std::uint16_t code) { return CodeToName(kCountries, code); }
-std::string LanguageToStr(std::uint16_t code) { return CodeToName(kLanguages, code); }
-std::string OccupationToStr(std::uint16_t code) { return CodeToName(kOccupations, code); }
-std::string InterestToStr(std::uint16_t code) { return CodeToName(kInterests, code); }
-std::string PastToStr(std::uint16_t code) { return CodeToName(kPasts, code); }
-std::string AffiliationToStr(std::uint16_t code) { return CodeToName(kAffiliations, code); }
+std::string CountryToStr(std::uint16_t code) {
+  return CodeToName(kCountries, code);
+}
+std::string LanguageToStr(std::uint16_t code) {
+  return CodeToName(kLanguages, code);
+}
+std::string OccupationToStr(std::uint16_t code) {
+  return CodeToName(kOccupations, code);
+}
+std::string InterestToStr(std::uint16_t code) {
+  return CodeToName(kInterests, code);
+}
+std::string PastToStr(std::uint16_t code) {
+  return CodeToName(kPasts, code);
+}
+std::string AffiliationToStr(std::uint16_t code) {
+  return CodeToName(kAffiliations, code);
+}
 
-std::uint16_t StrToCountryI(std::string_view name) { return NameToCode(kCountries, name); }
-std::uint16_t StrToLanguageI(std::string_view name) { return NameToCode(kLanguages, name); }
-std::uint16_t StrToOccupationI(std::string_view name) { return NameToCode(kOccupations, name); }
-std::uint16_t StrToInterestI(std::string_view name) { return NameToCode(kInterests, name); }
-std::uint16_t StrToPastI(std::string_view name) { return NameToCode(kPasts, name); }
-std::uint16_t StrToAffiliationI(std::string_view name) { return NameToCode(kAffiliations, name); }
+std::uint16_t StrToCountryI(std::string_view name) {
+  return NameToCode(kCountries, name);
+}
+std::uint16_t StrToLanguageI(std::string_view name) {
+  return NameToCode(kLanguages, name);
+}
+std::uint16_t StrToOccupationI(std::string_view name) {
+  return NameToCode(kOccupations, name);
+}
+std::uint16_t StrToInterestI(std::string_view name) {
+  return NameToCode(kInterests, name);
+}
+std::uint16_t StrToPastI(std::string_view name) {
+  return NameToCode(kPasts, name);
+}
+std::uint16_t StrToAffiliationI(std::string_view name) {
+  return NameToCode(kAffiliations, name);
+}
 
 }  // namespace icq

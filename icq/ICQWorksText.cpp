@@ -15,7 +15,9 @@ namespace icq {
 
 namespace {
 
-constexpr bool AllOf(std::uint32_t status, std::uint32_t bits) { return (status & bits) == bits; }
+constexpr bool AllOf(std::uint32_t status, std::uint32_t bits) {
+  return (status & bits) == bits;
+}
 
 }  // namespace
 
@@ -34,14 +36,22 @@ std::uint32_t StatusToInt(std::uint32_t status) {
 
 std::string StatusToStr(std::uint32_t status) {
   switch (StatusToInt(status)) {
-    case S_OFFLINE: return "Offline";
-    case S_DND: return "DND";
-    case S_OCCUPIED: return "Occupied";
-    case S_NA: return "N/A";
-    case S_AWAY: return "Away";
-    case S_INVISIBLE: return "Invisible";
-    case S_FFC: return "FFC";
-    default: return "Online";
+    case S_OFFLINE:
+      return "Offline";
+    case S_DND:
+      return "DND";
+    case S_OCCUPIED:
+      return "Occupied";
+    case S_NA:
+      return "N/A";
+    case S_AWAY:
+      return "Away";
+    case S_INVISIBLE:
+      return "Invisible";
+    case S_FFC:
+      return "FFC";
+    default:
+      return "Online";
   }
 }
 
@@ -132,29 +142,17 @@ struct TCodeText {
 };
 
 constexpr TCodeText kMetaNames[] = {
-    {0x0001, "SRV_SMSREFUSED"},
-    {0x0064, "SRV_METAGENERALDONE"},
-    {0x0078, "SRV_METAMOREDONE"},
-    {0x0082, "SRV_METAABOUTDONE"},
-    {0x0096, "SRV_SMSACK"},
-    {0x00A0, "SRV_METAPERMISSIONSDONE"},
-    {0x00AA, "SRV_METAPASSDONE"},
-    {0x00B4, "SRV_METAUNREGDONE"},
-    {0x00C8, "SRV_METAGENERAL"},
-    {0x00D2, "SRV_METAWORK"},
-    {0x00DC, "SRV_METAMORE"},
-    {0x00E6, "SRV_METAABOUT"},
-    {0x00EB, "SRV_METAMOREEMAIL"},
-    {0x00F0, "SRV_METAINTERESTS"},
-    {0x00FA, "SRV_METABACKGROUND"},
-    {0x0104, "SRV_METASHORTINFO"},
-    {0x01A4, "SRV_METAFOUND"},
-    {0x01AE, "SRV_METALASTFOUND"},
+    {0x0001, "SRV_SMSREFUSED"},    {0x0064, "SRV_METAGENERALDONE"}, {0x0078, "SRV_METAMOREDONE"},
+    {0x0082, "SRV_METAABOUTDONE"}, {0x0096, "SRV_SMSACK"},          {0x00A0, "SRV_METAPERMISSIONSDONE"},
+    {0x00AA, "SRV_METAPASSDONE"},  {0x00B4, "SRV_METAUNREGDONE"},   {0x00C8, "SRV_METAGENERAL"},
+    {0x00D2, "SRV_METAWORK"},      {0x00DC, "SRV_METAMORE"},        {0x00E6, "SRV_METAABOUT"},
+    {0x00EB, "SRV_METAMOREEMAIL"}, {0x00F0, "SRV_METAINTERESTS"},   {0x00FA, "SRV_METABACKGROUND"},
+    {0x0104, "SRV_METASHORTINFO"}, {0x01A4, "SRV_METAFOUND"},       {0x01AE, "SRV_METALASTFOUND"},
     {0x0366, "SRV_METARANDOM"},
 };
 
 constexpr TCodeText kPeerNames[] = {
-    {0x0001, "PEER_INITACK"}, {0x0003, "PEER_INIT2"},     {0x00FF, "PEER_INIT"},
+    {0x0001, "PEER_INITACK"},   {0x0003, "PEER_INIT2"},  {0x00FF, "PEER_INIT"},
     {0x07D0, "PEER_MSGCANCEL"}, {0x07DA, "PEER_MSGACK"}, {0x07EE, "PEER_MSG"},
 };
 
@@ -175,18 +173,26 @@ std::string SnacToStr(std::uint16_t family, std::uint16_t subtype) {
 
 std::string SrvMetaToStr(std::uint16_t command, std::uint16_t subtype) {
   switch (command) {
-    case 0x0041: return "SRV_OFFLINEMSG";
-    case 0x0042: return "SRV_DONEOFFLINEMSGS";
-    case 0x07DA: return Lookup(kMetaNames, subtype);
-    default: return "unknown";
+    case 0x0041:
+      return "SRV_OFFLINEMSG";
+    case 0x0042:
+      return "SRV_DONEOFFLINEMSGS";
+    case 0x07DA:
+      return Lookup(kMetaNames, subtype);
+    default:
+      return "unknown";
   }
 }
 
-std::string PeerCmdToStr(std::uint16_t cmd) { return Lookup(kPeerNames, cmd); }
+std::string PeerCmdToStr(std::uint16_t cmd) {
+  return Lookup(kPeerNames, cmd);
+}
 
 // ---- Base64 and Unix time ----
 
-std::string EncodeBase64(std::string_view data) { return rtl::Base64Encode(data); }
+std::string EncodeBase64(std::string_view data) {
+  return rtl::Base64Encode(data);
+}
 
 std::string DecodeBase64(std::string_view text) {
   std::string out;
@@ -194,13 +200,20 @@ std::string DecodeBase64(std::string_view text) {
   int bits = 0;
   for (const char c : text) {
     int v;
-    if (c >= 'A' && c <= 'Z') v = c - 'A';
-    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') v = c - '0' + 52;
-    else if (c == '+') v = 62;
-    else if (c == '/') v = 63;
-    else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    else break;  // padding or a stray character ends the data
+    if (c >= 'A' && c <= 'Z')
+      v = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      v = c - '0' + 52;
+    else if (c == '+')
+      v = 62;
+    else if (c == '/')
+      v = 63;
+    else if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+      continue;
+    else
+      break;  // padding or a stray character ends the data
     acc = (acc << 6) | static_cast<std::uint32_t>(v);
     bits += 6;
     if (bits >= 8) {
@@ -211,7 +224,9 @@ std::string DecodeBase64(std::string_view text) {
   return out;
 }
 
-rtl::TDateTime UnixToDateTime(std::uint32_t seconds) { return rtl::UnixToDateTime(seconds); }
+rtl::TDateTime UnixToDateTime(std::uint32_t seconds) {
+  return rtl::UnixToDateTime(seconds);
+}
 
 std::uint32_t DateTimeToUnix(rtl::TDateTime dt) {
   const std::int64_t s = rtl::DateTimeToUnix(dt);
@@ -222,28 +237,56 @@ std::uint32_t DateTimeToUnix(rtl::TDateTime dt) {
 
 // ---- text ----
 
-std::string StrToUTF8(std::string_view text) { return rtl::BytesToText(text); }
+std::string StrToUTF8(std::string_view text) {
+  return rtl::BytesToText(text);
+}
 
-std::string UTF8ToStr(std::string_view bytes) { return rtl::BytesToText(bytes); }
+std::string UTF8ToStr(std::string_view bytes) {
+  return rtl::BytesToText(bytes);
+}
 
 std::string UTF8ToStrSmart(std::string_view bytes) {
   return rtl::IsValidUtf8(bytes) ? std::string(bytes) : rtl::Cp1252ToUtf8(bytes);
 }
 
-std::string TextToSingleByte(std::string_view text) { return rtl::Utf8ToCp1252(text); }
+std::string TextToSingleByte(std::string_view text) {
+  return rtl::Utf8ToCp1252(text);
+}
 
-std::string SingleByteToText(std::string_view bytes) { return rtl::Cp1252ToUtf8(bytes); }
+std::string SingleByteToText(std::string_view bytes) {
+  return rtl::Cp1252ToUtf8(bytes);
+}
 
 // ---- RTF ----
 
 namespace {
 
 // Destinations whose text is never shown.
-constexpr std::string_view kSkippedDestinations[] = {
-    "fonttbl", "colortbl",  "stylesheet", "info",    "pict",       "header",       "footer",
-    "headerl", "headerr",   "footerl",    "footerr", "listtable",  "listoverridetable",
-    "rsidtbl", "generator", "themedata",  "object",  "xmlnstbl",   "latentstyles", "datastore",
-    "colorschememapping", "filetbl", "revtbl", "pgdsctbl", "mmathPr"};
+constexpr std::string_view kSkippedDestinations[] = {"fonttbl",
+                                                     "colortbl",
+                                                     "stylesheet",
+                                                     "info",
+                                                     "pict",
+                                                     "header",
+                                                     "footer",
+                                                     "headerl",
+                                                     "headerr",
+                                                     "footerl",
+                                                     "footerr",
+                                                     "listtable",
+                                                     "listoverridetable",
+                                                     "rsidtbl",
+                                                     "generator",
+                                                     "themedata",
+                                                     "object",
+                                                     "xmlnstbl",
+                                                     "latentstyles",
+                                                     "datastore",
+                                                     "colorschememapping",
+                                                     "filetbl",
+                                                     "revtbl",
+                                                     "pgdsctbl",
+                                                     "mmathPr"};
 
 void AppendCodePoint(std::string& out, std::uint32_t cp) {
   if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;  // a lone surrogate half is no character
@@ -333,23 +376,34 @@ class TRtfReader {
     ++FPos;
     switch (c) {
       case '\'': {
-        const int hi = FPos < FIn.size() ? HexValue(FIn[FPos]) : -1;
-        const int lo = FPos + 1 < FIn.size() ? HexValue(FIn[FPos + 1]) : -1;
-        if (hi < 0 || lo < 0) return;
-        FPos += 2;
-        if (Fallback()) return;
-        if (!Top().Skip) Cp1252(static_cast<unsigned char>(hi * 16 + lo));
+        int value = 0;
+        int digits = 0;
+        for (; digits < 2 && FPos < FIn.size() && HexValue(FIn[FPos]) >= 0; ++digits)
+          value = value * 16 + HexValue(FIn[FPos++]);
+        if (digits < 2 || Fallback()) return;  // a cut-off escape shows nothing
+        if (!Top().Skip) Cp1252(static_cast<unsigned char>(value));
         return;
       }
       case '\\':
       case '{':
-      case '}': Text(static_cast<unsigned char>(c)); return;
-      case '*': SkipGroup(); return;
-      case '~': Emit(0xA0); return;
-      case '_': Emit('-'); return;
+      case '}':
+        Text(static_cast<unsigned char>(c));
+        return;
+      case '*':
+        SkipGroup();
+        return;
+      case '~':
+        Emit(0xA0);
+        return;
+      case '_':
+        Emit('-');
+        return;
       case '\r':
-      case '\n': Emit("\r\n"); return;  // an escaped line break is a paragraph
-      default: return;                  // \- optional hyphen and unknown symbols show nothing
+      case '\n':
+        Emit("\r\n");
+        return;  // an escaped line break is a paragraph
+      default:
+        return;  // \- optional hyphen and unknown symbols show nothing
     }
   }
 
@@ -552,7 +606,7 @@ void TTHreadTimer::SetEnabled(bool enabled) {
       return;
     }
   }
-  std::lock_guard control(FControl);
+  std::unique_lock control(FControl);
   if (!enabled) {
     Stop();
     return;
@@ -561,12 +615,14 @@ void TTHreadTimer::SetEnabled(bool enabled) {
     std::lock_guard lock(FState->M);
     if (FState->Enabled) return;
   }
-  Stop();  // a thread whose tick disabled it may still be finishing that tick
-  std::lock_guard lock(FState->M);
+  Stop();                           // a thread whose tick disabled it may still be finishing that tick
+  std::lock_guard lock(FState->M);  // held until return: the thread waits for it
   FState->Enabled = true;
   ++FState->Generation;
   FThread = std::thread(Run, FState);
   FState->Worker = FThread.get_id();
+  // Its first tick may destroy the timer, so nothing of the timer is touched after this.
+  control.unlock();
 }
 
 void TTHreadTimer::SetOnTimer(std::function<void()> handler) {
