@@ -53,6 +53,9 @@ def pattern(offset, length):
 
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # Headers and body go out in separate writes: with Nagle the body would wait for the
+    # client's delayed ACK.
+    disable_nagle_algorithm = True
     server_version = "QuillonTest/1.0"
     nonces = set()
     nonce_lock = threading.Lock()

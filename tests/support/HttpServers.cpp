@@ -69,13 +69,13 @@ std::string HttpPattern(std::size_t length, std::size_t offset) {
 HttpTestServer::HttpTestServer() : HttpTestServer(Options{}) {}
 
 HttpTestServer::HttpTestServer(Options options) : options_(options) {
-  std::vector<std::string> argv{"/usr/bin/python3", (SourceDir() / "tests/servers/http_test_server.py").string(),
-                                "--port", "{port}"};
+  std::vector<std::string> argv{
+      "/usr/bin/python3", (SourceDir() / "tests/servers/http_test_server.py").string(), "--port", "{port}"};
   if (options_.ipv6) argv.push_back("--ipv6");
   if (options_.tls) {
     const auto& certs = GetTestCertificates();
-    argv.insert(argv.end(), {"--cert", (options_.otherName ? certs.otherCert : certs.serverCert).string(), "--key",
-                             (options_.otherName ? certs.otherKey : certs.serverKey).string()});
+    argv.insert(argv.end(), {"--cert", (options_.otherName ? certs.otherCert : certs.serverCert).string(),
+                             "--key", (options_.otherName ? certs.otherKey : certs.serverKey).string()});
   }
   ServerProcess::Options o;
   o.ipv6 = options_.ipv6;
@@ -84,8 +84,8 @@ HttpTestServer::HttpTestServer(Options options) : options_(options) {
 }
 
 std::string HttpTestServer::Url(std::string_view path) const {
-  return std::string(options_.tls ? "https://" : "http://") + HostForUrl(Host()) + ":" + std::to_string(Port()) +
-         std::string(path);
+  return std::string(options_.tls ? "https://" : "http://") + HostForUrl(Host()) + ":" +
+         std::to_string(Port()) + std::string(path);
 }
 
 NginxServer::NginxServer() : root_(dir_.Path() / "root") {
@@ -174,7 +174,8 @@ TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
   const std::string in = (dir_.Path() / "tinyproxy.conf").string();
   const std::string run = (dir_.Path() / "run.conf").string();
   process_ = std::make_unique<ServerProcess>(std::vector<std::string>{
-      "/bin/sh", "-c", "sed 's/^Port 0$/Port {port}/' '" + in + "' > '" + run + "' && exec tinyproxy -d -c '" + run + "'"});
+      "/bin/sh", "-c",
+      "sed 's/^Port 0$/Port {port}/' '" + in + "' > '" + run + "' && exec tinyproxy -d -c '" + run + "'"});
 }
 
 TinyProxy::~TinyProxy() {
