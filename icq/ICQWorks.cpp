@@ -13,7 +13,9 @@ namespace icq {
 namespace {
 
 // Room left for writing; 0 also when a caller left Len beyond the capacity.
-std::size_t Room(const TRawPkt& pkt) { return pkt.Len < kPktCapacity ? kPktCapacity - pkt.Len : 0; }
+std::size_t Room(const TRawPkt& pkt) {
+  return pkt.Len < kPktCapacity ? kPktCapacity - pkt.Len : 0;
+}
 
 void PutByte(TRawPkt& pkt, std::uint8_t b) {
   if (pkt.Len < kPktCapacity) pkt.Data[pkt.Len++] = b;
@@ -33,7 +35,9 @@ constexpr std::array<std::uint8_t, 16> kRoastTable = {0xF3, 0x26, 0x81, 0xC4, 0x
 // ---------------------------------------------------------------------------------------------
 // Buffer and framing
 
-void PktInitRaw(TRawPkt& pkt) { pkt.Len = 0; }
+void PktInitRaw(TRawPkt& pkt) {
+  pkt.Len = 0;
+}
 
 void PktInit(TRawPkt& pkt, int channel, std::uint16_t& seq) {
   pkt.Len = 0;
@@ -84,7 +88,9 @@ void PktLInt(TRawPkt& pkt, std::uint32_t value, int size) {
   for (int i = 0; i < size; ++i) PutByte(pkt, i < 4 ? static_cast<std::uint8_t>(value >> (8 * i)) : 0);
 }
 
-void PktStr(TRawPkt& pkt, std::string_view s) { PktAddArrBuf(pkt, s.data(), s.size()); }
+void PktStr(TRawPkt& pkt, std::string_view s) {
+  PktAddArrBuf(pkt, s.data(), s.size());
+}
 
 void PktLStr(TRawPkt& pkt, std::string_view s) {
   s = s.substr(0, 0xFF);
@@ -172,7 +178,8 @@ std::uint32_t GetLInt(TRawPkt& pkt, int size) {
   const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size), kPktCapacity - pkt.Len);
   // The first byte is the lowest; past four bytes only the low 32 bits are kept.
   std::uint32_t value = 0;
-  for (std::size_t i = std::min<std::size_t>(n, 4); i > 0; --i) value = (value << 8) | pkt.Data[pkt.Len + i - 1];
+  for (std::size_t i = std::min<std::size_t>(n, 4); i > 0; --i)
+    value = (value << 8) | pkt.Data[pkt.Len + i - 1];
   pkt.Len = static_cast<std::uint16_t>(pkt.Len + n);
   return value;
 }
@@ -188,9 +195,15 @@ std::string GetStr(TRawPkt& pkt, std::int64_t count) {
   return s;
 }
 
-std::string GetLStr(TRawPkt& pkt) { return GetStr(pkt, GetInt(pkt, 1)); }
-std::string GetWStr(TRawPkt& pkt) { return GetStr(pkt, GetInt(pkt, 2)); }
-std::string GetDWStr(TRawPkt& pkt) { return GetStr(pkt, GetLInt(pkt, 4)); }
+std::string GetLStr(TRawPkt& pkt) {
+  return GetStr(pkt, GetInt(pkt, 1));
+}
+std::string GetWStr(TRawPkt& pkt) {
+  return GetStr(pkt, GetInt(pkt, 2));
+}
+std::string GetDWStr(TRawPkt& pkt) {
+  return GetStr(pkt, GetLInt(pkt, 4));
+}
 
 std::string GetLNTS(TRawPkt& pkt) {
   const std::int64_t len = GetLInt(pkt, 2);

@@ -402,8 +402,8 @@ void CreatePEER_FILEINITACK(TRawPkt& pkt, std::uint16_t ackSeq, bool accept, std
 // The file connection (not scrambled): its own init packet, then the transfer.
 void CreatePEER_FILEINIT(TRawPkt& pkt, const TPeerInit& init);
 // Sender opens the session: number of files, their total size, speed, own nick.
-void CreatePEER_FILE_INIT(TRawPkt& pkt, std::uint32_t fileCount, std::uint32_t totalBytes, std::uint32_t speed,
-                          std::string_view nick);
+void CreatePEER_FILE_INIT(TRawPkt& pkt, std::uint32_t fileCount, std::uint32_t totalBytes,
+                          std::uint32_t speed, std::string_view nick);
 // Receiver answers the session: speed, own nick.
 void CreatePEER_FILE_INIT2(TRawPkt& pkt, std::uint32_t speed, std::string_view nick);
 // Sender announces one file; the receiver answers with the offset it wants the data from.

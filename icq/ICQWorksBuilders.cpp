@@ -56,7 +56,8 @@ void UinList(TRawPkt& pkt, std::uint16_t family, std::uint16_t subType, std::spa
   PktFinal(pkt);
 }
 
-void OneUin(TRawPkt& pkt, std::uint16_t family, std::uint16_t subType, std::uint32_t uin, std::uint16_t& seq) {
+void OneUin(TRawPkt& pkt, std::uint16_t family, std::uint16_t subType, std::uint32_t uin,
+            std::uint16_t& seq) {
   StartSnac(pkt, family, subType, 0, seq);
   PktLStr(pkt, uin);
   PktFinal(pkt);
@@ -78,10 +79,14 @@ void SSIBuddy(TRawPkt& pkt, std::uint16_t subType, const TSSIBuddy& buddy, std::
 
 // The 8-byte cookie of a channel-2 message.
 std::array<std::uint8_t, 8> AdvancedCookie(std::uint32_t tick, std::uint16_t id) {
-  return {static_cast<std::uint8_t>(tick),       static_cast<std::uint8_t>(tick >> 8),
-          static_cast<std::uint8_t>(tick >> 16), static_cast<std::uint8_t>(tick >> 24),
-          static_cast<std::uint8_t>(id),         static_cast<std::uint8_t>(id >> 8),
-          0,                                     0};
+  return {static_cast<std::uint8_t>(tick),
+          static_cast<std::uint8_t>(tick >> 8),
+          static_cast<std::uint8_t>(tick >> 16),
+          static_cast<std::uint8_t>(tick >> 24),
+          static_cast<std::uint8_t>(id),
+          static_cast<std::uint8_t>(id >> 8),
+          0,
+          0};
 }
 
 // The peer-style message block of channel 2 up to and including the text; the caller appends
@@ -131,8 +136,8 @@ void AdvancedMessage(TRawPkt& pkt, std::uint32_t uin, std::uint16_t id, std::uin
 }
 
 // SNAC 4/0B: answer to a channel-2 request, carrying the request's cookie.
-void FileAnswer(TRawPkt& pkt, std::uint32_t uin, std::span<const std::uint8_t, 8> cookie, std::string_view text,
-                std::uint16_t port, std::uint32_t status, std::uint16_t& seq) {
+void FileAnswer(TRawPkt& pkt, std::uint32_t uin, std::span<const std::uint8_t, 8> cookie,
+                std::string_view text, std::uint16_t port, std::uint32_t status, std::uint16_t& seq) {
   StartSnac(pkt, 0x04, 0x0B, 0, seq);
   PktAddArrBuf(pkt, cookie.data(), cookie.size());
   PktInt(pkt, 2, 2);
@@ -234,8 +239,12 @@ void CreateCLI_COOKIE(TRawPkt& pkt, std::string_view cookie, std::uint16_t& seq)
   PktFinal(pkt);
 }
 
-void CreateCLI_GOODBYE(TRawPkt& pkt, std::uint16_t& seq) { EmptyFlap(pkt, 1, seq); }
-void CreateCLI_KEEPALIVE(TRawPkt& pkt, std::uint16_t& seq) { EmptyFlap(pkt, 5, seq); }
+void CreateCLI_GOODBYE(TRawPkt& pkt, std::uint16_t& seq) {
+  EmptyFlap(pkt, 1, seq);
+}
+void CreateCLI_KEEPALIVE(TRawPkt& pkt, std::uint16_t& seq) {
+  EmptyFlap(pkt, 5, seq);
+}
 
 void CreateCLI_FAMILIES(TRawPkt& pkt, std::uint16_t& seq) {
   StartSnac(pkt, 0x01, 0x17, 0, seq);
@@ -246,7 +255,9 @@ void CreateCLI_FAMILIES(TRawPkt& pkt, std::uint16_t& seq) {
   PktFinal(pkt);
 }
 
-void CreateCLI_RATESREQUEST(TRawPkt& pkt, std::uint16_t& seq) { EmptySnac(pkt, 0x01, 0x06, 0, seq); }
+void CreateCLI_RATESREQUEST(TRawPkt& pkt, std::uint16_t& seq) {
+  EmptySnac(pkt, 0x01, 0x06, 0, seq);
+}
 
 void CreateCLI_ACKRATES(TRawPkt& pkt, std::uint16_t& seq) {
   StartSnac(pkt, 0x01, 0x08, 0, seq);
@@ -254,9 +265,15 @@ void CreateCLI_ACKRATES(TRawPkt& pkt, std::uint16_t& seq) {
   PktFinal(pkt);
 }
 
-void CreateCLI_REQINFO(TRawPkt& pkt, std::uint16_t& seq) { EmptySnac(pkt, 0x01, 0x0E, 0, seq); }
-void CreateCLI_REQUNKNOWN(TRawPkt& pkt, std::uint16_t& seq) { EmptySnac(pkt, 0x13, 0x02, 0, seq); }
-void CreateCLI_REQROSTER(TRawPkt& pkt, std::uint16_t& seq) { EmptySnac(pkt, 0x13, 0x04, 0x00010004, seq); }
+void CreateCLI_REQINFO(TRawPkt& pkt, std::uint16_t& seq) {
+  EmptySnac(pkt, 0x01, 0x0E, 0, seq);
+}
+void CreateCLI_REQUNKNOWN(TRawPkt& pkt, std::uint16_t& seq) {
+  EmptySnac(pkt, 0x13, 0x02, 0, seq);
+}
+void CreateCLI_REQROSTER(TRawPkt& pkt, std::uint16_t& seq) {
+  EmptySnac(pkt, 0x13, 0x04, 0x00010004, seq);
+}
 
 void CreateCLI_CHECKROSTER(TRawPkt& pkt, std::uint16_t& seq) {
   StartSnac(pkt, 0x13, 0x05, 0x00010005, seq);
@@ -265,10 +282,18 @@ void CreateCLI_CHECKROSTER(TRawPkt& pkt, std::uint16_t& seq) {
   PktFinal(pkt);
 }
 
-void CreateCLI_REQLOCATION(TRawPkt& pkt, std::uint16_t& seq) { EmptySnac(pkt, 0x02, 0x02, 0, seq); }
-void CreateCLI_REQBUDDY(TRawPkt& pkt, std::uint16_t& seq) { EmptySnac(pkt, 0x03, 0x02, 0, seq); }
-void CreateCLI_REQICBM(TRawPkt& pkt, std::uint16_t& seq) { EmptySnac(pkt, 0x04, 0x04, 0, seq); }
-void CreateCLI_REQBOS(TRawPkt& pkt, std::uint16_t& seq) { EmptySnac(pkt, 0x09, 0x02, 0, seq); }
+void CreateCLI_REQLOCATION(TRawPkt& pkt, std::uint16_t& seq) {
+  EmptySnac(pkt, 0x02, 0x02, 0, seq);
+}
+void CreateCLI_REQBUDDY(TRawPkt& pkt, std::uint16_t& seq) {
+  EmptySnac(pkt, 0x03, 0x02, 0, seq);
+}
+void CreateCLI_REQICBM(TRawPkt& pkt, std::uint16_t& seq) {
+  EmptySnac(pkt, 0x04, 0x04, 0, seq);
+}
+void CreateCLI_REQBOS(TRawPkt& pkt, std::uint16_t& seq) {
+  EmptySnac(pkt, 0x09, 0x02, 0, seq);
+}
 
 void CreateCLI_SETUSERINFO(TRawPkt& pkt, std::uint16_t& seq) {
   StartSnac(pkt, 0x02, 0x04, 0, seq);
@@ -331,7 +356,7 @@ void CreateCLI_READY(TRawPkt& pkt, std::uint16_t& seq) {
     PktInt(pkt, f.Family, 2);
     PktInt(pkt, f.Version, 2);
     PktInt(pkt, f.Family == 0x02 ? 0x0101 : 0x0110, 2);  // tool id
-    PktInt(pkt, 0x047B, 2);                               // tool version
+    PktInt(pkt, 0x047B, 2);                              // tool version
   }
   PktFinal(pkt);
 }
@@ -356,7 +381,9 @@ void CreateCLI_REGISTERUSER(TRawPkt& pkt, std::string_view password, std::uint16
 // ---------------------------------------------------------------------------------------------
 // Contact list and privacy
 
-void CreateCLI_ADDCONTACT(TRawPkt& pkt, std::uint32_t uin, std::uint16_t& seq) { OneUin(pkt, 0x03, 0x04, uin, seq); }
+void CreateCLI_ADDCONTACT(TRawPkt& pkt, std::uint32_t uin, std::uint16_t& seq) {
+  OneUin(pkt, 0x03, 0x04, uin, seq);
+}
 void CreateCLI_ADDCONTACT_MULTI(TRawPkt& pkt, std::span<const std::string> uins, std::uint16_t& seq) {
   UinList(pkt, 0x03, 0x04, uins, seq);
 }
@@ -366,11 +393,15 @@ void CreateCLI_REMOVECONTACT(TRawPkt& pkt, std::uint32_t uin, std::uint16_t& seq
 void CreateCLI_ADDVISIBLE(TRawPkt& pkt, std::span<const std::string> uins, std::uint16_t& seq) {
   UinList(pkt, 0x09, 0x05, uins, seq);
 }
-void CreateCLI_ADDVISIBLE(TRawPkt& pkt, std::uint32_t uin, std::uint16_t& seq) { OneUin(pkt, 0x09, 0x05, uin, seq); }
+void CreateCLI_ADDVISIBLE(TRawPkt& pkt, std::uint32_t uin, std::uint16_t& seq) {
+  OneUin(pkt, 0x09, 0x05, uin, seq);
+}
 void CreateCLI_REMVISIBLE(TRawPkt& pkt, std::span<const std::string> uins, std::uint16_t& seq) {
   UinList(pkt, 0x09, 0x06, uins, seq);
 }
-void CreateCLI_REMVISIBLE(TRawPkt& pkt, std::uint32_t uin, std::uint16_t& seq) { OneUin(pkt, 0x09, 0x06, uin, seq); }
+void CreateCLI_REMVISIBLE(TRawPkt& pkt, std::uint32_t uin, std::uint16_t& seq) {
+  OneUin(pkt, 0x09, 0x06, uin, seq);
+}
 void CreateCLI_ADDINVISIBLE(TRawPkt& pkt, std::span<const std::string> uins, std::uint16_t& seq) {
   UinList(pkt, 0x09, 0x07, uins, seq);
 }
@@ -390,9 +421,13 @@ void CreateCLI_ADDSTART(TRawPkt& pkt, bool importing, std::uint16_t& seq) {
   PktFinal(pkt);
 }
 
-void CreateCLI_ADDEND(TRawPkt& pkt, std::uint16_t& seq) { EmptySnac(pkt, 0x13, 0x12, 0x12, seq); }
+void CreateCLI_ADDEND(TRawPkt& pkt, std::uint16_t& seq) {
+  EmptySnac(pkt, 0x13, 0x12, 0x12, seq);
+}
 
-void CreateCLI_ADDBUDDY(TRawPkt& pkt, const TSSIBuddy& buddy, std::uint16_t& seq) { SSIBuddy(pkt, 0x08, buddy, seq); }
+void CreateCLI_ADDBUDDY(TRawPkt& pkt, const TSSIBuddy& buddy, std::uint16_t& seq) {
+  SSIBuddy(pkt, 0x08, buddy, seq);
+}
 void CreateCLI_UPDATEBUDDY(TRawPkt& pkt, const TSSIBuddy& buddy, std::uint16_t& seq) {
   SSIBuddy(pkt, 0x09, buddy, seq);
 }
@@ -492,7 +527,9 @@ void CreateCLI_SEND_YOU_WERE_ADDED(TRawPkt& pkt, std::uint32_t cookie1, std::uin
   PktFinal(pkt);
 }
 
-std::uint32_t MessageTick() { return static_cast<std::uint32_t>(rtl::GetTickCount64()); }
+std::uint32_t MessageTick() {
+  return static_cast<std::uint32_t>(rtl::GetTickCount64());
+}
 
 void CreateCLI_SENDMSG_ADVANCED(TRawPkt& pkt, std::uint32_t uin, std::string_view text, std::uint16_t id,
                                 bool rtf, std::uint32_t status, std::uint16_t& seq, std::uint32_t tick) {
@@ -705,7 +742,9 @@ std::string GetSMSTime(std::time_t when) {
   return text;
 }
 
-std::string GetSMSTime() { return GetSMSTime(std::time(nullptr)); }
+std::string GetSMSTime() {
+  return GetSMSTime(std::time(nullptr));
+}
 
 std::string SMSRequestXML(std::uint32_t myUin, std::string_view destination, std::string_view text,
                           int codePage, std::string_view time) {

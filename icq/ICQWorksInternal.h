@@ -30,7 +30,9 @@ inline constexpr std::string_view kPluginNameContacts = "Contacts";
 inline constexpr std::string_view kPluginNameContactsReq = "Request For Contacts";
 inline constexpr std::string_view kPluginNameFile = "File";
 
-inline void PutGuid(TRawPkt& pkt, const TGuid& guid) { PktAddArrBuf(pkt, guid.data(), guid.size()); }
+inline void PutGuid(TRawPkt& pkt, const TGuid& guid) {
+  PktAddArrBuf(pkt, guid.data(), guid.size());
+}
 
 // A length word written now and patched later with the number of bytes that follow it.
 class LengthSlot {

@@ -40,7 +40,9 @@ void MessageHeader(TRawPkt& pkt, std::uint16_t command, std::uint16_t seq, std::
   PktLInt(pkt, 0, 2);  // priority
 }
 
-void Scramble(TRawPkt& pkt) { EncryptPak(pkt.Data, pkt.Len, kPeerVersion); }
+void Scramble(TRawPkt& pkt) {
+  EncryptPak(pkt.Data, pkt.Len, kPeerVersion);
+}
 
 void PluginMessage(TRawPkt& pkt, std::uint16_t& seq, const detail::TGuid& guid, std::string_view name,
                    std::string_view data) {
@@ -140,7 +142,8 @@ void CreatePEER_AUTOMSG_ACK(TRawPkt& pkt, std::uint16_t ackSeq, std::uint16_t ty
 }
 
 void CreatePEER_CONTACTS(TRawPkt& pkt, std::span<const TContactEntry> contacts, std::uint16_t& seq) {
-  PluginMessage(pkt, seq, detail::kPluginContacts, detail::kPluginNameContacts, detail::ContactsData(contacts));
+  PluginMessage(pkt, seq, detail::kPluginContacts, detail::kPluginNameContacts,
+                detail::ContactsData(contacts));
 }
 
 void CreatePEER_CONTACTREQ(TRawPkt& pkt, std::string_view reason, std::uint16_t& seq) {
@@ -167,10 +170,12 @@ void CreatePEER_FILEINITACK(TRawPkt& pkt, std::uint16_t ackSeq, bool accept, std
 // ---------------------------------------------------------------------------------------------
 // File connection
 
-void CreatePEER_FILEINIT(TRawPkt& pkt, const TPeerInit& init) { CreatePEER_INIT(pkt, init); }
+void CreatePEER_FILEINIT(TRawPkt& pkt, const TPeerInit& init) {
+  CreatePEER_INIT(pkt, init);
+}
 
-void CreatePEER_FILE_INIT(TRawPkt& pkt, std::uint32_t fileCount, std::uint32_t totalBytes, std::uint32_t speed,
-                          std::string_view nick) {
+void CreatePEER_FILE_INIT(TRawPkt& pkt, std::uint32_t fileCount, std::uint32_t totalBytes,
+                          std::uint32_t speed, std::string_view nick) {
   PktInitRaw(pkt);
   PktInt(pkt, 0x00, 1);
   PktLInt(pkt, 0, 4);
@@ -218,7 +223,9 @@ void CreatePEER_FILE_DATA(TRawPkt& pkt, std::span<const std::uint8_t> data) {
 // ---------------------------------------------------------------------------------------------
 // Scrambling
 
-void SeedPakRandom(std::uint32_t seed) { PakRandom().seed(seed); }
+void SeedPakRandom(std::uint32_t seed) {
+  PakRandom().seed(seed);
+}
 
 void EncryptPak(void* buf, std::size_t len, int version) {
   auto* p = static_cast<std::uint8_t*>(buf);
