@@ -194,7 +194,8 @@ void TMxInetHTTPGetAction::DefineProperties(host::TPropTable& t) {
       .String("URL", &A::GetURL, &A::SetURL)
       .Integer("Port", &A::GetPort, &A::SetPort, 80)
       .String("Username", &A::GetUsername, &A::SetUsername)
-      .Enum("DownloadTo", "TDownloadTo", DownloadToNames(), &A::GetDownloadTo, &A::SetDownloadTo, dCheckExists)
+      .Enum("DownloadTo", "TDownloadTo", DownloadToNames(), &A::GetDownloadTo, &A::SetDownloadTo,
+            dCheckExists)
       .String("DownloadToFile", &A::GetDownloadToFile, &A::SetDownloadToFile)
       .String("DownloadToVar", &A::GetDownloadToVar, &A::SetDownloadToVar)
       .Boolean("OverwriteFile", &A::GetOverwriteFile, &A::SetOverwriteFile, false)
@@ -212,7 +213,9 @@ void TMxInetHTTPGetAction::DefineProperties(host::TPropTable& t) {
       .Transient("ProxyPassword", &A::GetProxyPassword, &A::SetProxyPassword);
 }
 
-std::string TMxInetHTTPGetAction::GetCookie() const { return host::TCryptoUtils::EncryptString(FPassword); }
+std::string TMxInetHTTPGetAction::GetCookie() const {
+  return host::TCryptoUtils::EncryptString(FPassword);
+}
 
 void TMxInetHTTPGetAction::SetCookie(const std::string& value) {
   FPassword = host::TCryptoUtils::DecryptString(value);
@@ -272,9 +275,13 @@ void TMxInetHTTPGetAction::AbortFetch() {
   }
 }
 
-bool TMxInetHTTPGetAction::AbortRequested() const { return FAborted.load() || IsStopSignalled(); }
+bool TMxInetHTTPGetAction::AbortRequested() const {
+  return FAborted.load() || IsStopSignalled();
+}
 
-void TMxInetHTTPGetAction::StopSignalled() { AbortFetch(); }
+void TMxInetHTTPGetAction::StopSignalled() {
+  AbortFetch();
+}
 
 void TMxInetHTTPGetAction::TerminateAction() {
   host::TMxAction::TerminateAction();
@@ -293,13 +300,15 @@ std::chrono::milliseconds TMxInetHTTPGetAction::TimeoutMonitorLength() {
 
 std::unique_ptr<inet::TIdSSLIOHandlerSocketOpenSSL> TMxInetHTTPGetAction::CreateSSLHandler(
     const std::string& className) {
-  if (className != "TIdSSLIOHandlerSocketOpenSSL") throw rtl::Exception("Unknown SSL handler class " + className);
+  if (className != "TIdSSLIOHandlerSocketOpenSSL")
+    throw rtl::Exception("Unknown SSL handler class " + className);
   auto handler = std::make_unique<inet::TIdSSLIOHandlerSocketOpenSSL>();
   // A trust anchor file that cannot be read would only fail later as an unverifiable server.
   const std::string& caFile = handler->Options.CaFile;
   if (handler->Options.VerifyPeer && !caFile.empty()) {
     rtl::TUniqueFd fd(::open(caFile.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid()) throw rtl::Exception("Cannot read the CA file " + caFile + ": " + rtl::SysErrorMessage(errno));
+    if (!fd.Valid())
+      throw rtl::Exception("Cannot read the CA file " + caFile + ": " + rtl::SysErrorMessage(errno));
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
       throw rtl::Exception("The CA file " + caFile + " is not a file");
@@ -417,17 +426,20 @@ bool TMxInetHTTPGetAction::Execute() {
     }
   }
 
-  // A stop that arrived between the last check and the start of the request found no
-  // transfer to end; the client's first status tells it again, now that one runs.
-  http.OnStatus = [this, &http](const std::string&) {
+  http.OnStatus = [this, &http](const std::string& text) {
+    // A stop that arrived between the last check and the start of the request found no
+    // transfer to end; the client's first status tells it again, now that one runs.
     if (AbortRequested()) http.Disconnect();
+    // The negotiated protocol and cipher belong in the log; connects and disconnects do not.
+    if (text.starts_with("TLS ")) SendMessage(text, host::stInformation);
   };
 
   std::unique_ptr<host::TTimeoutMonitorThread> monitor;
   std::optional<std::string> error;
   try {
     if (!username.empty()) http.InProcessAuth = true;
-    if (FEnableTimeout) monitor = std::make_unique<host::TTimeoutMonitorThread>(*this, TimeoutMonitorLength());
+    if (FEnableTimeout)
+      monitor = std::make_unique<host::TTimeoutMonitorThread>(*this, TimeoutMonitorLength());
     if (AbortRequested()) throw inet::EIdAborted(k_aborted_before_request);
     http.Get(http.URL.GetFullURI(true, true), sink);
     FResponseCode = http.ResponseCode();
@@ -449,7 +461,8 @@ bool TMxInetHTTPGetAction::Execute() {
 
   if (error) {
     SendMessage("Error retrieving url : " + *error, stError);
-    if (http.ResponseCode() > 400) SendMessage("Response Code : " + std::to_string(http.ResponseCode()), stError);
+    if (http.ResponseCode() > 400)
+      SendMessage("Response Code : " + std::to_string(http.ResponseCode()), stError);
     return false;
   }
   const int code = FResponseCode;

@@ -36,7 +36,8 @@ inline constexpr const char* k_http_no_ssl_handler =
 inline constexpr const char* k_http_ssl_load_failed = "Unable to load SSL handler - ";
 inline constexpr const char* k_http_ssl_upgrade = "Maybe you need to upgrade your OpenSSL library.";
 inline constexpr const char* k_http_ssl_tested = "This action has been tested with OpenSSL version 0.9.7g";
-inline constexpr const char* k_http_ssl_download = "Download from: https://wiki.openssl.org/index.php/Binaries";
+inline constexpr const char* k_http_ssl_download =
+    "Download from: https://wiki.openssl.org/index.php/Binaries";
 
 enum TDownloadTo : int { dCheckExists = 0, dSaveToFile = 1, dSaveToMxVariable = 2 };
 
