@@ -497,10 +497,9 @@ class TTransfer {
     const std::string why = err != 0 ? rtl::SysErrorMessage(err) : detail;
     switch (rc) {
       case CURLE_COULDNT_RESOLVE_HOST:
-        throw EIdResolveError("Cannot resolve host name " + TIdURI(hopUrl_).Host + ": " + detail);
+        throw EIdResolveError("Cannot resolve host name " + TIdURI(hopUrl_).Host);
       case CURLE_COULDNT_RESOLVE_PROXY:
-        throw EIdResolveError("Cannot resolve proxy host name " + http_.ProxyParams.ProxyServer + ": " +
-                              detail);
+        throw EIdResolveError("Cannot resolve proxy host name " + http_.ProxyParams.ProxyServer);
       case CURLE_OPERATION_TIMEDOUT:
         if (!requestSent_) {
           throw EIdConnectTimeout("Connect timed out after " + std::to_string(connectMs_) + " ms (" +
@@ -640,6 +639,7 @@ class TTransfer {
       if (!t.connecting_) {
         t.connecting_ = true;
         t.Status("Connecting to " + t.ConnectPeer());
+        if (t.aborted_.load(std::memory_order_acquire)) return CURL_SOCKET_BAD;  // stopped from the status
       }
     } catch (...) {
       t.callbackError_ = std::current_exception();
