@@ -214,10 +214,14 @@ void TIdTelnet::Disconnect() {
     if (open_.exchange(false)) Status("Disconnected");
     return;
   }
-  std::unique_lock life(lifeMu_, std::defer_lock);
   // A connect under way holds the lock; aborting until it lets go ends it at once (the
   // transport clears an abort that comes before its connect starts, hence the repeat).
-  while (!life.try_lock_for(std::chrono::milliseconds(5))) Abort();
+  std::unique_lock life(lifeMu_, std::try_to_lock);
+  while (!life.owns_lock()) {
+    Abort();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    life.try_lock();
+  }
   StopReader();
 }
 

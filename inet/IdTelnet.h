@@ -113,7 +113,7 @@ class TIdTelnet : public TIdTCPClient {
   std::atomic<bool> open_{false};
   // Held by Connect and Disconnect, so that a Disconnect from another thread waits for a
   // connect it aborted instead of closing the socket under it.
-  std::timed_mutex lifeMu_;
+  std::mutex lifeMu_;
   // One writer at a time: our answers and the caller's text never interleave.
   std::mutex writeMu_;
 };

@@ -28,7 +28,8 @@ using testsupport::ScriptedPeer;
 std::string Cmd(unsigned char command, unsigned char option) {
   return {static_cast<char>(k_iac), static_cast<char>(command), static_cast<char>(option)};
 }
-const std::string k_iac_iac = "\xFF\xFF";
+const std::string k_ff = "\xFF";  // a data byte of 0xFF, which is also IAC
+const std::string k_iac_iac = k_ff + k_ff;
 
 std::string Printable(const std::string& bytes) {
   std::string out;
@@ -61,8 +62,8 @@ const std::vector<TProtocolCase>& ProtocolCases() {
       {"WILL NAWS is refused", Cmd(k_will, k_opt_naws), "", Cmd(k_dont, k_opt_naws)},
       {"WILL BINARY is refused", Cmd(k_will, k_opt_binary), "", Cmd(k_dont, k_opt_binary)},
       {"DONT and WONT of options not in effect are not answered",
-       Cmd(k_dont, k_opt_echo) + Cmd(k_wont, k_opt_echo) + Cmd(k_dont, k_opt_sga) + Cmd(k_wont, k_opt_naws), "",
-       ""},
+       Cmd(k_dont, k_opt_echo) + Cmd(k_wont, k_opt_echo) + Cmd(k_dont, k_opt_sga) + Cmd(k_wont, k_opt_naws),
+       "", ""},
       {"a repeated WILL confirms the state and is not answered",
        Cmd(k_will, k_opt_echo) + Cmd(k_will, k_opt_echo), "", Cmd(k_do, k_opt_echo)},
       {"WONT after an accepted WILL is acknowledged once",
@@ -71,12 +72,12 @@ const std::vector<TProtocolCase>& ProtocolCases() {
       {"DO SGA is agreed once and DONT SGA acknowledged",
        Cmd(k_do, k_opt_sga) + Cmd(k_do, k_opt_sga) + Cmd(k_dont, k_opt_sga), "",
        Cmd(k_will, k_opt_sga) + Cmd(k_wont, k_opt_sga)},
-      {"IAC IAC is one 0xFF data byte", "a" + k_iac_iac + "b", "a\xFF" "b", ""},
+      {"IAC IAC is one 0xFF data byte", "a" + k_iac_iac + "b", "a" + k_ff + "b", ""},
       {"CR NUL is a CR, CR LF stays", std::string("a\r\0b\r\nc", 7), "a\rb\r\nc", ""},
-      {"commands between data are removed",
-       "lo" + Cmd(k_will, k_opt_echo) + "gin: \xFF\xF1\xFF\xF9", "login: ", Cmd(k_do, k_opt_echo)},
-      {"a subnegotiation is skipped with its escaped IACs",
-       "x\xFF\xFA\x18\x01" + k_iac_iac + "\x05\xFF\xF0y", "xy", ""},
+      {"commands between data are removed", "lo" + Cmd(k_will, k_opt_echo) + "gin: \xFF\xF1\xFF\xF9",
+       "login: ", Cmd(k_do, k_opt_echo)},
+      {"a subnegotiation is skipped with its escaped IACs", "x\xFF\xFA\x18\x01" + k_iac_iac + "\x05\xFF\xF0y",
+       "xy", ""},
       {"a command inside a subnegotiation ends it and is answered",
        "\xFF\xFA\x18\x01" + Cmd(k_do, k_opt_echo) + "z", "z", Cmd(k_wont, k_opt_echo)},
   };
@@ -143,13 +144,13 @@ class TEvents {
   }
   bool WaitForData(const std::string& text) {
     std::unique_lock lock(mu_);
-    return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return data_.find(text) != std::string::npos; });
+    return cv_.wait_for(lock, std::chrono::seconds(10),
+                        [&] { return data_.find(text) != std::string::npos; });
   }
   bool WaitForStatus(const std::string& text) {
     std::unique_lock lock(mu_);
-    return cv_.wait_for(lock, std::chrono::seconds(10), [&] {
-      return std::find(status_.begin(), status_.end(), text) != status_.end();
-    });
+    return cv_.wait_for(lock, std::chrono::seconds(10),
+                        [&] { return std::find(status_.begin(), status_.end(), text) != status_.end(); });
   }
   std::string Data() {
     std::lock_guard lock(mu_);
@@ -181,17 +182,16 @@ void ConnectTo(TIdTelnet& t, int port) {
 
 TEST(IdTelnet, AnswersTheServersNegotiationBeforeItDeliversTheDataThatFollows) {
   ScriptedPeer peer;
-  peer.Send(Cmd(k_will, k_opt_echo) + Cmd(k_do, k_opt_ttype) + Cmd(k_will, k_opt_naws) + Cmd(k_do, k_opt_sga) +
-            "ready\r\n")
+  peer.Send(Cmd(k_will, k_opt_echo) + Cmd(k_do, k_opt_ttype) + Cmd(k_will, k_opt_naws) +
+            Cmd(k_do, k_opt_sga) + "ready\r\n")
       .Start();
   TIdTelnet t;
   TEvents events(t);
   ConnectTo(t, peer.Port());
   ASSERT_TRUE(events.WaitForData("ready"));
   t.Disconnect();
-  EXPECT_EQ(Printable(Joined(peer.Segments())),
-            Printable(Cmd(k_do, k_opt_echo) + Cmd(k_wont, k_opt_ttype) + Cmd(k_dont, k_opt_naws) +
-                      Cmd(k_will, k_opt_sga)));
+  EXPECT_EQ(Printable(Joined(peer.Segments())), Printable(Cmd(k_do, k_opt_echo) + Cmd(k_wont, k_opt_ttype) +
+                                                          Cmd(k_dont, k_opt_naws) + Cmd(k_will, k_opt_sga)));
   EXPECT_EQ(events.Data(), "ready\r\n");
   EXPECT_THAT(peer.Errors(), ElementsAre());
 }
@@ -201,18 +201,18 @@ TEST(IdTelnet, SequencesSplitAcrossReadsComeOutWhole) {
   ScriptedPeer peer;
   peer.Send("ab\xFF")
       .Stall(std::chrono::milliseconds(30))
-      .Send("\xFF" "c\r")
+      .Send(k_ff + "c\r")
       .Stall(std::chrono::milliseconds(30))
-      .Send(std::string("\0d\xFF\xFD", 4))
+      .Send(std::string("\0d", 2) + Cmd(k_do, k_opt_echo).substr(0, 2))
       .Stall(std::chrono::milliseconds(30))
-      .Send("\x01" "end")
+      .Send(Cmd(k_do, k_opt_echo).substr(2) + "end")
       .Start();
   TIdTelnet t;
   TEvents events(t);
   ConnectTo(t, peer.Port());
   ASSERT_TRUE(events.WaitForData("end"));
   t.Disconnect();
-  EXPECT_EQ(Printable(events.Data()), Printable("ab\xFF" "c\rdend"));
+  EXPECT_EQ(Printable(events.Data()), Printable("ab" + k_ff + "c\rdend"));
   EXPECT_EQ(Printable(Joined(peer.Segments())), Printable(Cmd(k_wont, k_opt_echo)));
 }
 
@@ -229,8 +229,8 @@ TEST(IdTelnet, SendsTextInNvtFormAndReportsItsLifeInStatusTexts) {
   EXPECT_FALSE(t.IsOpen());
   EXPECT_THROW(t.SendString("late\r\n"), EIdSocketError);
   t.Disconnect();
-  EXPECT_THAT(events.Status(), ElementsAre("Connecting to 127.0.0.1:" + std::to_string(peer.Port()), "Connected",
-                                           "Disconnected"));
+  EXPECT_THAT(events.Status(), ElementsAre("Connecting to 127.0.0.1:" + std::to_string(peer.Port()),
+                                           "Connected", "Disconnected"));
   EXPECT_THAT(peer.Received(), ElementsAre("echo \xFF\xFF!"));
   EXPECT_EQ(events.Data(), "bye\r\n");
 }
@@ -277,7 +277,8 @@ class FullBacklogListener {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
     listen_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (::bind(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(listen_.Get(), 0) != 0 ||
+    if (::bind(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        ::listen(listen_.Get(), 0) != 0 ||
         ::getsockname(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
       throw std::runtime_error("listener: " + rtl::SysErrorMessage(errno));
     }

@@ -60,7 +60,8 @@ TelnetServer::TelnetServer() : dir_("telnetd") {
   ServerProcess::Options options;
   options.workDir = dir_.Path();
   process_ = std::make_unique<ServerProcess>(
-      std::vector<std::string>{"/bin/sh", launcher, "--port", "{port}", "--dir", dir_.Path().string()}, options);
+      std::vector<std::string>{"/bin/sh", launcher, "--port", "{port}", "--dir", dir_.Path().string()},
+      options);
 }
 
 TelnetServer::~TelnetServer() {
