@@ -1,5 +1,6 @@
 #include "host/MxAction.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <strings.h>
 
@@ -122,7 +123,13 @@ bool TMxAction::TryExpandExpression(const std::string& name, const std::string& 
     result = ExpandExpression(text, mustNotBeEmpty);
     return true;
   } catch (const EExpressionError& e) {
-    SendMessage("Could not expand " + name + ": " + e.what(), stError);
+    // The error quotes the text it failed on; for a password that text is the secret.
+    std::string lower = name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.find("password") != std::string::npos || lower.find("cookie") != std::string::npos)
+      SendMessage("Could not expand " + name, stError);
+    else
+      SendMessage("Could not expand " + name + ": " + e.what(), stError);
     return false;
   }
 }

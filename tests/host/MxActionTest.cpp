@@ -196,6 +196,12 @@ TEST_F(ActionTest, FailedExpansionLogsOneErrorNamingPropertyAndVariable) {
                 AllOf(HasSubstr("Could not expand"), HasSubstr("Subject"), HasSubstr(c.Needle)));
     EXPECT_THROW(a.ExpandExpression(c.Text, c.MustNotBeEmpty), EExpressionError);
   }
+  // A password that fails to expand is never quoted.
+  for (const char* name : {"Password", "Proxy Password"}) {
+    std::string out;
+    EXPECT_FALSE(a.TryExpandExpression(name, "s3cret%", out, false));
+    EXPECT_EQ(log_.Lines().back().Text, std::string("Could not expand ") + name);
+  }
 }
 
 TEST_F(ActionTest, VariableNamesIgnoreCase) {
