@@ -134,6 +134,7 @@ for _ in $(seq "$runs"); do
   # previous download on disk.
   rm -f "$dest"
   speed=$(timed ours)
+  [ -n "${VERBOSE:-}" ] && echo "run: ours $speed MB/s" >&2
   check_size ours
   best_ours=$(max "$best_ours" "$speed")
   rss=$(sed -n 's/.*Maximum resident set size (kbytes): \([0-9]*\)/\1/p' "$scratch/time.txt")
@@ -141,6 +142,7 @@ for _ in $(seq "$runs"); do
 
   rm -f "$dest"
   speed=$(timed curl_get)
+  [ -n "${VERBOSE:-}" ] && echo "run: curl $speed MB/s" >&2
   check_size curl
   best_curl=$(max "$best_curl" "$speed")
 done

@@ -391,7 +391,8 @@ TEST_F(HttpGet, SettingsThatCannotWorkEndTheRunBeforeAnyConnection) {
          a.SetUsername("ann");
          a.SetPassword("%NO_SUCH_VAR%");
        },
-       {{"Could not expand Password", 3, true}, {"Error expanding Password", 3}}},
+       // The host never quotes a password's text.
+       {{"Could not expand Password", 3}, {"Error expanding Password", 3}}},
       {"file name does not expand",
        [](auto& a) {
          a.SetDownloadTo(dSaveToFile);
@@ -429,6 +430,13 @@ TEST_F(HttpGet, SettingsThatCannotWorkEndTheRunBeforeAnyConnection) {
       {"proxy server empty",
        [](auto& a) { a.SetUseProxy(true); },
        {{"URL : " + url, 0}, {"Could not expand Proxy Server", 3, true}}},
+      {"proxy password does not expand",
+       [](auto& a) {
+         a.SetUseProxy(true);
+         a.SetProxyServer("127.0.0.1");
+         a.SetProxyPassword("%NO_SUCH_VAR%");
+       },
+       {{"URL : " + url, 0}, {"Could not expand Proxy Password", 3}}},
       {"proxy user does not expand",
        [](auto& a) {
          a.SetUseProxy(true);
