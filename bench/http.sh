@@ -7,7 +7,7 @@
 # Targets: ours >= 95 % of curl, peak RSS < 32 MiB.
 #
 #   bench/http.sh [BUILD_DIR]     default build/default; RUNS=N changes the 5 runs,
-#                                 SIZE_MB=N the 1024 MiB file
+#                                 SIZE_MB=N the 1024 MiB file, VERBOSE=1 prints every run
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

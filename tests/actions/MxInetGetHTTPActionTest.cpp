@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -809,6 +810,27 @@ TEST_F(HttpGet, AFileIsReplacedOnlyByACompleteDownload) {
   }
 }
 
+// Without OverwriteFile, a file made by someone else while the body arrives stays as it is.
+TEST_F(HttpGet, AFileThatAppearsDuringTheDownloadIsNotReplaced) {
+  TServers& s = Servers();
+  const fs::path target = Dir.Path() / "late.bin";
+  // About a second of body, in pieces.
+  auto& a = AddFor(s.Py.Url("/slow/1000?chunk=100&delay=100"), s.Py.Port());
+  a.SetDownloadTo(dSaveToFile);
+  a.SetDownloadToFile(target.string());
+  std::thread intruder([&] {
+    // The part file exists from just before the request to the end of the body.
+    while (Entries(Dir.Path()).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    WriteFile(target, "theirs");
+  });
+  const bool ok = a.Execute();
+  intruder.join();
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(EndsWith(Capture, {{"URL Retrieved: 200", 1}, {k_http_file_exists + target.string(), 3}}));
+  EXPECT_EQ(ReadFile(target), "theirs");
+  EXPECT_EQ(Entries(Dir.Path()), std::vector<std::string>{"late.bin"});
+}
+
 // ---------------------------------------------------------------- time-out and stop
 
 TEST_F(HttpGet, TimeOutEndsAStalledDownloadAndKeepsTheOldFile) {
@@ -858,6 +880,29 @@ TEST_F(HttpGet, AStopEndsAStalledDownload) {
     EXPECT_FALSE(a.GetTimedOut()) << path;
     EXPECT_TRUE(Entries(Dir.Path()).empty()) << path;
   }
+}
+
+// Stops arriving at any moment, also while the client is made or released, end a run or
+// miss it, and never hang or break the action.
+TEST_F(HttpGet, StopsAtAnyMomentAreSafe) {
+  TServers& s = Servers();
+  auto& a = AddFor(s.Py.Url("/text"), s.Py.Port());
+  std::atomic<bool> running{true};
+  std::thread stopper([&] {
+    while (running) {
+      a.StopSignalled();
+      a.TerminateAction();
+      std::this_thread::yield();
+    }
+  });
+  for (int i = 0; i < 30; ++i) {
+    Capture.Clear();
+    const bool ok = a.Execute();
+    EXPECT_TRUE(EndsWith(Capture, {ok ? TExpect{"URL Retrieved: 200", 1} : k_get_failed})) << i;
+  }
+  running = false;
+  stopper.join();
+  EXPECT_TRUE(a.Execute()) << Capture.Dump();
 }
 
 }  // namespace
