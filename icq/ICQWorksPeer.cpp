@@ -1,6 +1,7 @@
 // Builders of peer-protocol packets (direct connections, version 8) and their scrambling.
 #include <array>
 #include <random>
+#include <string_view>
 
 #include "icq/ICQWorks.h"
 #include "icq/ICQWorksInternal.h"
@@ -9,10 +10,20 @@ namespace icq {
 
 namespace {
 
-// Codes of the first 256 characters of the peer protocol's published key text. They are not
-// filled in yet: until they are, scrambled packets can only be read by this library, and the
-// check of key character X (step 2 of DecryptPak) compares against zero codes.
-constexpr std::array<std::uint8_t, 256> kPeerKey = {};
+// The peer protocol's published key text (304 characters); the codes of
+// its first 256 characters key the scrambling.
+constexpr std::string_view kPeerKeyText =
+    "As part of this software beta version Mirabilis is granting a limited access to the ICQ "
+    "network, servers, directories, listings, information and databases (\"ICQ Services and "
+    "Information\"). The ICQ Service and Information may databases (\"ICQ Services and "
+    "Information\"). The ICQ Service and Information may";
+static_assert(kPeerKeyText.size() == 304);
+
+constexpr std::array<std::uint8_t, 256> kPeerKey = [] {
+  std::array<std::uint8_t, 256> codes{};
+  for (std::size_t i = 0; i < codes.size(); ++i) codes[i] = static_cast<std::uint8_t>(kPeerKeyText[i]);
+  return codes;
+}();
 
 constexpr std::uint32_t kPakKeyFactor = 0x67657268;
 
