@@ -77,6 +77,24 @@ void SSIBuddy(TRawPkt& pkt, std::uint16_t subType, const TSSIBuddy& buddy, std::
   PktFinal(pkt);
 }
 
+// SNAC 4/6 on channel 1 (text in TLV 2) or 4 (typed message in TLV 5): the cookies, the
+// recipient, the message TLV whose content body() writes, and the request to store the message
+// on the server while the recipient is offline.
+template <class Body>
+void SimpleMessage(TRawPkt& pkt, std::uint32_t cookie1, std::uint32_t cookie2, std::uint16_t channel,
+                   std::uint32_t uin, std::uint16_t& seq, Body&& body) {
+  StartSnac(pkt, 0x04, 0x06, 0, seq);
+  PktInt(pkt, cookie1, 4);
+  PktInt(pkt, cookie2, 4);
+  PktInt(pkt, channel, 2);
+  PktLStr(pkt, uin);
+  LengthSlot message = BeginTLV(pkt, channel == 1 ? 0x02 : 0x05);
+  body();
+  message.Close();
+  PktTLV(pkt, 0x06, std::string_view());
+  PktFinal(pkt);
+}
+
 // The 8-byte cookie of a channel-2 message.
 std::array<std::uint8_t, 8> AdvancedCookie(std::uint32_t tick, std::uint16_t id) {
   return {static_cast<std::uint8_t>(tick),
@@ -473,58 +491,37 @@ void CreateCLI_AUTHORIZE(TRawPkt& pkt, std::uint32_t uin, bool grant, std::strin
 
 void CreateCLI_SENDMSG(TRawPkt& pkt, std::uint32_t cookie1, std::uint32_t cookie2, std::uint16_t& seq,
                        std::string_view text, std::uint32_t uin) {
-  StartSnac(pkt, 0x04, 0x06, 0, seq);
-  PktInt(pkt, cookie1, 4);
-  PktInt(pkt, cookie2, 4);
-  PktInt(pkt, 1, 2);
-  PktLStr(pkt, uin);
-  LengthSlot message = BeginTLV(pkt, 0x02);
-  PktTLV(pkt, 0x0501, 1, 0x01);  // required capabilities
-  LengthSlot body = BeginTLV(pkt, 0x0101);
-  PktInt(pkt, 0, 2);  // charset
-  PktInt(pkt, 0, 2);  // sub-charset
-  PktStr(pkt, text);
-  body.Close();
-  message.Close();
-  PktTLV(pkt, 0x06, std::string_view());  // store on the server while the recipient is offline
-  PktFinal(pkt);
+  SimpleMessage(pkt, cookie1, cookie2, 1, uin, seq, [&] {
+    PktTLV(pkt, 0x0501, 1, 0x01);  // required capabilities
+    LengthSlot body = BeginTLV(pkt, 0x0101);
+    PktInt(pkt, 0, 2);  // charset
+    PktInt(pkt, 0, 2);  // sub-charset
+    PktStr(pkt, text);
+    body.Close();
+  });
 }
 
 void CreateCLI_SENDURL(TRawPkt& pkt, std::uint32_t cookie1, std::uint32_t cookie2, std::uint32_t myUin,
                        std::uint32_t uin, std::string_view url, std::string_view description,
                        std::uint16_t& seq) {
-  StartSnac(pkt, 0x04, 0x06, 0, seq);
-  PktInt(pkt, cookie1, 4);
-  PktInt(pkt, cookie2, 4);
-  PktInt(pkt, 4, 2);
-  PktLStr(pkt, uin);
-  LengthSlot message = BeginTLV(pkt, 0x05);
-  PktLInt(pkt, myUin, 4);
-  PktInt(pkt, MTYPE_URL, 1);
-  PktInt(pkt, 0, 1);
   std::string joined(description);
   joined += '\xFE';
   joined += url;
-  PktLNTS(pkt, joined);
-  message.Close();
-  PktTLV(pkt, 0x06, std::string_view());
-  PktFinal(pkt);
+  SimpleMessage(pkt, cookie1, cookie2, 4, uin, seq, [&] {
+    PktLInt(pkt, myUin, 4);
+    PktInt(pkt, MTYPE_URL, 1);
+    PktInt(pkt, 0, 1);
+    PktLNTS(pkt, joined);
+  });
 }
 
 void CreateCLI_SEND_YOU_WERE_ADDED(TRawPkt& pkt, std::uint32_t cookie1, std::uint32_t cookie2,
                                    std::uint32_t myUin, std::uint32_t uin, std::uint16_t& seq) {
-  StartSnac(pkt, 0x04, 0x06, 0, seq);
-  PktInt(pkt, cookie1, 4);
-  PktInt(pkt, cookie2, 4);
-  PktInt(pkt, 4, 2);
-  PktLStr(pkt, uin);
-  LengthSlot message = BeginTLV(pkt, 0x05);
-  PktLInt(pkt, myUin, 4);
-  PktLInt(pkt, 12, 4);  // message type 12, flags 0
-  PktLNTS(pkt, std::string_view());
-  message.Close();
-  PktTLV(pkt, 0x06, std::string_view());
-  PktFinal(pkt);
+  SimpleMessage(pkt, cookie1, cookie2, 4, uin, seq, [&] {
+    PktLInt(pkt, myUin, 4);
+    PktLInt(pkt, 12, 4);  // message type 12, flags 0
+    PktLNTS(pkt, std::string_view());
+  });
 }
 
 std::uint32_t MessageTick() {

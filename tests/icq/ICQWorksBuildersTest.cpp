@@ -11,29 +11,13 @@
 #include <vector>
 
 #include "icq/ICQWorks.h"
+#include "tests/icq/IcqTestSupport.h"
 
 namespace icq {
 namespace {
 
-std::string HexOf(const std::uint8_t* p, std::size_t n) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string s;
-  for (std::size_t i = 0; i < n; ++i) {
-    s += kDigits[p[i] >> 4];
-    s += kDigits[p[i] & 15];
-  }
-  return s;
-}
-std::string HexOf(const TRawPkt& pkt) {
-  return HexOf(pkt.Data, pkt.Len);
-}
-std::string HexOf(std::string_view s) {
-  return HexOf(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
-}
-std::string Squeeze(std::string hex) {
-  std::erase_if(hex, [](char c) { return c == ' '; });
-  return hex;
-}
+using icqtest::HexOf;
+using icqtest::Squeeze;
 
 struct GoldenCase {
   const char* name;
