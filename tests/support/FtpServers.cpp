@@ -1,28 +1,13 @@
 #include "tests/support/FtpServers.h"
 
-#include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
-#include <thread>
 
 namespace testsupport {
 namespace fs = std::filesystem;
 
 namespace {
-
-// The launchers are in tests/servers of the source tree.
-fs::path SourceDir() {
-#ifdef QUILLON_SOURCE_DIR
-  return QUILLON_SOURCE_DIR;
-#else
-  return fs::path(__FILE__).parent_path().parent_path().parent_path();
-#endif
-}
 
 FtpFeatures FeaturesOf(FtpServerKind kind) {
   switch (kind) {
@@ -34,17 +19,6 @@ FtpFeatures FeaturesOf(FtpServerKind kind) {
       return {.mlsd = true, .xcrc = true, .unixListing = true, .sizeNeedsBinary = false};
   }
   return {};
-}
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-bool Inside(const fs::path& path, const fs::path& dir) {
-  const std::string p = path.string();
-  const std::string d = dir.string();
-  return p == d || (p.size() > d.size() && p.compare(0, d.size(), d) == 0 && p[d.size()] == '/');
 }
 
 // The process group of pid, from /proc/PID/stat (the field after the parent's pid).
@@ -86,12 +60,7 @@ FtpServer::FtpServer(FtpServerKind kind)
   fs::create_directories(state_);
   // vsftpd and proftpd change to their session user before they enter the root, so the way
   // there must be open to it (the test folders are made with the caller's umask).
-  for (fs::path p = dir_.Path(); !p.empty() && p != p.root_path(); p = p.parent_path()) {
-    std::error_code ec;
-    const auto perms = fs::status(p, ec).permissions();
-    if (ec || (perms & fs::perms::others_exec) != fs::perms::none) break;
-    fs::permissions(p, fs::perms::others_exec | fs::perms::group_exec, fs::perm_options::add, ec);
-  }
+  OpenWayTo(dir_.Path(), fs::perms::others_exec | fs::perms::group_exec);
   const std::string launcher =
       (SourceDir() / "tests/servers" / (std::string("ftp-") + Name() + ".sh")).string();
   ServerProcess::Options options;
@@ -122,9 +91,7 @@ std::string FtpServer::Url(std::string_view path) const {
 fs::path FtpServer::Put(const std::string& relative, std::string_view content) const {
   const fs::path path = root_ / relative;
   fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
+  WriteText(path, content);
   return path;
 }
 
@@ -146,16 +113,7 @@ void FtpServer::Stop() {
   if (process_) process_->Stop();
   // vsftpd gives each session a session of its own, out of reach of the group's signals: what
   // still runs in this server's folders goes too.
-  for (const int signal : {SIGTERM, SIGKILL}) {
-    std::vector<pid_t> left = Processes(false);
-    if (left.empty()) return;
-    for (const pid_t pid : left) ::kill(pid, signal);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      left = Processes(false);
-    }
-  }
+  EndProcesses([this] { return Processes(false); });
 }
 
 std::vector<pid_t> FtpServer::Leftovers() const {

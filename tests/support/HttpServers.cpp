@@ -2,44 +2,12 @@
 
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace testsupport {
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path SourceDir() {
-#ifdef QUILLON_SOURCE_DIR
-  return QUILLON_SOURCE_DIR;
-#else
-  return fs::path(__FILE__).parent_path().parent_path().parent_path();
-#endif
-}
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteText(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
-}
-
-// Servers that drop privileges (nginx workers, tinyproxy) must reach their folders, which are
-// made with the caller's umask.
-void OpenWayTo(const fs::path& dir) {
-  for (fs::path p = dir; !p.empty() && p != p.root_path(); p = p.parent_path()) {
-    std::error_code ec;
-    const auto perms = fs::status(p, ec).permissions();
-    if (ec || (perms & fs::perms::others_exec) != fs::perms::none) break;
-    fs::permissions(p, fs::perms::others_exec, fs::perm_options::add, ec);
-  }
-}
 
 std::string HostForUrl(const std::string& host) {
   return host.find(':') != std::string::npos ? "[" + host + "]" : host;
@@ -147,7 +115,7 @@ std::string NginxServer::HttpsUrl(std::string_view path) const {
 fs::path NginxServer::Put(const std::string& relative, std::string_view content) const {
   const fs::path path = root_ / relative;
   fs::create_directories(path.parent_path());
-  WriteText(path, std::string(content));
+  WriteText(path, content);
   return path;
 }
 

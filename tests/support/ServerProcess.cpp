@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -51,11 +52,6 @@ std::string FindProgram(const std::string& name) {
     if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
   }
   throw std::runtime_error("program not found in PATH: " + name);
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 struct TSpawn {
@@ -198,7 +194,7 @@ ServerProcess::~ServerProcess() {
 }
 
 std::string ServerProcess::Output() const {
-  return ReadFile(logFile_);
+  return ReadText(logFile_);
 }
 
 void ServerProcess::Stop() {
@@ -250,10 +246,57 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
   }
-  if (output) *output = ReadFile(spawn.logFile);
+  if (output) *output = ReadText(spawn.logFile);
   std::error_code ec;
   fs::remove(spawn.logFile, ec);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+fs::path SourceDir() {
+#ifdef QUILLON_SOURCE_DIR
+  return QUILLON_SOURCE_DIR;
+#else
+  return fs::path(__FILE__).parent_path().parent_path().parent_path();
+#endif
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteText(const fs::path& path, std::string_view text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
+}
+
+void OpenWayTo(const fs::path& dir, fs::perms add) {
+  for (fs::path p = dir; !p.empty() && p != p.root_path(); p = p.parent_path()) {
+    std::error_code ec;
+    const auto perms = fs::status(p, ec).permissions();
+    if (ec || (perms & fs::perms::others_exec) != fs::perms::none) break;
+    fs::permissions(p, add, fs::perm_options::add, ec);
+  }
+}
+
+bool Inside(const fs::path& path, const fs::path& dir) {
+  const std::string p = path.string();
+  const std::string d = dir.string();
+  return p == d || (p.size() > d.size() && p.compare(0, d.size(), d) == 0 && p[d.size()] == '/');
+}
+
+void EndProcesses(const std::function<std::vector<pid_t>()>& find) {
+  for (const int signal : {SIGTERM, SIGKILL}) {
+    std::vector<pid_t> left = find();
+    if (left.empty()) return;
+    for (const pid_t pid : left) ::kill(pid, signal);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      left = find();
+    }
+  }
 }
 
 ScratchDir::ScratchDir(const std::string& prefix) : path_(TestTmpBase() / UniqueLeaf(prefix)) {

@@ -12,7 +12,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -71,6 +73,27 @@ struct TestCertificates {
 };
 // Made once per test program in a directory of its own, removed at exit.
 const TestCertificates& GetTestCertificates();
+
+// The source tree: the server launchers and scripts are in its tests/servers.
+std::filesystem::path SourceDir();
+
+// A file's bytes; empty when it cannot be read.
+std::string ReadText(const std::filesystem::path& path);
+// Replaces a file's bytes; throws std::runtime_error when it cannot.
+void WriteText(const std::filesystem::path& path, std::string_view text);
+
+// Servers that drop privileges (nginx workers, tinyproxy, FTP session users) must reach their
+// folders, which are made with the caller's umask: adds the permissions to dir and each folder
+// above it, up to the first that lets others search it already.
+void OpenWayTo(const std::filesystem::path& dir,
+               std::filesystem::perms add = std::filesystem::perms::others_exec);
+
+// Whether path is dir or lies below it.
+bool Inside(const std::filesystem::path& path, const std::filesystem::path& dir);
+
+// Ends what find() lists, for processes out of reach of a server's group (sessions of their
+// own): SIGTERM, then SIGKILL to what is left, each time waiting up to 2 s for the list to empty.
+void EndProcesses(const std::function<std::vector<pid_t>()>& find);
 
 // A fresh directory for one test's files (below QUILLON_TEST_TMP), removed in the destructor.
 class ScratchDir {

@@ -1,7 +1,6 @@
 #include "tests/support/SmtpServer.h"
 
 #include <fstream>
-#include <sstream>
 
 namespace testsupport {
 
@@ -23,16 +22,13 @@ server["main"]()
 }  // namespace
 
 std::string SmtpDelivery::Content() const {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
+  return ReadText(file);
 }
 
 SmtpServer::SmtpServer(std::vector<std::string> options, const std::string& refuseData) {
   const auto& certs = GetTestCertificates();
   std::vector<std::string> argv{"/usr/bin/python3",
-                                QUILLON_SOURCE_DIR "/tests/servers/smtp-aiosmtpd.py",
+                                (SourceDir() / "tests/servers/smtp-aiosmtpd.py").string(),
                                 "--port",
                                 "{port}",
                                 "--spool",

@@ -1,37 +1,13 @@
 #include "tests/support/TelnetServers.h"
 
-#include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <thread>
 
 namespace testsupport {
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path SourceDir() {
-#ifdef QUILLON_SOURCE_DIR
-  return QUILLON_SOURCE_DIR;
-#else
-  return fs::path(__FILE__).parent_path().parent_path().parent_path();
-#endif
-}
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-bool Inside(const fs::path& path, const fs::path& dir) {
-  const std::string p = path.string();
-  const std::string d = dir.string();
-  return p == d || (p.size() > d.size() && p.compare(0, d.size(), d) == 0 && p[d.size()] == '/');
-}
 
 // Session shells run in a session of their own (telnetd gives each its terminal), out of reach
 // of the server's process group: they are found by their folder or their command line.
@@ -78,16 +54,7 @@ std::string TelnetServer::Output() const {
 
 void TelnetServer::Stop() {
   if (process_) process_->Stop();
-  for (const int signal : {SIGTERM, SIGKILL}) {
-    std::vector<pid_t> left = ProcessesIn(dir_.Path());
-    if (left.empty()) return;
-    for (const pid_t pid : left) ::kill(pid, signal);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      left = ProcessesIn(dir_.Path());
-    }
-  }
+  EndProcesses([this] { return ProcessesIn(dir_.Path()); });
 }
 
 std::vector<pid_t> TelnetServer::Leftovers() const {
