@@ -2,11 +2,8 @@
 // run before any traffic, every log line of a fetch against real servers (Python server, nginx
 // over https, tinyproxy with and without a login), the file target's replace-only-on-success
 // rule, and the time-out and stop that end a stalled download.
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,7 +13,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -28,9 +24,10 @@
 #include "host/MxRunner.h"
 #include "host/MxServices.h"
 #include "rtl/TlsSettings.h"
-#include "rtl/UniqueFd.h"
+#include "tests/support/ActionLog.h"
 #include "tests/support/HttpServers.h"
 #include "tests/support/ServerProcess.h"
+#include "tests/support/SilentPort.h"
 
 namespace mx {
 namespace {
@@ -39,38 +36,8 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-struct TLine {
-  std::string Text;
-  int Tag;
-};
-
-// The log of a project, from any thread (the time-out logs from the monitor's).
-class TCapture {
- public:
-  explicit TCapture(host::TProjectContext& c) {
-    c.OnLog = [this](const host::TMxAction&, const std::string& text, int tag) {
-      std::lock_guard lock(mu_);
-      log_.push_back({text, tag});
-    };
-  }
-  std::vector<TLine> Log() const {
-    std::lock_guard lock(mu_);
-    return log_;
-  }
-  std::string Dump() const {
-    std::string out;
-    for (const auto& l : Log()) out += std::to_string(l.Tag) + " " + l.Text + "\n";
-    return out;
-  }
-  void Clear() {
-    std::lock_guard lock(mu_);
-    log_.clear();
-  }
-
- private:
-  mutable std::mutex mu_;
-  std::vector<TLine> log_;
-};
+using TLine = testsupport::LogLine;
+using TCapture = testsupport::ActionLog;
 
 // An expected log line: the whole text, or (Prefix) its start followed by more text.
 struct TExpect {
@@ -113,30 +80,6 @@ std::vector<std::string> Entries(const fs::path& dir) {
   std::sort(names.begin(), names.end());
   return names;
 }
-
-// A port that listens but never accepts: Connected() tells whether anyone knocked.
-class TSilentListener {
- public:
-  TSilentListener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(fd_.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_.Get(), 8) != 0 ||
-        ::getsockname(fd_.Get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      throw std::runtime_error("cannot listen");
-    port_ = ntohs(a.sin_port);
-  }
-  int Port() const { return port_; }
-  bool Connected() const {
-    rtl::TUniqueFd c(::accept(fd_.Get(), nullptr, nullptr));
-    return c.Valid();
-  }
-
- private:
-  rtl::TUniqueFd fd_;
-  int port_ = 0;
-};
 
 // Process-wide TLS settings for the length of a test.
 class TTlsScope {
@@ -364,7 +307,7 @@ TEST_F(HttpGet, TheExampleProjectFetchesAPageAndLogsIt) {
 // ---------------------------------------------------------------- failures before any traffic
 
 TEST_F(HttpGet, SettingsThatCannotWorkEndTheRunBeforeAnyConnection) {
-  TSilentListener listener;
+  testsupport::LoopbackListener listener;
   const std::string url = "http://127.0.0.1:" + std::to_string(listener.Port()) + "/page";
   const fs::path existing = Dir.Path() / "exists.txt";
   WriteFile(existing, "old");
@@ -452,7 +395,7 @@ TEST_F(HttpGet, SettingsThatCannotWorkEndTheRunBeforeAnyConnection) {
     c.setup(a);
     EXPECT_FALSE(a.Execute()) << c.name;
     EXPECT_TRUE(EndsWith(Capture, c.tail)) << c.name;
-    EXPECT_FALSE(listener.Connected()) << c.name;
+    EXPECT_FALSE(listener.Pending()) << c.name;
     EXPECT_EQ(a.GetResponseCode(), 0) << c.name;
   }
   EXPECT_EQ(ReadFile(existing), "old");
@@ -463,7 +406,7 @@ TEST_F(HttpGet, TimeoutLengthAboveTheLimitOverflowsOnlyWhenEnabled) {
   EXPECT_EQ(TimeoutMinutesToMs(k_http_max_timeout_minutes), 2147460000);
   EXPECT_THROW(TimeoutMinutesToMs(k_http_max_timeout_minutes + 1), EIntOverflow);
 
-  TSilentListener listener;
+  testsupport::LoopbackListener listener;
   auto& a = AddFor("http://127.0.0.1/", listener.Port());
   a.SetTimeoutMinutes(35792);
   a.SetEnableTimeout(true);
@@ -471,7 +414,7 @@ TEST_F(HttpGet, TimeoutLengthAboveTheLimitOverflowsOnlyWhenEnabled) {
   a.SetDownloadToFile((Dir.Path() / "never.bin").string());
   // The overflow is left to the host, before any traffic and without a file.
   EXPECT_THROW(a.Execute(), EIntOverflow);
-  EXPECT_FALSE(listener.Connected());
+  EXPECT_FALSE(listener.Pending());
   EXPECT_TRUE(Entries(Dir.Path()).empty());
 
   // Off, the length is not used at all: the run reaches the (closed) server.
@@ -482,12 +425,12 @@ TEST_F(HttpGet, TimeoutLengthAboveTheLimitOverflowsOnlyWhenEnabled) {
 }
 
 TEST_F(HttpGet, AFileThatCannotBeCreatedIsLeftToTheHost) {
-  TSilentListener listener;
+  testsupport::LoopbackListener listener;
   auto& a = AddFor("http://127.0.0.1/", listener.Port());
   a.SetDownloadTo(dSaveToFile);
   a.SetDownloadToFile((Dir.Path() / "missing-folder" / "f.bin").string());
   EXPECT_THROW(a.Execute(), rtl::Exception);
-  EXPECT_FALSE(listener.Connected());
+  EXPECT_FALSE(listener.Pending());
 }
 
 // ---------------------------------------------------------------- fetches against real servers

@@ -1,17 +1,11 @@
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,9 +14,10 @@
 #include "host/MxAction.h"
 #include "host/MxProject.h"
 #include "host/MxServices.h"
-#include "rtl/UniqueFd.h"
+#include "tests/support/ActionLog.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/ServerProcess.h"
+#include "tests/support/SilentPort.h"
 #include "tests/support/TelnetServers.h"
 
 namespace mx {
@@ -34,50 +29,12 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using testsupport::ScriptedPeer;
 
-struct TLine {
-  std::string Text;
-  int Tag;
-  bool operator==(const TLine&) const = default;
-};
+using TLine = testsupport::LogLine;
 
-void PrintTo(const TLine& l, std::ostream* os) {
-  *os << "{\"" << l.Text << "\", " << l.Tag << "}";
-}
-
-// The log as it arrives from the script thread and the client's reader; a test may hold the
-// script thread at a given line until another one has come.
-class TCapture {
+// The log as it arrives from the script thread and the client's reader.
+class TCapture : public testsupport::ActionLog {
  public:
-  explicit TCapture(host::TProjectContext& c) {
-    c.OnLog = [this](const host::TMxAction&, const std::string& text, int tag) {
-      std::function<void(const std::string&)> hook;
-      {
-        std::lock_guard lock(mu_);
-        log_.push_back({text, tag});
-        hook = Hook;
-      }
-      cv_.notify_all();
-      if (hook) hook(text);
-    };
-  }
-  // Called after each line is recorded, on the thread that logged it.
-  std::function<void(const std::string&)> Hook;
-
-  bool WaitForLine(const std::string& text) {
-    std::unique_lock lock(mu_);
-    return cv_.wait_for(lock, std::chrono::seconds(10), [&] {
-      return std::any_of(log_.begin(), log_.end(), [&](const TLine& l) { return l.Text == text; });
-    });
-  }
-  std::vector<TLine> Log() const {
-    std::lock_guard lock(mu_);
-    return log_;
-  }
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> out;
-    for (const auto& l : Log()) out.push_back(l.Text);
-    return out;
-  }
+  using ActionLog::ActionLog;
   // The lines of the script thread: without what the reader logs ("<< ", "STATUS: " of the
   // connection), whose place among them depends on timing.
   std::vector<TLine> Script() const {
@@ -89,16 +46,6 @@ class TCapture {
     }
     return out;
   }
-  std::string Dump() const {
-    std::string out;
-    for (const auto& l : Log()) out += std::to_string(l.Tag) + " " + l.Text + "\n";
-    return out;
-  }
-
- private:
-  mutable std::mutex mu_;
-  std::condition_variable cv_;
-  std::vector<TLine> log_;
 };
 
 // Counts the pauses of the waits, and lets a test act on one.
@@ -223,41 +170,15 @@ TEST_F(MxTelnetClientRun, DisabledStepsAreSkippedButNumbered) {
   EXPECT_THAT(peer.Received(), ElementsAre("two"));
 }
 
-// A listener that only looks: did anyone try to connect?
-class TWatchedPort {
- public:
-  TWatchedPort() {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (::bind(fd_.Get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd_.Get(), 4) != 0 ||
-        ::getsockname(fd_.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-      throw std::runtime_error("listener: " + rtl::SysErrorMessage(errno));
-    }
-    port_ = ntohs(addr.sin_port);
-  }
-  int Port() const { return port_; }
-  bool Connected() const {
-    pollfd p{fd_.Get(), POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1;
-  }
-
- private:
-  rtl::TUniqueFd fd_;
-  int port_ = 0;
-};
-
 TEST_F(MxTelnetClientRun, NothingToRunFailsQuietlyWithoutConnecting) {
-  TWatchedPort port;
+  testsupport::LoopbackListener port;
   A().SetPort(port.Port());
   EXPECT_FALSE(A().Execute());  // no steps
   A().AddScriptItem("ls", "", 0, false, false);
   A().AddScriptItem("pwd", "$ ", 0, false, false);
   EXPECT_FALSE(A().Execute());  // none enabled
   EXPECT_EQ(Capture.Log(), k_none);
-  EXPECT_FALSE(port.Connected());
+  EXPECT_FALSE(port.Pending());
 }
 
 TEST_F(MxTelnetClientRun, FailuresBeforeAndDuringTheScriptAreReportedAndFail) {
@@ -384,37 +305,8 @@ TEST_F(MxTelnetClientRun, TheHostsStopEndsTheRunLikeTerminate) {
   EXPECT_THAT(peer.Received(), ElementsAre());
 }
 
-// A loopback listener whose accept queue is full: a further connect hangs like one to a silent
-// host, without a packet leaving the machine.
-class TSilentPort {
- public:
-  TSilentPort() {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    listen_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (::bind(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        ::listen(listen_.Get(), 0) != 0 ||
-        ::getsockname(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-      throw std::runtime_error("listener: " + rtl::SysErrorMessage(errno));
-    }
-    port_ = ntohs(addr.sin_port);
-    filler_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    ::connect(filler_.Get(), reinterpret_cast<sockaddr*>(&addr), len);
-    pollfd p{filler_.Get(), POLLOUT, 0};
-    if (::poll(&p, 1, 2000) != 1) throw std::runtime_error("the filler connection did not complete");
-  }
-  int Port() const { return port_; }
-
- private:
-  rtl::TUniqueFd listen_;
-  rtl::TUniqueFd filler_;
-  int port_ = 0;
-};
-
 TEST_F(MxTelnetClientRun, TerminateEndsAConnectToAHostThatDoesNotAnswer) {
-  TSilentPort silent;
+  testsupport::SilentPort silent;
   A().SetPort(silent.Port());
   A().AddScriptItem("ls", "", 0, true, false);
   std::thread stopper;

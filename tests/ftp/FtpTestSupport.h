@@ -18,52 +18,13 @@
 #include "host/MxProject.h"
 #include "host/MxServices.h"
 #include "options/MxFTPOptions.h"
+#include "tests/support/ActionLog.h"
 #include "tests/support/FtpServers.h"
 
 namespace ftptest {
 
-struct TLine {
-  std::string Text;
-  int Tag;
-  bool operator==(const TLine&) const = default;
-};
-
-inline void PrintTo(const TLine& l, std::ostream* os) {
-  *os << "{\"" << l.Text << "\", " << l.Tag << "}";
-}
-
-class TCapture {
- public:
-  explicit TCapture(host::TProjectContext& c) {
-    c.OnLog = [this](const host::TMxAction&, const std::string& text, int tag) {
-      std::lock_guard lock(mu_);
-      log_.push_back({text, tag});
-    };
-  }
-  std::vector<TLine> Log() const {
-    std::lock_guard lock(mu_);
-    return log_;
-  }
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> out;
-    for (const auto& l : Log()) out.push_back(l.Text);
-    return out;
-  }
-  // Every line, one per row: what a test prints when an expectation fails.
-  std::string Dump() const {
-    std::string out;
-    for (const auto& l : Log()) out += std::to_string(l.Tag) + " " + l.Text + "\n";
-    return out;
-  }
-  void Clear() {
-    std::lock_guard lock(mu_);
-    log_.clear();
-  }
-
- private:
-  mutable std::mutex mu_;
-  std::vector<TLine> log_;
-};
+using TLine = testsupport::LogLine;
+using TCapture = testsupport::ActionLog;
 
 // One server of each kind for the whole test program; tests work in folders of their own.
 inline testsupport::FtpServer& SharedServer(testsupport::FtpServerKind kind) {

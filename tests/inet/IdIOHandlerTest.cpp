@@ -1,11 +1,7 @@
 #include "inet/IdIOHandler.h"
 
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,9 +12,9 @@
 #include <random>
 #include <thread>
 
-#include "rtl/UniqueFd.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/ServerProcess.h"
+#include "tests/support/SilentPort.h"
 
 namespace {
 
@@ -26,6 +22,7 @@ using namespace inet;
 using ::testing::HasSubstr;
 using testsupport::ScriptedPeer;
 using testsupport::ServerProcess;
+using testsupport::SilentPort;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -36,35 +33,6 @@ long long MsSince(Clock::time_point start) {
 std::string Peer(int port) {
   return "127.0.0.1:" + std::to_string(port);
 }
-
-// A loopback listener whose accept queue is full: the kernel drops the SYN of any further
-// connect, which then hangs like one to a silent host, without a packet leaving the machine.
-class FullBacklogListener {
- public:
-  FullBacklogListener() {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    listen_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (::bind(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        ::listen(listen_.Get(), 0) != 0 ||
-        ::getsockname(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-      throw std::runtime_error("listener: " + rtl::SysErrorMessage(errno));
-    }
-    port_ = ntohs(addr.sin_port);
-    filler_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    ::connect(filler_.Get(), reinterpret_cast<sockaddr*>(&addr), len);
-    pollfd p{filler_.Get(), POLLOUT, 0};
-    if (::poll(&p, 1, 2000) != 1) throw std::runtime_error("the filler connection did not complete");
-  }
-  int Port() const { return port_; }
-
- private:
-  rtl::TUniqueFd listen_;
-  rtl::TUniqueFd filler_;
-  int port_ = 0;
-};
 
 // Records the intercept calls in order, as "kind:text".
 class RecordingIntercept : public TIdConnectionIntercept {
@@ -280,7 +248,7 @@ TEST(IOHandlerTest, ReadTimeoutFiresWithinTenPercent) {
 }
 
 TEST(IOHandlerTest, ConnectTimeoutFiresWithinTenPercent) {
-  FullBacklogListener silent;
+  SilentPort silent;
   TIdIOHandlerSocket io;
   const auto start = Clock::now();
   try {
@@ -349,7 +317,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         AbortCase{"Connect",
                   [](TIdIOHandlerSocket& io) -> std::function<void()> {
-                    auto silent = std::make_shared<FullBacklogListener>();
+                    auto silent = std::make_shared<SilentPort>();
                     return [silent, &io] { io.Open("127.0.0.1", silent->Port(), 60000); };
                   }},
         AbortCase{"Read",

@@ -1,11 +1,7 @@
 #include "inet/IdTelnet.h"
 
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -15,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "rtl/UniqueFd.h"
 #include "tests/support/ScriptedPeer.h"
+#include "tests/support/SilentPort.h"
 
 namespace {
 
@@ -267,37 +263,8 @@ TEST(IdTelnet, DisconnectEndsTheReaderFromAnyThreadAndFromItsOwnEvent) {
   }
 }
 
-// A loopback listener whose accept queue is full: a further connect hangs like one to a silent
-// host, without a packet leaving the machine.
-class FullBacklogListener {
- public:
-  FullBacklogListener() {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    listen_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (::bind(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        ::listen(listen_.Get(), 0) != 0 ||
-        ::getsockname(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-      throw std::runtime_error("listener: " + rtl::SysErrorMessage(errno));
-    }
-    port_ = ntohs(addr.sin_port);
-    filler_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    ::connect(filler_.Get(), reinterpret_cast<sockaddr*>(&addr), len);
-    pollfd p{filler_.Get(), POLLOUT, 0};
-    if (::poll(&p, 1, 2000) != 1) throw std::runtime_error("the filler connection did not complete");
-  }
-  int Port() const { return port_; }
-
- private:
-  rtl::TUniqueFd listen_;
-  rtl::TUniqueFd filler_;
-  int port_ = 0;
-};
-
 TEST(IdTelnet, DisconnectFromAnotherThreadAbortsAConnectUnderWay) {
-  FullBacklogListener silent;
+  testsupport::SilentPort silent;
   TIdTelnet t;
   t.Host = "127.0.0.1";
   t.Port = silent.Port();
