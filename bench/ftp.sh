@@ -11,41 +11,24 @@
 # Needs root (vsftpd) and scripts/bootstrap (vsftpd, lftp, curl, the user quillon-ftp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bench_name=ftp
+. bench/lib.sh
 
 build=${1:-build/default}
 runs=${RUNS:-5}
 size_mb=${SIZE_MB:-1024}
 throttle_mb=${THROTTLE_MB:-8}
 bench=$build/bench/FtpBench
-if [ ! -x "$bench" ]; then
-  echo "ftp: $bench not found; build it first:" >&2
-  echo "  cmake --preset default && cmake --build --preset default --target FtpBench" >&2
-  exit 2
-fi
-for tool in curl lftp /usr/sbin/vsftpd; do
-  if ! command -v "$tool" >/dev/null && [ ! -x "$tool" ]; then
-    echo "ftp: $tool is missing (scripts/bootstrap installs it)" >&2
-    exit 2
-  fi
-done
+need_program "$bench" FtpBench
+need_tools curl lftp /usr/sbin/vsftpd
 
 user=quillon-ftp
 password=quillon-ftp-pw
-scratch=$(mktemp -d /tmp/quillon-ftp-bench.XXXXXX)
-server_pid=""
-cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-# The session user must reach the served root.
-chmod 755 "$scratch"
+# The session user must reach the served root (make_scratch opens the folder to it).
+make_scratch
 mkdir -p "$scratch/root" "$scratch/state" "$scratch/local"
 
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(free_port)
 echo "ftp: writing a ${size_mb} MiB file"
 head -c $((size_mb * 1024 * 1024)) /dev/urandom >"$scratch/root/big"
 cp "$scratch/root/big" "$scratch/local/up"
@@ -62,29 +45,6 @@ cat "$scratch/root/big" "$scratch/local/up" >/dev/null
 size_bytes=$((size_mb * 1024 * 1024))
 url="ftp://127.0.0.1:$port"
 dest="$scratch/local/down"
-
-now() { date +%s.%N; }
-# MB/s (10^6 bytes) of size_bytes over the wall time of the command.
-timed() {
-  local t0 t1
-  t0=$(now)
-  "$@" >"$scratch/out.txt" 2>&1 || {
-    echo "ftp: failed: $*" >&2
-    cat "$scratch/out.txt" >&2
-    exit 1
-  }
-  t1=$(now)
-  awk -v b="$size_bytes" -v a="$t0" -v z="$t1" 'BEGIN { printf "%.1f", b / (z - a) / 1e6 }'
-}
-check_size() {
-  local got
-  got=$(stat -c %s "$1")
-  if [ "$got" != "$size_bytes" ]; then
-    echo "ftp: $2 left $got of $size_bytes bytes in $1" >&2
-    exit 1
-  fi
-}
-max() { awk -v a="$1" -v b="$2" 'BEGIN { print (a + 0 > b + 0) ? a : b }'; }
 
 ours_get() { "$bench" get 127.0.0.1 "$port" "$user" "$password" big "$dest"; }
 curl_get() { curl -s --epsv -o "$dest" "$url/big" --user "$user:$password"; }
