@@ -11,6 +11,7 @@
 
 #include "rtl/TlsSettings.h"
 #include "tests/support/HttpServers.h"
+#include "tests/support/SilentPort.h"
 
 namespace {
 
@@ -463,6 +464,24 @@ TEST_F(HttpClientTest, ReadTimeout) {
   }
   EXPECT_EQ(f.body, HttpPattern(10));
   EXPECT_EQ(f.work.back(), "end");
+}
+
+// A server that never completes the connection: the connect time-out ends the wait, and a
+// read time-out does not stand in for it.
+TEST_F(HttpClientTest, ConnectTimeout) {
+  SilentPort silent;
+  Fetched f;
+  auto http = Client(f);
+  http->ConnectTimeout = 300;
+  http->ReadTimeout = 60000;
+  try {
+    Get(*http, "http://127.0.0.1:" + std::to_string(silent.Port()) + "/", f);
+    ADD_FAILURE() << "no exception";
+  } catch (const EIdConnectTimeout& e) {
+    EXPECT_NE(std::string(e.what()).find("127.0.0.1:" + std::to_string(silent.Port())), std::string::npos)
+        << e.what();
+  }
+  EXPECT_TRUE(f.body.empty());
 }
 
 TEST_F(HttpClientTest, DisconnectFromAnotherThreadEndsAStalledGet) {
