@@ -202,18 +202,11 @@ bool TCustomTelnetClientAction::Execute() {
   bool result = false;
   try {
     std::string host, user, password;
-    bool expanded = TryExpandExpression("Host", FHost, host, true) &&
-                    TryExpandExpression("UserName", FUserName, user, false);
-    if (expanded) {
-      // The host's expansion error quotes the text, which here is the password.
-      try {
-        password = ExpandExpression(GetPassword(), false);
-      } catch (const host::EExpressionError&) {
-        SendMessage("Could not expand Password", host::stError);
-        expanded = false;
-      }
-    }
-    if (expanded) result = Run(host, user, password);
+    // A password that fails to expand is reported without its text.
+    if (TryExpandExpression("Host", FHost, host, true) &&
+        TryExpandExpression("UserName", FUserName, user, false) &&
+        TryExpandExpression("Password", GetPassword(), password, false))
+      result = Run(host, user, password);
   } catch (const std::exception& e) {
     // A damaged stored password.
     SendMessage(e.what(), host::stError);
