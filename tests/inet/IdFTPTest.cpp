@@ -21,6 +21,7 @@
 #include "rtl/DateUtils.h"
 #include "rtl/StringList.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/HttpServers.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/ServerProcess.h"
 
@@ -379,15 +380,8 @@ TEST(FtpThrottleTest, ThrottlerInTheDataChannelHookHoldsTheRate) {
 // Through an HTTP proxy (tinyproxy) both the control and the data connections use CONNECT.
 TEST(FtpHttpProxyTest, LoginAndTransfersThroughAnHttpProxy) {
   FtpServer server(FtpServerKind::Pyftpdlib);
-  ScratchDir dir("tinyproxy");
-  WriteFile(dir.Path() / "tinyproxy.conf",
-            "Port 0\nListen 127.0.0.1\nTimeout 60\nMaxClients 20\nAllow 127.0.0.1\nLogLevel Info\n"
-            "LogFile \"" +
-                (dir.Path() / "tinyproxy.log").string() + "\"\n");
-  ServerProcess proxy({"sh", "-c",
-                       "sed 's/^Port 0$/Port {port}/' '" + (dir.Path() / "tinyproxy.conf").string() +
-                           "' > '" + (dir.Path() / "run.conf").string() + "' && exec tinyproxy -d -c '" +
-                           (dir.Path() / "run.conf").string() + "'"});
+  testsupport::TinyProxy proxy;
+  ScratchDir dir("ftp-proxy");
   auto c = ::Client(server, false);  // passive is forced through the proxy
   c->Host = "127.0.0.1";
   c->ProxySettings.ProxyType = fpcmHttpProxyWithFtp;
@@ -402,7 +396,7 @@ TEST(FtpHttpProxyTest, LoginAndTransfersThroughAnHttpProxy) {
   c->List(lines);
   EXPECT_EQ(c->DirectoryListing().Count(), 1);
   // The control connection and both data connections.
-  const std::string proxyLog = ReadFile(dir.Path() / "tinyproxy.log");
+  const std::string proxyLog = proxy.Log();
   std::size_t connects = 0;
   for (auto at = proxyLog.find("CONNECT 127.0.0.1:"); at != std::string::npos;
        at = proxyLog.find("CONNECT 127.0.0.1:", at + 1))
