@@ -126,34 +126,6 @@ int TimeoutMinutesToMs(std::uint32_t minutes) {
   return static_cast<int>(minutes) * 60000;
 }
 
-// ---------------------------------------------------------------- the client of one fetch
-
-// Creates the action's client and releases it on every way out of the run. The stop and
-// time-out threads see the pointer only under the lock, so they never reach a client that is
-// being made or destroyed.
-class TMxInetHTTPGetAction::TClientLease {
- public:
-  explicit TClientLease(TMxInetHTTPGetAction& action) : action_(action) {
-    auto client = std::make_unique<inet::TIdHTTP>();
-    client_ = client.get();
-    std::lock_guard lock(action_.FClientMutex);
-    action_.FHTTP = std::move(client);
-  }
-  ~TClientLease() {
-    std::unique_ptr<inet::TIdHTTP> gone;
-    std::lock_guard lock(action_.FClientMutex);
-    gone = std::move(action_.FHTTP);
-  }
-  TClientLease(const TClientLease&) = delete;
-  TClientLease& operator=(const TClientLease&) = delete;
-
-  inet::TIdHTTP& Client() const { return *client_; }
-
- private:
-  TMxInetHTTPGetAction& action_;
-  inet::TIdHTTP* client_ = nullptr;
-};
-
 // ---------------------------------------------------------------- construction and properties
 
 TMxInetHTTPGetAction::TMxInetHTTPGetAction() {
@@ -242,30 +214,6 @@ void TMxInetHTTPGetAction::GetHiddenProperties(rtl::TStringList& list) const {
 
 // ---------------------------------------------------------------- stop and time-out
 
-void TMxInetHTTPGetAction::AbortFetch() {
-  FAborted = true;
-  std::lock_guard lock(FClientMutex);
-  if (!FHTTP) return;
-  try {
-    FHTTP->Disconnect();
-  } catch (...) {
-    // The fetch fails through the disconnection; its own error is what the log shows.
-  }
-}
-
-bool TMxInetHTTPGetAction::AbortRequested() const {
-  return FAborted.load() || IsStopSignalled();
-}
-
-void TMxInetHTTPGetAction::StopSignalled() {
-  AbortFetch();
-}
-
-void TMxInetHTTPGetAction::TerminateAction() {
-  host::TMxAction::TerminateAction();
-  AbortFetch();
-}
-
 void TMxInetHTTPGetAction::DoTimeOut() {
   FTimedOut = true;
   SendMessage(k_http_timed_out, host::stError);
@@ -296,77 +244,21 @@ std::unique_ptr<inet::TIdSSLIOHandlerSocketOpenSSL> TMxInetHTTPGetAction::Create
 
 // ---------------------------------------------------------------- the run
 
+// The expanded URL (encoded, port and credentials still apart) and where the body goes.
+struct TMxInetHTTPGetAction::TRequest {
+  std::string Url, Username, Password, FileName, VarName;
+};
+
 bool TMxInetHTTPGetAction::Execute() {
-  using host::stError;
-  using host::stInformation;
+  const TExecution execution(*this);
   FTimedOut = false;
-  FAborted = false;
   FResponseCode = 0;
 
-  std::string url;
-  if (!TryExpandExpression("URL", FURL, url, false)) {
-    SendMessage("Error expanding URL", stError);
-    return false;
-  }
-  if (!url.starts_with("http://") && !url.starts_with("https://")) {
-    SendMessage(k_http_url_scheme_error, stError);
-    return false;
-  }
-  url = inet::TIdURI::URLEncode(url);
-  SendMessage("URL : " + url, stInformation);
-
-  // Credentials go out only as a pair.
-  std::string username, password;
-  if (!FUsername.empty() && !FPassword.empty()) {
-    if (!TryExpandExpression("Username", FUsername, username, false)) {
-      SendMessage("Error expanding Username", stError);
-      return false;
-    }
-    if (!TryExpandExpression("Password", FPassword, password, false)) {
-      SendMessage("Error expanding Password", stError);
-      return false;
-    }
-  }
-
-  std::string fileName, varName;
-  if (FDownloadTo == dSaveToFile) {
-    if (!TryExpandExpression("DownloadTo", FDownloadToFile, fileName, false)) {
-      SendMessage("Error expanding Download Filename", stError);
-      return false;
-    }
-    std::error_code ec;
-    if (!FOverwriteFile && std::filesystem::exists(std::filesystem::symlink_status(fileName, ec))) {
-      SendMessage(k_http_file_exists + fileName, stError);
-      return false;
-    }
-  } else if (FDownloadTo == dSaveToMxVariable) {
-    if (!TryExpandExpression("DownloadTo", FDownloadToVar, varName, false)) {
-      SendMessage("Error expanding Download to Var", stError);
-      return false;
-    }
-    if (!IsVariableDefined(varName)) {
-      SendMessage("Variable : " + varName + " - is not defined!", stError);
-      return false;
-    }
-  }
-
-  TClientLease lease(*this);
-  inet::TIdHTTP& http = lease.Client();
-
-  if (FUseProxy) {
-    http.ProxyParams.ProxyPort = FProxyPort;
-    if (!TryExpandExpression("Proxy Password", FProxyPassword, http.ProxyParams.ProxyPassword, false) ||
-        !TryExpandExpression("Proxy Username", FProxyUsername, http.ProxyParams.ProxyUsername, false) ||
-        !TryExpandExpression("Proxy Server", FProxyServer, http.ProxyParams.ProxyServer, true))
-      return false;
-    SendMessage("Using Proxy Server : " + http.ProxyParams.ProxyServer, stInformation);
-  }
-
-  if (FEnableTimeout) {
-    const int ms = TimeoutMinutesToMs(FTimeoutLength);
-    http.ConnectTimeout = ms;
-    http.ReadTimeout = ms;
-  }
+  TRequest request;
+  if (!ExpandRequest(request)) return false;
+  inet::TIdHTTP http;
+  http.SetStopToken(StopToken());
+  if (!ConfigureClient(http)) return false;
 
   // Where the body goes as it arrives: nowhere for a check, the text for a variable, a part
   // file beside the target for a file.
@@ -374,51 +266,136 @@ bool TMxInetHTTPGetAction::Execute() {
   std::unique_ptr<TPartFile> part;
   inet::TIdHTTP::TSink sink = [](const char*, std::size_t) {};
   if (FDownloadTo == dSaveToFile) {
-    part = std::make_unique<TPartFile>(fileName);
+    part = std::make_unique<TPartFile>(request.FileName);
     sink = [&part](const char* data, std::size_t len) { part->Write(data, len); };
   } else if (FDownloadTo == dSaveToMxVariable) {
     sink = [&body](const char* data, std::size_t len) { body.append(data, len); };
   }
 
-  http.URL.SetURI(url);
+  http.URL.SetURI(request.Url);
   http.URL.Port = std::to_string(FPort);
-  http.URL.Username = username;
-  http.URL.Password = password;
+  http.URL.Username = request.Username;
+  http.URL.Password = request.Password;
+  if (rtl::SameText(http.URL.Protocol, "https") && !UseTLS(http)) return false;
+  // The negotiated protocol and cipher belong in the log; connects and disconnects do not.
+  http.OnStatus = [this](const std::string& text) {
+    if (text.starts_with("TLS ")) SendMessage(text, host::stInformation);
+  };
 
-  if (rtl::SameText(http.URL.Protocol, "https")) {
-    const std::vector<std::string>& registry = inet::GSSLRegistry();
-    if (registry.empty()) {
-      SendMessage(k_http_no_ssl_handler, stError);
-      SendMessage(k_http_ssl_tested, stError);
-      SendMessage(k_http_ssl_download, stError);
+  if (!Fetch(http, sink, !request.Username.empty())) return false;
+  const int code = FResponseCode;
+  if (code > 400) {
+    SendMessage("Error retrieving url: " + std::to_string(code), host::stError);
+    return false;
+  }
+  SendMessage("URL Retrieved: " + std::to_string(code), host::stSuccess);
+
+  if (FDownloadTo == dSaveToFile) {
+    // Without OverwriteFile, a file that appeared during the download is not replaced either.
+    if (!part->Commit(FOverwriteFile)) {
+      SendMessage(k_http_file_exists + request.FileName, host::stError);
       return false;
     }
-    try {
-      http.IOHandler = CreateSSLHandler(registry.front());
-    } catch (const std::exception& e) {
-      SendMessage(k_http_ssl_load_failed + std::string(e.what()), stError);
-      SendMessage(k_http_ssl_upgrade, stError);
-      SendMessage(k_http_ssl_tested, stError);
-      SendMessage(k_http_ssl_download, stError);
+  } else if (FDownloadTo == dSaveToMxVariable) {
+    SetVariable(request.VarName, rtl::Variant(rtl::BytesToText(body)));
+  }
+  return true;
+}
+
+bool TMxInetHTTPGetAction::ExpandRequest(TRequest& r) {
+  using host::stError;
+  if (!TryExpandExpression("URL", FURL, r.Url, false)) {
+    SendMessage("Error expanding URL", stError);
+    return false;
+  }
+  if (!r.Url.starts_with("http://") && !r.Url.starts_with("https://")) {
+    SendMessage(k_http_url_scheme_error, stError);
+    return false;
+  }
+  r.Url = inet::TIdURI::URLEncode(r.Url);
+  SendMessage("URL : " + r.Url, host::stInformation);
+
+  // Credentials go out only as a pair.
+  if (!FUsername.empty() && !FPassword.empty()) {
+    if (!TryExpandExpression("Username", FUsername, r.Username, false)) {
+      SendMessage("Error expanding Username", stError);
+      return false;
+    }
+    if (!TryExpandExpression("Password", FPassword, r.Password, false)) {
+      SendMessage("Error expanding Password", stError);
       return false;
     }
   }
 
-  http.OnStatus = [this, &http](const std::string& text) {
-    // A stop that arrived between the last check and the start of the request found no
-    // transfer to end; the client's first status tells it again, now that one runs.
-    if (AbortRequested()) http.Disconnect();
-    // The negotiated protocol and cipher belong in the log; connects and disconnects do not.
-    if (text.starts_with("TLS ")) SendMessage(text, host::stInformation);
-  };
+  if (FDownloadTo == dSaveToFile) {
+    if (!TryExpandExpression("DownloadTo", FDownloadToFile, r.FileName, false)) {
+      SendMessage("Error expanding Download Filename", stError);
+      return false;
+    }
+    std::error_code ec;
+    if (!FOverwriteFile && std::filesystem::exists(std::filesystem::symlink_status(r.FileName, ec))) {
+      SendMessage(k_http_file_exists + r.FileName, stError);
+      return false;
+    }
+  } else if (FDownloadTo == dSaveToMxVariable) {
+    if (!TryExpandExpression("DownloadTo", FDownloadToVar, r.VarName, false)) {
+      SendMessage("Error expanding Download to Var", stError);
+      return false;
+    }
+    if (!IsVariableDefined(r.VarName)) {
+      SendMessage("Variable : " + r.VarName + " - is not defined!", stError);
+      return false;
+    }
+  }
+  return true;
+}
 
+bool TMxInetHTTPGetAction::ConfigureClient(inet::TIdHTTP& http) {
+  if (FUseProxy) {
+    http.ProxyParams.ProxyPort = FProxyPort;
+    if (!TryExpandExpression("Proxy Password", FProxyPassword, http.ProxyParams.ProxyPassword, false) ||
+        !TryExpandExpression("Proxy Username", FProxyUsername, http.ProxyParams.ProxyUsername, false) ||
+        !TryExpandExpression("Proxy Server", FProxyServer, http.ProxyParams.ProxyServer, true))
+      return false;
+    SendMessage("Using Proxy Server : " + http.ProxyParams.ProxyServer, host::stInformation);
+  }
+  if (FEnableTimeout) {
+    const int ms = TimeoutMinutesToMs(FTimeoutLength);
+    http.ConnectTimeout = ms;
+    http.ReadTimeout = ms;
+  }
+  return true;
+}
+
+bool TMxInetHTTPGetAction::UseTLS(inet::TIdHTTP& http) {
+  using host::stError;
+  const std::vector<std::string>& registry = inet::GSSLRegistry();
+  if (registry.empty()) {
+    SendMessage(k_http_no_ssl_handler, stError);
+    SendMessage(k_http_ssl_tested, stError);
+    SendMessage(k_http_ssl_download, stError);
+    return false;
+  }
+  try {
+    http.IOHandler = CreateSSLHandler(registry.front());
+  } catch (const std::exception& e) {
+    SendMessage(k_http_ssl_load_failed + std::string(e.what()), stError);
+    SendMessage(k_http_ssl_upgrade, stError);
+    SendMessage(k_http_ssl_tested, stError);
+    SendMessage(k_http_ssl_download, stError);
+    return false;
+  }
+  return true;
+}
+
+bool TMxInetHTTPGetAction::Fetch(inet::TIdHTTP& http, const inet::TIdHTTP::TSink& sink, bool authenticate) {
   std::unique_ptr<host::TTimeoutMonitorThread> monitor;
   std::optional<std::string> error;
   try {
-    if (!username.empty()) http.InProcessAuth = true;
+    if (authenticate) http.InProcessAuth = true;
     if (FEnableTimeout)
       monitor = std::make_unique<host::TTimeoutMonitorThread>(*this, TimeoutMonitorLength());
-    if (AbortRequested()) throw inet::EIdAborted(k_aborted_before_request);
+    if (ExecutionStopRequested()) throw inet::EIdAborted(k_aborted_before_request);
     http.Get(http.URL.GetFullURI(true, true), sink);
     FResponseCode = http.ResponseCode();
   } catch (const std::exception& e) {
@@ -437,29 +414,11 @@ bool TMxInetHTTPGetAction::Execute() {
     }
   }
 
-  if (error) {
-    SendMessage("Error retrieving url : " + *error, stError);
-    if (http.ResponseCode() > 400)
-      SendMessage("Response Code : " + std::to_string(http.ResponseCode()), stError);
-    return false;
-  }
-  const int code = FResponseCode;
-  if (code > 400) {
-    SendMessage("Error retrieving url: " + std::to_string(code), stError);
-    return false;
-  }
-  SendMessage("URL Retrieved: " + std::to_string(code), host::stSuccess);
-
-  if (FDownloadTo == dSaveToFile) {
-    // Without OverwriteFile, a file that appeared during the download is not replaced either.
-    if (!part->Commit(FOverwriteFile)) {
-      SendMessage(k_http_file_exists + fileName, stError);
-      return false;
-    }
-  } else if (FDownloadTo == dSaveToMxVariable) {
-    SetVariable(varName, rtl::Variant(rtl::BytesToText(body)));
-  }
-  return true;
+  if (!error) return true;
+  SendMessage("Error retrieving url : " + *error, host::stError);
+  if (http.ResponseCode() > 400)
+    SendMessage("Response Code : " + std::to_string(http.ResponseCode()), host::stError);
+  return false;
 }
 
 }  // namespace mx

@@ -3,7 +3,9 @@
 // in a project variable, or only checks that the URL can be fetched.
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -67,9 +69,6 @@ class TMxInetHTTPGetAction : public host::TMxAction,
   bool Execute() override;
   bool Validate(host::IMxActionValidationError& errors) override;
   void GetHiddenProperties(rtl::TStringList& list) const override;
-  // Both from another thread: end the fetch under way by disconnecting the client.
-  void StopSignalled() override;
-  void TerminateAction() override;
   bool CanTerminate() override { return true; }
   std::string GetQuickHelpFilename() const override { return k_http_get_quick_help_file; }
   int GetHelpTopicID() const override { return k_http_get_help_topic; }
@@ -129,13 +128,15 @@ class TMxInetHTTPGetAction : public host::TMxAction,
   virtual std::chrono::milliseconds TimeoutMonitorLength();
 
  private:
-  class TClientLease;
+  struct TRequest;
+  bool ExpandRequest(TRequest& request);
+  bool ConfigureClient(inet::TIdHTTP& http);
+  bool UseTLS(inet::TIdHTTP& http);
+  // Runs the Get under the time-out monitor; logs a failure.
+  bool Fetch(inet::TIdHTTP& http, const std::function<void(const char*, std::size_t)>& sink, bool authenticate);
   // The TLS handler of the first registered class, its options checked; throws when it
   // cannot be made.
   static std::unique_ptr<inet::TIdSSLIOHandlerSocketOpenSSL> CreateSSLHandler(const std::string& className);
-  // Disconnects the client of a fetch under way, if any; never throws.
-  void AbortFetch();
-  bool AbortRequested() const;
 
   std::string FPassword;
   std::string FURL;
@@ -154,11 +155,7 @@ class TMxInetHTTPGetAction : public host::TMxAction,
   std::uint32_t FTimeoutLength = 2;
   bool FEnableTimeout = false;
 
-  // Run state. The client exists only during a fetch; the stop and time-out threads reach it
-  // under FClientMutex, which is never held while the fetch runs.
-  std::mutex FClientMutex;
-  std::unique_ptr<inet::TIdHTTP> FHTTP;
-  std::atomic<bool> FAborted{false};
+  // Set by the time-out thread.
   std::atomic<bool> FTimedOut{false};
 };
 

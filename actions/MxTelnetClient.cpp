@@ -174,26 +174,13 @@ void TCustomTelnetClientAction::GetReadOnlyProperties(rtl::TStringList& list) co
 
 // ---------------------------------------------------------------- run
 
-void TCustomTelnetClientAction::TerminateAction() {
-  FTerminate = true;
-  std::lock_guard lock(FClientMu);
-  // A connect to a host that does not answer would otherwise hold the stop for its whole
-  // time-out.
-  if (FClient && FConnecting) FClient->Disconnect();
-}
-
-bool TCustomTelnetClientAction::TerminateRequested() const {
-  // The host's stop also counts: it may come just before Execute clears the flag.
-  return FTerminate || IsStopSignalled();
-}
-
 bool TCustomTelnetClientAction::WaitPause(int ms) {
   return Sleep(ms);
 }
 
 bool TCustomTelnetClientAction::Execute() {
+  const TExecution execution(*this);
   FRunning = true;
-  FTerminate = false;
   {
     std::lock_guard lock(FReceivedMu);
     FReceived.clear();
@@ -228,28 +215,19 @@ bool TCustomTelnetClientAction::Run(const std::string& host, const std::string& 
   client->Host = host;
   client->Port = FPort;
   client->ReadTimeout = k_telnet_connect_read_timeout;
-  {
-    std::lock_guard lock(FClientMu);
-    FClient = client.get();
-    FConnecting = true;
-  }
+  // A stop ends a connect to a host that does not answer at once, and the session after it.
+  client->SetStopToken(StopToken());
   bool connected = false;
   std::string connectError;
   try {
-    if (!TerminateRequested()) {
-      client->Connect();
-      connected = true;
-    }
+    client->Connect();
+    connected = true;
   } catch (const std::exception& e) {
     connectError = e.what();
   }
-  {
-    std::lock_guard lock(FClientMu);
-    FConnecting = false;
-  }
 
   bool result = false;
-  if (TerminateRequested()) {
+  if (ExecutionStopRequested()) {
     // A stop is no success, whether it came before or during the connect.
     SendMessage(k_telnet_terminated, host::stError);
   } else if (!connected) {
@@ -258,10 +236,6 @@ bool TCustomTelnetClientAction::Run(const std::string& host, const std::string& 
     result = RunScript(*client, items, user, password);
   }
 
-  {
-    std::lock_guard lock(FClientMu);
-    FClient = nullptr;
-  }
   if (connected) client->Disconnect();  // never throws
   client.reset();
   return result;
@@ -272,7 +246,7 @@ bool TCustomTelnetClientAction::RunScript(inet::TIdTelnet& client,
                                           const std::string& user, const std::string& password) {
   try {
     for (std::size_t i = 0; i < items.size(); ++i) {
-      if (TerminateRequested()) {
+      if (ExecutionStopRequested()) {
         SendMessage(k_telnet_terminated, host::stError);
         return false;
       }
@@ -367,9 +341,9 @@ TCustomTelnetClientAction::TWaitResult TCustomTelnetClientAction::Wait(inet::TId
       throw inet::EIdConnClosedGracefully("Connection closed by " + client.Host + ":" +
                                           std::to_string(client.Port));
     }
-    if (!WaitPause(k_telnet_wait_poll_ms)) FTerminate = true;
+    const bool stopped = !WaitPause(k_telnet_wait_poll_ms) || ExecutionStopRequested();
     budget -= k_telnet_wait_poll_ms;
-    if (FTerminate) {
+    if (stopped) {
       SendMessage(k_telnet_terminated_in_wait, host::stInformation);
       return TWaitResult::Terminated;
     }

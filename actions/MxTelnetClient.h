@@ -105,9 +105,6 @@ class TCustomTelnetClientAction : public host::TMxAction {
   void GetPropertyHelp(rtl::TStringList& list) const override;
   void GetPropertyAlias(rtl::TStringList& list) const override;
   void GetReadOnlyProperties(rtl::TStringList& list) const override;
-  // From another thread: raises the terminate flag the script checks, and ends a connect
-  // under way.
-  void TerminateAction() override;
   bool CanTerminate() override { return true; }
   std::string GetQuickHelpFilename() const override { return "Plugins\\Telnet.html"; }
   int GetHelpTopicID() const override { return 2310; }
@@ -146,7 +143,6 @@ class TCustomTelnetClientAction : public host::TMxAction {
   bool RunScript(inet::TIdTelnet& client, const std::vector<std::shared_ptr<ITelnetScriptItem>>& items,
                  const std::string& user, const std::string& password);
   TWaitResult Wait(inet::TIdTelnet& client, const std::string& text);
-  bool TerminateRequested() const;
   void DataAvailable(const std::string& bytes);
   void StatusChanged(const std::string& text);
 
@@ -162,11 +158,6 @@ class TCustomTelnetClientAction : public host::TMxAction {
   std::string FReceived;
   std::string FPendingBytes;  // an incomplete UTF-8 sequence held back for the next block
   std::atomic<bool> FRunning{false};
-  std::atomic<bool> FTerminate{false};
-  // The client of the run, for TerminateAction to end its connect.
-  std::mutex FClientMu;
-  inet::TIdTelnet* FClient = nullptr;
-  bool FConnecting = false;
 };
 
 class TTelnetClientAction : public TCustomTelnetClientAction {

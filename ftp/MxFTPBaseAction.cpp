@@ -49,29 +49,22 @@ void TFTPBaseAction::ReportFailure(const std::string& text, const std::exception
 
 // ---------------------------------------------------------------- stop
 
-void TFTPBaseAction::StopSignalled() {
-  host::TMxAction::StopSignalled();
-  FStopped = true;
-}
-
 void TFTPBaseAction::TerminateAction() {
-  host::TMxAction::TerminateAction();
-  FStopped = true;
   SendFTPMessage(k_ftp_aborting);
-  FSession.Abort();
+  host::TMxAction::TerminateAction();
 }
 
 // ---------------------------------------------------------------- run
 
 bool TFTPBaseAction::Execute() {
-  FStopped = false;
+  const TExecution execution(*this);
   if (FConnectionName.empty()) {
     SendMessage(k_ftp_no_connection_name, host::stError);
     return false;
   }
   // From here on the session goes back to the registry, and this action lets go of it,
   // whatever happens.
-  TFTPSessionLease lease(GetProjectObjectService(), FConnectionName, FSession);
+  TFTPSessionLease lease(GetProjectObjectService(), FConnectionName, StopToken());
   if (!lease.Session()) {
     SendMessage(k_ftp_connection_not_found + FConnectionName, host::stError);
     return false;

@@ -34,8 +34,7 @@ class TFTPBaseAction : public host::TMxAction {
   bool Execute() override;
   // Action name + " [ connection ]".
   std::string GetFormattedDescription() const override;
-  void StopSignalled() override;
-  // From another thread: sets the stopped flag and aborts the session's operation under way.
+  // From another thread: stops the execution, which ends the session's operation under way.
   void TerminateAction() override;
   bool CanTerminate() override { return true; }
   std::string GetQuickHelpFilename() const override { return k_ftp_quick_help_file; }
@@ -61,7 +60,7 @@ class TFTPBaseAction : public host::TMxAction {
   // A failure: the fixed text, then the exception's message, both as errors.
   void ReportFailure(const std::string& text, const std::exception& e);
   // Set when the host asked the action to stop; subclasses check it between files.
-  bool Stopped() const { return FStopped.load(); }
+  bool Stopped() const { return ExecutionStopRequested(); }
   // Description with one more " [ value ]" (the actions that name a primary value).
   std::string DescriptionWith(const std::string& value) const;
 
@@ -75,9 +74,6 @@ class TFTPBaseAction : public host::TMxAction {
   // Orders the session's log lines against the end of the operation.
   std::mutex FLock;
   bool FInOperation = false;
-  // The acquired session, read by TerminateAction from another thread.
-  TFTPSessionSlot FSession;
-  std::atomic<bool> FStopped{false};
 };
 
 }  // namespace mx

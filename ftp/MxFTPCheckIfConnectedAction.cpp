@@ -23,19 +23,15 @@ void TFTPCheckIfConnectedAction::GetNextActionSource(int sourceState, int& nextA
   if (sourceState == 0 && !FNotConnected) nextAction = host::k_run_child_actions;
 }
 
-void TFTPCheckIfConnectedAction::TerminateAction() {
-  host::TMxAction::TerminateAction();
-  FSession.Abort();
-}
-
 bool TFTPCheckIfConnectedAction::Execute() {
+  const TExecution execution(*this);
   // Until the probe says otherwise, the children must not run.
   FNotConnected = true;
   if (FConnectionName.empty()) {
     SendMessage(k_ftp_no_connection_name, host::stError);
     return false;
   }
-  TFTPSessionLease lease(GetProjectObjectService(), FConnectionName, FSession);
+  TFTPSessionLease lease(GetProjectObjectService(), FConnectionName, StopToken());
   if (!lease.Session()) {
     SendMessage(k_ftp_connection_not_found + FConnectionName, host::stError);
     return false;

@@ -25,8 +25,6 @@ class TFTPCheckIfConnectedAction : public host::TMxAction {
   std::string GetActionName() const override { return k_ftp_check_connected_action_name; }
   int GetHelpTopicID() const override;
   bool GetIsFlowControlAction() const override { return true; }
-  // From another thread: a stop ends a probe or reconnect under way at once.
-  void TerminateAction() override;
   // Source state 0 and connected: the children run.
   void GetNextActionSource(int sourceState, int& nextAction) override;
 
@@ -41,8 +39,6 @@ class TFTPCheckIfConnectedAction : public host::TMxAction {
   bool FFailIfNotConnected = false;
   std::string FConnectionName;
   bool FNotConnected = true;
-  // The acquired session, read by TerminateAction from another thread.
-  TFTPSessionSlot FSession;
 };
 
 }  // namespace mx

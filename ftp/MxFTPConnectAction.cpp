@@ -161,17 +161,10 @@ void TFTPConnectionAction::LogDialogue(const std::string& label, const std::stri
   for (const std::string& line : FTPDetailedLogLines(label, data)) SendMessage(line, host::stInformation);
 }
 
-void TFTPConnectionAction::TerminateAction() {
-  host::TMxAction::TerminateAction();
-  try {
-    if (FSession) FSession->Abort();
-  } catch (...) {
-    // A stop request must not fail.
-  }
-}
-
 bool TFTPConnectionAction::Execute() {
+  const TExecution execution(*this);
   TFTPConnectObject& session = *FSession;
+  session.SetStopToken(StopToken());
   // Every connect starts with a fresh client.
   try {
     session.Disconnect();

@@ -54,8 +54,6 @@ class TFTPConnectionAction : public host::TMxAction {
   int GetHelpTopicID() const override { return k_ftp_help_topic; }
   std::string GetActionName() const override { return k_ftp_connect_action_name; }
   std::string GetPasswordKeyText() const override { return k_ftp_password_key; }
-  // From another thread: a stop ends a connect under way at once.
-  void TerminateAction() override;
 
   // --- properties (host, port, user and password read the global options under UseGlobalOpt) ---
   std::string GetFTPConnectionName() const { return FFTPConnectionName; }

@@ -11,37 +11,16 @@
 
 namespace mx {
 
-// ---------------------------------------------------------------- session slot and lease
-
-void TFTPSessionSlot::Set(std::shared_ptr<IFTPConnectionObject> session) {
-  std::lock_guard lock(mu_);
-  session_ = std::move(session);
-}
-
-std::shared_ptr<IFTPConnectionObject> TFTPSessionSlot::Get() {
-  std::lock_guard lock(mu_);
-  return session_;
-}
-
-void TFTPSessionSlot::Abort() {
-  std::shared_ptr<IFTPConnectionObject> session = Get();
-  if (!session) return;
-  try {
-    session->Abort();
-  } catch (...) {
-    // The stop stands whether or not the abort went through.
-  }
-}
+// ---------------------------------------------------------------- session lease
 
 TFTPSessionLease::TFTPSessionLease(host::TProjectObjectService& registry, const std::string& name,
-                                   TFTPSessionSlot& slot)
-    : registry_(registry), slot_(slot), object_(registry.AcquireObject(name, k_ftp_connection_category)) {
+                                   std::stop_token stop)
+    : registry_(registry), object_(registry.AcquireObject(name, k_ftp_connection_category)) {
   session_ = std::dynamic_pointer_cast<IFTPConnectionObject>(object_);
-  slot_.Set(session_);
+  if (session_) session_->SetStopToken(std::move(stop));
 }
 
 TFTPSessionLease::~TFTPSessionLease() {
-  slot_.Set(nullptr);
   if (object_) registry_.ReleaseObject(object_.get());
 }
 
@@ -133,13 +112,7 @@ void TFTPConnectObject::LogMessage(const std::string& text, const std::string& d
 // ---------------------------------------------------------------- client
 
 inet::TIdFTP& TFTPConnectObject::Client() {
-  std::lock_guard lock(FClientLock);
   return *FTPConnectionObject;
-}
-
-std::shared_ptr<inet::TIdFTP> TFTPConnectObject::CurrentClient() {
-  std::lock_guard lock(FClientLock);
-  return FTPConnectionObject;
 }
 
 void TFTPConnectObject::InitialiseFTP() {
@@ -153,13 +126,14 @@ void TFTPConnectObject::InitialiseFTP() {
   fresh->Work.OnWorkEnd = [this](inet::TWorkMode mode) {
     if (TFTPWorkEndEvent hook = GetOnWorkEnd()) hook(mode);
   };
-  std::shared_ptr<inet::TIdFTP> old;
-  {
-    std::lock_guard lock(FClientLock);
-    old = std::exchange(FTPConnectionObject, std::move(fresh));
-  }
-  if (old) old->Work = {};
-  // The old client goes here, or with the last Abort still holding it.
+  fresh->SetStopToken(FStop);
+  if (FTPConnectionObject) FTPConnectionObject->Work = {};
+  FTPConnectionObject = std::move(fresh);
+}
+
+void TFTPConnectObject::SetStopToken(std::stop_token token) {
+  FStop = std::move(token);
+  FTPConnectionObject->SetStopToken(FStop);
 }
 
 void TFTPConnectObject::Connect(int timeoutSeconds) {
@@ -177,12 +151,6 @@ void TFTPConnectObject::Connect(int timeoutSeconds) {
 
 void TFTPConnectObject::Disconnect() {
   Client().Disconnect();
-}
-
-void TFTPConnectObject::Abort() {
-  // From another thread: the client is kept alive by this reference even if the run thread
-  // replaces it meanwhile.
-  if (std::shared_ptr<inet::TIdFTP> client = CurrentClient()) client->Abort();
 }
 
 bool TFTPConnectObject::IsConnected() {

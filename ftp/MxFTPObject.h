@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 
 #include "host/MxProjectObjects.h"
@@ -86,8 +87,9 @@ class IFTPConnectionObject : public host::IProjectObject {
   // Connects and logs in; timeout in seconds, 0 leaves the client's default.
   virtual void Connect(int timeoutSeconds) = 0;
   virtual void Disconnect() = 0;
-  // The one call allowed from another thread: ends the operation under way at once.
-  virtual void Abort() = 0;
+  // The stop the session's operations observe: the acquiring action's execution stop, so that
+  // stopping that execution from another thread ends the operation under way at once.
+  virtual void SetStopToken(std::stop_token token) = 0;
   // Never raises: false on any error.
   virtual bool IsConnected() = 0;
   virtual void ChangeDir(const std::string& dir) = 0;
@@ -116,25 +118,11 @@ class IFTPConnectionObject : public host::IProjectObject {
   virtual std::string SendCMD(const std::string& command, const std::string& expectedCodes) = 0;
 };
 
-// The session an action holds while it works, reachable from another thread so that a stop
-// can abort it.
-class TFTPSessionSlot {
- public:
-  void Set(std::shared_ptr<IFTPConnectionObject> session);
-  std::shared_ptr<IFTPConnectionObject> Get();
-  // Aborts the held session, if any; failures are swallowed (the stop stands either way).
-  void Abort();
-
- private:
-  std::mutex mu_;
-  std::shared_ptr<IFTPConnectionObject> session_;
-};
-
-// Acquires a session by name from the registry for one action's work and hands it back
-// (ReleaseObject, and the slot emptied) when the lease ends, whatever the outcome.
+// Acquires a session by name from the registry for one action's work, under that work's stop,
+// and hands it back (ReleaseObject) when the lease ends, whatever the outcome.
 class TFTPSessionLease {
  public:
-  TFTPSessionLease(host::TProjectObjectService& registry, const std::string& name, TFTPSessionSlot& slot);
+  TFTPSessionLease(host::TProjectObjectService& registry, const std::string& name, std::stop_token stop);
   ~TFTPSessionLease();
   TFTPSessionLease(const TFTPSessionLease&) = delete;
   TFTPSessionLease& operator=(const TFTPSessionLease&) = delete;
@@ -144,7 +132,6 @@ class TFTPSessionLease {
 
  private:
   host::TProjectObjectService& registry_;
-  TFTPSessionSlot& slot_;
   std::shared_ptr<host::IProjectObject> object_;
   std::shared_ptr<IFTPConnectionObject> session_;
 };
@@ -200,7 +187,7 @@ class TFTPConnectObject final : public IFTPConnectionObject {
   // --- operations ---
   void Connect(int timeoutSeconds) override;
   void Disconnect() override;
-  void Abort() override;
+  void SetStopToken(std::stop_token token) override;
   bool IsConnected() override;
   void ChangeDir(const std::string& dir) override;
   std::string GetRemoteDir() override;
@@ -230,13 +217,11 @@ class TFTPConnectObject final : public IFTPConnectionObject {
   void LogMessage(const std::string& text, const std::string& data);
   void DeleteDirRecursive(const std::string& dir);
   void DataChannelCreated(inet::TIdIOHandlerSocket& data);
-  std::shared_ptr<inet::TIdFTP> CurrentClient();
 
   int FMaxTransferSpeed = 0;
-  // Replaced by InitialiseFTP on the run thread while another thread may abort it: the
-  // pointer is read and swapped under FClientLock, and Abort keeps its own reference.
+  // Replaced by InitialiseFTP; the new client observes the same stop.
   std::shared_ptr<inet::TIdFTP> FTPConnectionObject;
-  std::mutex FClientLock;
+  std::stop_token FStop;
   std::shared_ptr<inet::TIdLogEvent> FLog;
   std::string FName;
   // Guards the name and the hooks: the registry reads the name from any thread.

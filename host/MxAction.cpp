@@ -41,18 +41,28 @@ std::vector<std::pair<std::string, rtl::Variant>> TProjectContext::Variables() c
 }
 
 void TProjectContext::RequestStop() {
-  {
-    std::lock_guard lock(sleepMu_);
-    stop_ = true;
-  }
-  sleepCv_.notify_all();
+  std::lock_guard lock(stopMu_);
+  stop_.request_stop();
 }
 
-void TProjectContext::ClearStop() { stop_ = false; }
+void TProjectContext::ClearStop() {
+  std::lock_guard lock(stopMu_);
+  stop_ = std::stop_source();
+}
 
-bool TProjectContext::Sleep(std::chrono::milliseconds ms) {
-  std::unique_lock lock(sleepMu_);
-  return !sleepCv_.wait_for(lock, ms, [this] { return stop_.load(); });
+std::stop_token TProjectContext::StopToken() const {
+  std::lock_guard lock(stopMu_);
+  return stop_.get_token();
+}
+
+bool TProjectContext::Sleep(std::chrono::milliseconds ms) { return Sleep(ms, StopToken()); }
+
+bool TProjectContext::Sleep(std::chrono::milliseconds ms, const std::stop_token& stop) {
+  std::mutex mu;
+  std::condition_variable_any cv;
+  std::unique_lock lock(mu);
+  cv.wait_for(lock, stop, ms, [] { return false; });
+  return !stop.stop_requested();
 }
 
 TCoreScriptingService* TProjectContext::Scripting() const {
@@ -142,7 +152,34 @@ void TMxAction::SetVariable(const std::string& name, const rtl::Variant& value) 
 
 bool TMxAction::IsVariableDefined(const std::string& name) const { return Context().IsVariableDefined(name); }
 
-bool TMxAction::Sleep(int ms) { return Context().Sleep(std::chrono::milliseconds(ms < 0 ? 0 : ms)); }
+bool TMxAction::Sleep(int ms) { return Context().Sleep(std::chrono::milliseconds(ms < 0 ? 0 : ms), StopToken()); }
+
+std::stop_token TMxAction::StopToken() const {
+  {
+    std::lock_guard lock(executionMu_);
+    if (execution_) return execution_->Token();
+  }
+  return Context().StopToken();
+}
+
+void TMxAction::RequestExecutionStop() {
+  std::lock_guard lock(executionMu_);
+  if (execution_) execution_->RequestStop();
+}
+
+TMxAction::TExecution::TExecution(TMxAction& action) : action_(action) {
+  const std::stop_token run = action.Context().StopToken();
+  std::lock_guard lock(action.executionMu_);
+  if (action.execution_) return;
+  action.execution_.emplace(run);
+  opened_ = true;
+}
+
+TMxAction::TExecution::~TExecution() {
+  if (!opened_) return;
+  std::lock_guard lock(action_.executionMu_);
+  action_.execution_.reset();
+}
 
 bool TMxAction::IsStopSignalled() const { return Context().StopRequested(); }
 
@@ -154,7 +191,7 @@ bool TMxAction::ExecuteScript(const std::string& name, rtl::Variant& result) {
   TCoreScriptingService* service = Context().Scripting();
   if (!service) throw rtl::Exception("No scripting service is available to run " + name);
   TActionScriptHost scriptHost(*this);
-  return scripts_->ExecuteScript(name, result, *service, &scriptHost, Context().StopFlag());
+  return scripts_->ExecuteScript(name, result, *service, &scriptHost, StopToken());
 }
 
 std::string TMxAction::PropertyDisplayName(const std::string& property) const {

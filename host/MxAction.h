@@ -8,6 +8,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "host/MxPersist.h"
 #include "host/MxProjectObjects.h"
 #include "rtl/Exception.h"
+#include "rtl/StopChain.h"
 #include "rtl/StringList.h"
 #include "rtl/Variant.h"
 
@@ -77,12 +80,16 @@ class TProjectContext {
   TSink OnLog;
   TSink OnProgress;
 
+  // The run's stop: every action's execution stop is chained to it. Thread-safe.
   void RequestStop();
+  // A fresh stop for the next run.
   void ClearStop();
-  bool StopRequested() const { return stop_.load(); }
-  const std::atomic<bool>* StopFlag() const { return &stop_; }
-  // Sleeps up to ms milliseconds; returns false at once when a stop is requested.
+  bool StopRequested() const { return StopToken().stop_requested(); }
+  std::stop_token StopToken() const;
+  // Sleeps up to ms milliseconds; returns false at once when `stop` (the run's by default) is
+  // stopped.
   bool Sleep(std::chrono::milliseconds ms);
+  bool Sleep(std::chrono::milliseconds ms, const std::stop_token& stop);
 
   // The scripting service scripts run with (the current host's by default).
   TCoreScriptingService* Scripting() const;
@@ -95,9 +102,8 @@ class TProjectContext {
   mutable std::mutex mu_;
   std::map<std::string, rtl::Variant, CaseLess> vars_;
   TProjectObjectService objects_;
-  std::atomic<bool> stop_{false};
-  std::mutex sleepMu_;
-  std::condition_variable sleepCv_;
+  mutable std::mutex stopMu_;
+  std::stop_source stop_;
   TCoreScriptingService* scripting_ = nullptr;
 };
 
@@ -122,8 +128,9 @@ class TMxAction : public TNbXMLObject {
   virtual void GetReadOnlyProperties(rtl::TStringList& list) const;
   virtual void InitialiseScriptParams() {}
   virtual bool CanTerminate() { return true; }
-  // Called from another thread: may only set flags and abort the network operation under way.
-  virtual void TerminateAction() {}
+  // Called from another thread: may only set flags and stop the execution under way (the base
+  // stops it; see StopToken).
+  virtual void TerminateAction() { RequestExecutionStop(); }
   virtual void StopSignalled() {}
   virtual bool GetTimedOut() { return false; }
   virtual std::string GetQuickHelpFilename() const { return {}; }
@@ -159,9 +166,33 @@ class TMxAction : public TNbXMLObject {
   rtl::Variant GetVariableValue(const std::string& name) const;
   void SetVariable(const std::string& name, const rtl::Variant& value);
   bool IsVariableDefined(const std::string& name) const;
-  // Sleeps; returns early (false) when the user stops the run.
+  // Sleeps; returns early (false) when the user stops the run or the execution is stopped.
   bool Sleep(int ms);
   bool IsStopSignalled() const;
+
+  // --- stopping ---
+  // The stop of the execution under way, which every client the action drives observes: one
+  // per execution (see TExecution), chained to the run's stop, stopped by TerminateAction and
+  // by time-outs. Outside an execution, the run's stop.
+  std::stop_token StopToken() const;
+  // Thread-safe: stops the execution under way; nothing when none runs.
+  void RequestExecutionStop();
+  bool ExecutionStopRequested() const { return StopToken().stop_requested(); }
+
+  // Opens a fresh execution stop for its scope, unless one is open already (the runner opens
+  // one around Execute; an action that drives a client opens its own too, for callers that
+  // run it directly). A stop that came for an earlier execution does not carry over.
+  class TExecution {
+   public:
+    explicit TExecution(TMxAction& action);
+    ~TExecution();
+    TExecution(const TExecution&) = delete;
+    TExecution& operator=(const TExecution&) = delete;
+
+   private:
+    TMxAction& action_;
+    bool opened_ = false;
+  };
 
   TScript& AddScript(const std::string& name);
   TScript* GetScriptByName(const std::string& name);
@@ -180,6 +211,8 @@ class TMxAction : public TNbXMLObject {
 
  private:
   TProjectContext* context_ = nullptr;
+  mutable std::mutex executionMu_;
+  std::optional<rtl::TChainedStop> execution_;
   std::unique_ptr<TScriptList> scripts_;
   std::vector<std::unique_ptr<TMxAction>> children_;
   bool enabled_ = true;

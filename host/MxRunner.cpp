@@ -66,6 +66,7 @@ bool TProjectRunner::RunOne(TMxAction& action) {
   bool ok = false;
   try {
     action.SetActionStatus(0);
+    const TMxAction::TExecution execution(action);
     ok = action.Execute();
   } catch (const std::exception& e) {
     // Errors the action leaves to the host end the run as a failure of that action.

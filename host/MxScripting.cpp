@@ -44,7 +44,7 @@ struct TObjectHandle {
 struct TRunContext {
   const TCoreScriptingService* Service = nullptr;
   IScriptHost* Host = nullptr;
-  const std::atomic<bool>* Stop = nullptr;
+  std::stop_token Stop;
   const TScript* Script = nullptr;
   std::string ChunkName;  // "=" + script name: Lua then names positions "Name:line:"
   std::vector<rtl::Variant> ParamsOut;
@@ -290,7 +290,7 @@ int LuaPrint(lua_State* L) {
 
 void StopHook(lua_State* L, lua_Debug*) {
   auto& ctx = Context(L);
-  if (!ctx.Stop || !ctx.Stop->load(std::memory_order_relaxed)) return;
+  if (!ctx.Stop.stop_requested()) return;
   ctx.Stopped = true;
   // From now on every instruction fails, so a script that catches the error cannot go on.
   lua_sethook(L, StopHook, LUA_MASKCOUNT, 1);
@@ -381,7 +381,7 @@ int RunDriver(lua_State* L) {
 
   const std::string& text = ctx.Script->Text;
   if (luaL_loadbufferx(L, text.data(), text.size(), ctx.ChunkName.c_str(), "t") != LUA_OK) lua_error(L);
-  if (ctx.Stop) lua_sethook(L, StopHook, LUA_MASKCOUNT, k_hook_count);
+  if (ctx.Stop.stop_possible()) lua_sethook(L, StopHook, LUA_MASKCOUNT, k_hook_count);
   lua_call(L, 0, 0);
 
   for (const auto& name : ctx.Script->ParamNames()) ctx.ParamsOut.push_back(ReadGlobal(L, name));
@@ -585,7 +585,7 @@ TScript* TScriptList::GetScriptByName(const std::string& name) {
 }
 
 bool TScriptList::ExecuteScript(const std::string& name, rtl::Variant& result, TCoreScriptingService& service,
-                                IScriptHost* scriptHost, const std::atomic<bool>* stopFlag) {
+                                IScriptHost* scriptHost, std::stop_token stop) {
   TScript* script = GetScriptByName(name);
   if (!script || !script->HasContent()) return false;
   if (!SameText(script->Language, "lua")) {
@@ -596,7 +596,7 @@ bool TScriptList::ExecuteScript(const std::string& name, rtl::Variant& result, T
   TRunContext ctx;
   ctx.Service = &service;
   ctx.Host = scriptHost;
-  ctx.Stop = stopFlag;
+  ctx.Stop = std::move(stop);
   ctx.Script = script;
   ctx.ChunkName = "=" + script->Name;
   ctx.ParamsOut.reserve(script->ParamNames().size());

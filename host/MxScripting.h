@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -141,11 +142,11 @@ class TScriptList {
   // Runs the named script in a fresh Lua state: parameters become globals; afterwards every
   // declared parameter is read back from its global and `result` receives the global "Result"
   // (empty when unset). Returns false when the event is undeclared or empty. Throws EScriptError
-  // naming the script and line on a syntax or run-time error, EScriptStopped when *stopFlag
-  // became true during the run. Without a script host, GetVariable, SetVariable and Log raise
+  // naming the script and line on a syntax or run-time error, EScriptStopped when `stop` is
+  // stopped during the run. Without a script host, GetVariable, SetVariable and Log raise
   // script errors.
   bool ExecuteScript(const std::string& name, rtl::Variant& result, TCoreScriptingService& service,
-                     IScriptHost* scriptHost, const std::atomic<bool>* stopFlag = nullptr);
+                     IScriptHost* scriptHost, std::stop_token stop = {});
 
  private:
   std::vector<std::unique_ptr<TScript>> scripts_;

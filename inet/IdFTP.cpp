@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -391,12 +390,6 @@ void AdoptAccepted(TIdIOHandlerSocket& data, rtl::TUniqueFd accepted) {
 struct TIdFTP::Impl {
   TIdFTP& ftp;
 
-  // Abort() may come from any thread: it reaches the data connection under this lock.
-  std::mutex mu;
-  TIdIOHandlerSocket* data = nullptr;
-  std::atomic<bool> aborted{false};
-  rtl::TUniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
-
   // What the server said it cannot do, learned once per connection.
   bool epsvRefused = false;
   bool eprtRefused = false;
@@ -425,15 +418,6 @@ struct TIdFTP::Impl {
 
   int TimeoutMs() const { return ftp.ConnectTimeout > 0 ? ftp.ConnectTimeout : k_default_connect_timeout_ms; }
 
-  void CheckAborted() const {
-    if (aborted.load(std::memory_order_acquire)) throw EIdAborted("FTP operation aborted");
-  }
-
-  void DrainWake() {
-    std::uint64_t value = 0;
-    while (::read(wake.Get(), &value, sizeof value) > 0) {
-    }
-  }
 
   // After an abort or a broken transfer the dialogue is out of step: the connection goes.
   void Drop() noexcept { ftp.IOHandler().Close(); }
@@ -596,34 +580,19 @@ struct TIdFTP::Impl {
 
   // --- data connections ---
 
-  // The handler of the transfer under way, reachable by Abort() while it exists.
+  // The data connection of the transfer under way; it observes the control connection's stop.
   class TDataChannel {
    public:
-    explicit TDataChannel(Impl& impl) : impl_(impl), io_(std::make_unique<TIdIOHandlerSocket>()) {
+    explicit TDataChannel(Impl& impl) : io_(std::make_unique<TIdIOHandlerSocket>()) {
       io_->ReadTimeout = impl.ftp.ReadTimeout;
-      std::lock_guard lock(impl_.mu);
-      impl_.data = io_.get();
+      io_->SetStopToken(impl.ftp.StopToken());
     }
-    ~TDataChannel() {
-      {
-        std::lock_guard lock(impl_.mu);
-        impl_.data = nullptr;
-      }
-      io_->Close();
-    }
+    ~TDataChannel() { io_->Close(); }
     TDataChannel(const TDataChannel&) = delete;
     TDataChannel& operator=(const TDataChannel&) = delete;
     TIdIOHandlerSocket& IO() { return *io_; }
-    // An Open() clears the handler's abort state: an abort that came meanwhile is honoured here.
-    void CheckAborted() {
-      if (impl_.aborted.load(std::memory_order_acquire)) {
-        io_->Abort();
-        impl_.CheckAborted();
-      }
-    }
 
    private:
-    Impl& impl_;
     std::unique_ptr<TIdIOHandlerSocket> io_;
   };
 
@@ -669,21 +638,11 @@ struct TIdFTP::Impl {
   rtl::TUniqueFd Accept(int listener, const std::string& serverAddress) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs());
     for (;;) {
-      CheckAborted();
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0)
+      if (left.count() <= 0 || !ftp.IOHandler().WaitFor(listener, POLLIN, static_cast<int>(left.count())))
         throw EIdConnectTimeout("Timed out after " + std::to_string(TimeoutMs()) +
                                 " ms waiting for the server's data connection");
-      pollfd fds[2] = {{listener, POLLIN, 0}, {wake.Get(), POLLIN, 0}};
-      const int r = ::poll(fds, 2, static_cast<int>(left.count()));
-      if (r < 0 && errno != EINTR)
-        throw EIdSocketError("Cannot wait for the data connection: " + rtl::SysErrorMessage(errno), errno);
-      if (r > 0 && fds[1].revents != 0) {
-        CheckAborted();
-        DrainWake();  // left over from an abort before this connection
-      }
-      if (r <= 0 || !(fds[0].revents & POLLIN)) continue;
       rtl::TUniqueFd s(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
       if (!s.Valid()) continue;
       // Anyone else connecting here would be stealing or feeding the transfer.
@@ -715,11 +674,9 @@ struct TIdFTP::Impl {
       const int port = EnterPassive();
       if (ViaHttpProxy()) {
         io.Open(ftp.ProxySettings.Host, ProxyPort(), ftp.ConnectTimeout);
-        t.channel->CheckAborted();
         HttpConnect(io, ftp.Host, port);
       } else {
         io.OpenAddress(control.PeerAddress(), port, ftp.ConnectTimeout);
-        t.channel->CheckAborted();
       }
       sendCommand();
       return;
@@ -733,7 +690,6 @@ struct TIdFTP::Impl {
     sendCommand();
     rtl::TUniqueFd connection = Accept(listener.Get(), control.PeerAddress());
     AdoptAccepted(io, std::move(connection));
-    t.channel->CheckAborted();
   }
 
   // Runs a transfer and reads the server's 226/250 after the data connection closed. A
@@ -825,8 +781,6 @@ void TIdFTP::Connect() {
   if (ImplicitTLS) throw EIdTLSError("FTP over TLS is not offered by this client");
   auto& io = IOHandler();
   if (io.Connected()) io.Close();
-  impl_->aborted.store(false, std::memory_order_release);
-  impl_->DrainWake();
   impl_->epsvRefused = false;
   impl_->eprtRefused = false;
   impl_->serverType = -1;
@@ -839,7 +793,6 @@ void TIdFTP::Connect() {
     } else {
       io.Open(Host, impl_->TargetPort(), ConnectTimeout);
     }
-    impl_->CheckAborted();
     io.ReadTimeout = ReadTimeout;
     DoOnConnected();
   } catch (...) {
@@ -857,7 +810,7 @@ void TIdFTP::DoOnConnected() {
 
 void TIdFTP::Disconnect() {
   auto& io = IOHandler();
-  if (io.Connected() && !io.Aborted() && !impl_->aborted.load()) {
+  if (io.Connected() && !io.StopRequested()) {
     try {
       SendCmd("QUIT");
     } catch (...) {
@@ -865,17 +818,6 @@ void TIdFTP::Disconnect() {
     }
   }
   TIdCmdTCPClient::Disconnect();
-}
-
-void TIdFTP::Abort() {
-  impl_->aborted.store(true, std::memory_order_release);
-  {
-    std::lock_guard lock(impl_->mu);
-    if (impl_->data) impl_->data->Abort();
-  }
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t w = ::write(impl_->wake.Get(), &one, sizeof one);
-  TIdCmdTCPClient::Abort();
 }
 
 void TIdFTP::ChangeDir(const std::string& dir) {

@@ -2,7 +2,7 @@
 // FTP client (RFC 959, 2389, 2428, 3659): login directly or through the classic FTP proxies,
 // passive (EPSV, then PASV, always to the control connection's address) or active (EPRT,
 // PORT) data connections, ASCII or binary, directory and file commands, listings parsed into
-// TIdFTPListItems, streaming transfers with resume, and Abort() from another thread.
+// TIdFTPListItems, streaming transfers with resume, and a stop from another thread (the stop token).
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -60,7 +60,6 @@ class TIdFTP : public TIdCmdTCPClient {
   // QUIT and close; never throws.
   void Disconnect() override;
   // Thread-safe: ends the transfer under way (data and control connection) at once.
-  void Abort() override;
 
   void ChangeDir(const std::string& dir);        // CWD
   std::string RetrieveCurrentDir();              // PWD

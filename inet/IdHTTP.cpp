@@ -11,7 +11,7 @@
 #include <cstring>
 #include <exception>
 #include <limits>
-#include <mutex>
+#include <stop_token>
 #include <optional>
 #include <string_view>
 
@@ -141,6 +141,11 @@ struct TMultiDeleter {
 struct TUrlDeleter {
   void operator()(CURLU* u) const { curl_url_cleanup(u); }
 };
+// curl_multi_wakeup may be called from any thread while the transfer polls.
+struct TWakeMulti {
+  CURLM* multi;
+  void operator()() const noexcept { curl_multi_wakeup(multi); }
+};
 struct TCurlFree {
   void operator()(char* p) const { curl_free(p); }
 };
@@ -263,10 +268,7 @@ std::string TIdURI::URLEncode(const std::string& url) {
 // TIdHTTP
 
 struct TIdHTTP::Impl {
-  std::atomic<bool> aborted{false};
-  // The running Get's multi handle, for Disconnect's wake-up; guarded by mu.
-  std::mutex mu;
-  CURLM* multi = nullptr;
+  std::stop_token stop;
 };
 
 namespace {
@@ -275,12 +277,9 @@ namespace {
 // reused for each redirect step.
 class TTransfer {
  public:
-  TTransfer(TIdHTTP& http, std::atomic<bool>& aborted, std::mutex& mu, CURLM*& published,
-            const TIdHTTP::TSink& sink, int& code, std::string& text)
+  TTransfer(TIdHTTP& http, const std::stop_token& stop, const TIdHTTP::TSink& sink, int& code, std::string& text)
       : http_(http),
-        aborted_(aborted),
-        mu_(mu),
-        published_(published),
+        stop_(stop),
         sink_(sink),
         code_(code),
         text_(text) {
@@ -288,15 +287,12 @@ class TTransfer {
     easy_.reset(curl_easy_init());
     multi_.reset(curl_multi_init());
     if (!easy_ || !multi_) throw EIdException("Cannot create an HTTP transfer (out of memory)");
-    std::lock_guard lock(mu_);
-    published_ = multi_.get();
+    // A stop from another thread wakes the transfer's poll at once.
+    if (stop_.stop_possible()) wakeOnStop_.emplace(stop_, TWakeMulti{multi_.get()});
   }
 
   ~TTransfer() {
-    {
-      std::lock_guard lock(mu_);
-      published_ = nullptr;
-    }
+    wakeOnStop_.reset();  // waits for a wake-up running on another thread this moment
     if (added_) curl_multi_remove_handle(multi_.get(), easy_.get());
   }
 
@@ -442,11 +438,11 @@ class TTransfer {
     int running = 1;
     const bool readLimit = http_.ReadTimeout > 0;
     for (;;) {
-      if (aborted_.load(std::memory_order_acquire)) break;
+      if (stop_.stop_requested()) break;
       mc = curl_multi_perform(multi_.get(), &running);
       if (mc != CURLM_OK)
         throw EIdSocketError(std::string("HTTP transfer failed: ") + curl_multi_strerror(mc), 0);
-      if (!running || aborted_.load(std::memory_order_acquire)) break;
+      if (!running || stop_.stop_requested()) break;
       int waitMs = 1000;
       if (readLimit && requestSent_) {
         const auto left = lastByte_ + std::chrono::milliseconds(http_.ReadTimeout) - Clock::now();
@@ -475,7 +471,7 @@ class TTransfer {
     text_ = status_ != 0 ? statusLine_ : connectStatus_;
 
     if (callbackError_) std::rethrow_exception(callbackError_);
-    if (aborted_.load(std::memory_order_acquire)) throw EIdAborted("Transfer from " + hopPeer_ + " aborted");
+    if (stop_.stop_requested()) throw EIdAborted("Transfer from " + hopPeer_ + " aborted");
     if (readTimedOut_) {
       throw EIdReadTimeout("Read timed out after " + std::to_string(http_.ReadTimeout) + " ms (" + hopPeer_ +
                            ")");
@@ -611,7 +607,7 @@ class TTransfer {
   static size_t OnWrite(char* data, size_t size, size_t count, void* self) {
     auto& t = *static_cast<TTransfer*>(self);
     const size_t len = size * count;
-    if (t.aborted_.load(std::memory_order_relaxed)) return CURL_WRITEFUNC_ERROR;
+    if (t.stop_.stop_requested()) return CURL_WRITEFUNC_ERROR;
     t.lastByte_ = Clock::now();
     if (t.skipBody_) return len;
     // An error status ends the transfer: its body is not delivered.
@@ -633,13 +629,13 @@ class TTransfer {
 
   static curl_socket_t OnOpenSocket(void* self, curlsocktype /*purpose*/, curl_sockaddr* address) {
     auto& t = *static_cast<TTransfer*>(self);
-    if (t.aborted_.load(std::memory_order_acquire) || t.callbackError_) return CURL_SOCKET_BAD;
+    if (t.stop_.stop_requested() || t.callbackError_) return CURL_SOCKET_BAD;
     try {
       // Several addresses may be tried for one connection; it is announced once.
       if (!t.connecting_) {
         t.connecting_ = true;
         t.Status("Connecting to " + t.ConnectPeer());
-        if (t.aborted_.load(std::memory_order_acquire)) return CURL_SOCKET_BAD;  // stopped from the status
+        if (t.stop_.stop_requested()) return CURL_SOCKET_BAD;  // stopped from the status
       }
     } catch (...) {
       t.callbackError_ = std::current_exception();
@@ -692,15 +688,14 @@ class TTransfer {
   }
 
   TIdHTTP& http_;
-  std::atomic<bool>& aborted_;
-  std::mutex& mu_;
-  CURLM*& published_;
+  const std::stop_token& stop_;
   const TIdHTTP::TSink& sink_;
   int& code_;
   std::string& text_;
 
   std::unique_ptr<CURL, TEasyDeleter> easy_;
   std::unique_ptr<CURLM, TMultiDeleter> multi_;
+  std::optional<std::stop_callback<TWakeMulti>> wakeOnStop_;
   bool added_ = false;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
   TIdSSLOptions ssl_;
@@ -750,11 +745,10 @@ void TIdHTTP::Get(const std::string& url, const TSink& sink) {
   }
   if (URL.Host.empty()) throw EIdInvalidArgument("Invalid URL, no host name: " + URL.GetFullURI(false, true));
 
-  impl_->aborted.store(false, std::memory_order_release);
   std::exception_ptr failure;
   bool opened = false;
   {
-    TTransfer transfer(*this, impl_->aborted, impl_->mu, impl_->multi, sink, responseCode_, responseText_);
+    TTransfer transfer(*this, impl_->stop, sink, responseCode_, responseText_);
     try {
       transfer.Run(URL);
     } catch (...) {
@@ -772,10 +766,8 @@ void TIdHTTP::Get(const std::string& url, const TSink& sink) {
   if (failure) std::rethrow_exception(failure);
 }
 
-void TIdHTTP::Disconnect() {
-  impl_->aborted.store(true, std::memory_order_release);
-  std::lock_guard lock(impl_->mu);
-  if (impl_->multi) curl_multi_wakeup(impl_->multi);
+void TIdHTTP::SetStopToken(std::stop_token token) {
+  impl_->stop = std::move(token);
 }
 
 }  // namespace inet

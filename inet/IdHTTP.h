@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 
 #include "inet/IdComponent.h"
@@ -95,7 +96,7 @@ class TIdHTTP {
   // order. Sets ResponseCode/ResponseText. Raises EIdHTTPProtocolException for a status of 400
   // or above (the sink then receives nothing), EIdConnectTimeout / EIdReadTimeout,
   // EIdResolveError, EIdTLSError (certificate or handshake), EIdSocketError (refused, reset,
-  // proxy failures), EIdAborted after Disconnect, EIdInvalidArgument for a URL with CR, LF or
+  // proxy failures), EIdAborted after a stop, EIdInvalidArgument for a URL with CR, LF or
   // a scheme other than http/https. An exception from the sink ends the transfer and is
   // rethrown unchanged.
   using TSink = std::function<void(const char* data, std::size_t len)>;
@@ -108,9 +109,9 @@ class TIdHTTP {
   int ResponseCode() const { return responseCode_; }
   const std::string& ResponseText() const { return responseText_; }
 
-  // Ends a running Get at once from any thread (it raises EIdAborted). Safe to call when
-  // nothing runs; a later Get starts afresh.
-  void Disconnect();
+  // The stop a Get observes: stopping it from any thread ends a running Get at once (it raises
+  // EIdAborted), and a Get under a stopped token fails before any traffic.
+  void SetStopToken(std::stop_token token);
 
  private:
   struct Impl;

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -71,7 +72,7 @@ void Drain(int fd) {
 
 using TAddrList = std::unique_ptr<addrinfo, decltype(&freeaddrinfo)>;
 
-// A look-up on a helper thread, so that the connect time-out and Abort() also end a slow name
+// A look-up on a helper thread, so that the connect time-out and a stop also end a slow name
 // server. The thread holds its own share of the job; a caller that gave up simply leaves.
 struct TResolveJob {
   rtl::TUniqueFd done{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
@@ -96,8 +97,18 @@ addrinfo Hints(int flags) {
 struct TIdIOHandlerSocket::Impl {
   TIdIOHandlerSocket& owner;
   rtl::TUniqueFd fd;
+  // Signalled by the stop callback; it stays signalled, as a stop stays stopped, until a new
+  // token replaces the stopped one.
   rtl::TUniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
-  std::atomic<bool> aborted{false};
+  struct TWake {
+    int fd;
+    void operator()() const noexcept {
+      const std::uint64_t one = 1;
+      [[maybe_unused]] const ssize_t w = ::write(fd, &one, sizeof one);
+    }
+  };
+  std::stop_token stop;
+  std::optional<std::stop_callback<TWake>> onStop;
   std::string peer;  // "host:port" as given, for messages
   std::unique_ptr<detail::TTlsSession> tls;
   std::vector<std::shared_ptr<TIdConnectionIntercept>> intercepts;
@@ -128,7 +139,16 @@ struct TIdIOHandlerSocket::Impl {
   }
 
   void CheckAborted() const {
-    if (aborted.load(std::memory_order_acquire)) throw EIdAborted("Operation aborted (" + peer + ")");
+    if (stop.stop_requested()) throw EIdAborted("Operation aborted (" + peer + ")");
+  }
+
+  void SetStop(std::stop_token token) {
+    // Destroying the callback waits for one that runs on another thread this moment, so no
+    // wake-up of the old token can land after the drain.
+    onStop.reset();
+    Drain(wake.Get());
+    stop = std::move(token);
+    if (stop.stop_possible()) onStop.emplace(stop, TWake{wake.Get()});
   }
 
   void CheckUsable() const {
@@ -138,7 +158,7 @@ struct TIdIOHandlerSocket::Impl {
   }
 
   // Waits for events on fd (none for a plain pause: fd -1) or the abort wake-up. False when the
-  // deadline passed; EIdAborted when aborted.
+  // deadline passed; EIdAborted on a stop.
   bool Wait(int socket, short events, const TDeadline& deadline) {
     for (;;) {
       CheckAborted();
@@ -158,10 +178,7 @@ struct TIdIOHandlerSocket::Impl {
         if (errno == EINTR) continue;
         throw EIdSocketError("Cannot wait for " + peer + ": " + rtl::SysErrorMessage(errno), errno);
       }
-      if (fds[1].revents != 0) {
-        CheckAborted();
-        Drain(wake.Get());  // a wake-up left over from an abort before the last Open
-      }
+      if (fds[1].revents != 0) CheckAborted();
       if (socket >= 0 && fds[0].revents != 0) return true;
     }
   }
@@ -376,8 +393,7 @@ struct TIdIOHandlerSocket::Impl {
 
   void Open(const std::string& host, int port, int connectTimeoutMs, bool numericOnly) {
     peer = JoinHostPort(host, port);
-    aborted.store(false, std::memory_order_release);
-    Drain(wake.Get());
+    CheckAborted();
     if (host.empty()) throw EIdResolveError("Cannot resolve host name: no host given");
     if (port <= 0 || port > 65535)
       throw EIdSocketError("Invalid port " + std::to_string(port) + " for " + host, EINVAL);
@@ -433,8 +449,7 @@ void TIdIOHandlerSocket::Attach(rtl::TUniqueFd connected, const std::string& pee
   host_ = peerAddress;
   Impl& i = *impl_;
   i.peer = JoinHostPort(peerAddress, peerPort);
-  i.aborted.store(false, std::memory_order_release);
-  Drain(i.wake.Get());
+  i.CheckAborted();
   if (!connected.Valid()) throw EIdSocketError("Cannot take the connection from " + i.peer, EBADF);
   const int flags = ::fcntl(connected.Get(), F_GETFL);
   if (flags < 0 || ::fcntl(connected.Get(), F_SETFL, flags | O_NONBLOCK) != 0)
@@ -533,7 +548,7 @@ void TIdIOHandlerSocket::StartTLS(const TIdSSLIOHandlerSocketOpenSSL& ssl) {
     }
     impl_->tls = std::move(session);
   } catch (const EIdAborted&) {
-    throw;  // Abort() closes nothing: the caller closes
+    throw;  // a stop closes nothing: the caller closes
   } catch (...) {
     // A connection whose handshake failed must not carry on in plain text.
     Close();
@@ -688,14 +703,20 @@ std::int64_t TIdIOHandlerSocket::WriteStream(const std::function<std::size_t(cha
   return done;
 }
 
-void TIdIOHandlerSocket::Abort() {
-  impl_->aborted.store(true, std::memory_order_release);
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t w = ::write(impl_->wake.Get(), &one, sizeof one);
+void TIdIOHandlerSocket::SetStopToken(std::stop_token token) {
+  impl_->SetStop(std::move(token));
 }
 
-bool TIdIOHandlerSocket::Aborted() const {
-  return impl_->aborted.load(std::memory_order_acquire);
+std::stop_token TIdIOHandlerSocket::StopToken() const {
+  return impl_->stop;
+}
+
+bool TIdIOHandlerSocket::StopRequested() const {
+  return impl_->stop.stop_requested();
+}
+
+bool TIdIOHandlerSocket::WaitFor(int fd, short events, int ms) {
+  return impl_->Wait(fd, events, TDeadline::After(ms));
 }
 
 void TIdIOHandlerSocket::AddIntercept(std::shared_ptr<TIdConnectionIntercept> intercept) {

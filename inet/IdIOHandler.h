@@ -1,16 +1,18 @@
 #pragma once
 // The one transport of every line protocol: a TCP connection (IPv4 or IPv6) with optional TLS,
-// time-outs, intercepts, buffered line reading and streaming, and an Abort() that any thread
-// may call to make the blocked operation fail at once.
+// time-outs, intercepts, buffered line reading and streaming, and a stop token that any thread
+// may stop to make the blocked operation fail at once.
 //
-// Every wait is a poll() on the socket and on a wake-up pipe that Abort() writes to, so a
-// connect, handshake, read, write or throttling pause ends immediately when aborted.
+// Every wait is a poll() on the socket and on the one wake-up descriptor of inet/, which the
+// token's stop callback signals, so a connect, handshake, read, write or throttling pause ends
+// immediately when stopped.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,10 +91,16 @@ class TIdIOHandlerSocket {
   std::int64_t WriteStream(const std::function<std::size_t(char*, std::size_t)>& source, std::int64_t expected,
                            const TWorkEvents& work);
 
-  // Thread-safe: makes the operation under way (and every later one until the next Open) fail
-  // at once with EIdAborted, and closes nothing by itself.
-  void Abort();
-  bool Aborted() const;
+  // The stop the operations observe: stopping it (from any thread) makes the operation under
+  // way and every later one fail at once with EIdAborted; it closes nothing by itself. Opening
+  // a connection never clears a stop: only a new token does. Set between operations, by the
+  // thread that runs them.
+  void SetStopToken(std::stop_token token);
+  std::stop_token StopToken() const;
+  bool StopRequested() const;
+  // Waits up to ms (negative: no limit) for events on a descriptor of the caller's (an FTP
+  // data listener); false on time-out, EIdAborted on a stop.
+  bool WaitFor(int fd, short events, int ms);
 
   void AddIntercept(std::shared_ptr<TIdConnectionIntercept> intercept);
   void RemoveIntercept(const TIdConnectionIntercept* intercept);

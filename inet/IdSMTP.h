@@ -82,8 +82,8 @@ class TIdSMTP : public TIdCmdTCPClient {
   // throws (or, without it, the failed verdict).
   void FlushQueued();
   bool HasQueued() const { return queued_; }
-  // QUIT and close; never throws. From another thread use Abort(), which ends a blocked
-  // send at once.
+  // QUIT and close; never throws. From another thread, stop the stop token: that ends a
+  // blocked send at once.
   void Disconnect() override;
 
   // EHLO keywords of the server ("PIPELINING", "AUTH PLAIN LOGIN", ...).

@@ -46,8 +46,8 @@ bool TIdTCPClient::Connected() const {
   return io_->Connected();
 }
 
-void TIdTCPClient::Abort() {
-  io_->Abort();
+void TIdTCPClient::SetStopToken(std::stop_token token) {
+  io_->SetStopToken(std::move(token));
 }
 
 void TIdTCPClient::StartTLS() {

@@ -29,12 +29,12 @@ class TIdTCPClient {
   // Opens the connection (and the implicit TLS handshake), then runs DoOnConnected (the
   // greeting of a protocol client). On failure the connection is closed again.
   virtual void Connect();
-  // Graceful; never throws. Thread-safe against a blocked call in another thread only
-  // through Abort().
+  // Graceful; never throws. Another thread ends a blocked call by stopping the stop token.
   virtual void Disconnect();
   bool Connected() const;
-  // Thread-safe: ends the blocked operation of another thread at once.
-  virtual void Abort();
+  // The stop every blocking operation of this client observes (see TIdIOHandlerSocket).
+  virtual void SetStopToken(std::stop_token token);
+  std::stop_token StopToken() const { return io_->StopToken(); }
 
   TIdIOHandlerSocket& IOHandler() { return *io_; }
   TWorkEvents Work;

@@ -189,9 +189,27 @@ void TIdTelnet::Deliver(const std::string& data) {
   }
 }
 
+void TIdTelnet::SetStopToken(std::stop_token token) {
+  std::lock_guard lock(sessionMu_);
+  owner_ = std::move(token);
+}
+
+void TIdTelnet::StopSession(bool disconnecting) {
+  std::lock_guard lock(sessionMu_);
+  if (disconnecting) disconnecting_ = true;
+  if (session_) session_->RequestStop();
+}
+
 void TIdTelnet::Connect() {
   std::unique_lock life(lifeMu_);
   StopReader();
+  {
+    // A fresh session stop for this connection; an owner already stopped stops it at once.
+    std::lock_guard lock(sessionMu_);
+    session_.emplace(owner_);
+    if (disconnecting_) session_->RequestStop();
+    TIdTCPClient::SetStopToken(session_->Token());
+  }
   Status("Connecting to " + JoinHostPort(Host, Port));
   TIdTCPClient::Connect();
   protocol_.Reset();
@@ -210,24 +228,21 @@ void TIdTelnet::Disconnect() {
   if (t_readerOf == this) {
     // Called from an event: the reader ends when the event returns; joining it is left to the
     // next Connect, Disconnect or the destructor.
-    Abort();
+    StopSession();
     if (open_.exchange(false)) Status("Disconnected");
     return;
   }
-  // A connect under way holds the lock; aborting until it lets go ends it at once (the
-  // transport clears an abort that comes before its connect starts, hence the repeat).
-  std::unique_lock life(lifeMu_, std::try_to_lock);
-  while (!life.owns_lock()) {
-    Abort();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    life.try_lock();
-  }
+  // A connect under way holds the lock: the stop ends it at once, then it lets go.
+  StopSession(true);
+  std::lock_guard life(lifeMu_);
   StopReader();
+  std::lock_guard lock(sessionMu_);
+  disconnecting_ = false;
 }
 
 void TIdTelnet::StopReader() {
   if (reader_.joinable()) {
-    Abort();
+    StopSession();
     reader_.join();
   }
   std::lock_guard write(writeMu_);
@@ -253,7 +268,7 @@ void TIdTelnet::ReadLoop() {
   std::string data, replies;
   try {
     for (;;) {
-      io.WaitForData(-1);  // a quiet session is normal; Abort ends the wait
+      io.WaitForData(-1);  // a quiet session is normal; a stop ends the wait
       const std::size_t n = io.ReadSome(block.data(), block.size());
       if (n == 0) break;
       data.clear();

@@ -16,11 +16,14 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
 
 #include "inet/IdTCPClient.h"
+#include "rtl/StopChain.h"
 
 namespace inet {
 
@@ -91,9 +94,11 @@ class TIdTelnet : public TIdTCPClient {
   // write and is what a caller waiting for text gives itself; the reader never times out on a
   // quiet session. Throws the transport's exceptions.
   void Connect() override;
-  // Ends the reader at once and closes; safe from any thread (a connect under way is aborted),
+  // Ends the reader at once and closes; safe from any thread (a connect under way is stopped),
   // also from inside the events. Never throws.
   void Disconnect() override;
+  // The owner's stop (the action's): stopping it ends the session as Disconnect does.
+  void SetStopToken(std::stop_token token) override;
   // False once the peer has closed, the connection broke, or Disconnect ran.
   bool IsOpen() const { return open_.load(); }
 
@@ -112,8 +117,16 @@ class TIdTelnet : public TIdTCPClient {
   std::thread reader_;
   std::atomic<bool> open_{false};
   // Held by Connect and Disconnect, so that a Disconnect from another thread waits for a
-  // connect it aborted instead of closing the socket under it.
+  // connect it stopped instead of closing the socket under it.
   std::mutex lifeMu_;
+  // The session's own stop, chained to the owner's: Disconnect stops it, and the transport
+  // observes it. Guarded by sessionMu_ (never held while waiting), so a Disconnect reaches a
+  // connect under way without waiting for it.
+  std::mutex sessionMu_;
+  std::optional<rtl::TChainedStop> session_;
+  bool disconnecting_ = false;  // a Disconnect waits for lifeMu_: a connect starting now is stopped too
+  std::stop_token owner_;
+  void StopSession(bool disconnecting = false);
   // One writer at a time: our answers and the caller's text never interleave.
   std::mutex writeMu_;
 };

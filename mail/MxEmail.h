@@ -202,8 +202,6 @@ class TCustomEmailAction : public host::TMxAction, public host::IMxTimeoutTarget
   void GetReadOnlyProperties(rtl::TStringList& list) const override;
   void InitialiseScriptParams() override;
   bool CanTerminate() override { return true; }
-  // From another thread: aborts the connection under way; the run thread then disconnects.
-  void TerminateAction() override;
   bool GetTimedOut() override { return FTimedOut.load(); }
   std::string GetQuickHelpFilename() const override { return "Plugins\\SendEmail.html"; }
   int GetHelpTopicID() const override { return 800; }

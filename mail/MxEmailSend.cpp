@@ -408,15 +408,6 @@ void TCustomEmailAction::AttachLogIntercept() {
   FSMTP->IOHandler().AddIntercept(FLogEvent);
 }
 
-void TCustomEmailAction::TerminateAction() {
-  try {
-    FSMTP->Abort();
-    FPOP3->Abort();
-  } catch (...) {
-    // A stop request must never fail.
-  }
-}
-
 void TCustomEmailAction::DoTimeOut() {
   FTimedOut = true;
   TerminateAction();
@@ -485,6 +476,10 @@ void TCustomEmailAction::OnWorkEnd(inet::TWorkMode mode) {
 // ---------------------------------------------------------------- the run
 
 bool TCustomEmailAction::Execute() {
+  const TExecution execution(*this);
+  // A stop or time-out ends whichever client is talking at once.
+  FSMTP->SetStopToken(StopToken());
+  FPOP3->SetStopToken(StopToken());
   FTimedOut = false;
   FLastProgressTick = 0;
   FExpectedSize = 0;

@@ -77,7 +77,7 @@ class ScriptingTest : public ::testing::Test {
 
   // Runs `text` as the script "OnSend" with the list as parameter "List".
   Variant Run(const std::string& text, IScriptHost* scriptHost = nullptr,
-              const std::atomic<bool>* stop = nullptr) {
+              std::stop_token stop = {}) {
     TScript& s = scripts.AddScript("OnSend");
     s.Text = text;
     s.SetParam("List", service.WrapObject(list));
@@ -284,16 +284,17 @@ TEST_F(ScriptingTest, NonOwningHandlesCallTheObject) {
 }
 
 TEST_F(ScriptingTest, StopFlagEndsRunawayScripts) {
-  std::atomic<bool> stop{true};
+  std::stop_source stopped;
+  stopped.request_stop();
   for (const char* text :
        {"while true do end", "while true do pcall(function() while true do end end) end"}) {
     SCOPED_TRACE(text);
     scripts.AddScript("OnSend").Text = text;
     Variant result;
-    EXPECT_THROW(scripts.ExecuteScript("OnSend", result, service, nullptr, &stop), EScriptStopped);
+    EXPECT_THROW(scripts.ExecuteScript("OnSend", result, service, nullptr, stopped.get_token()), EScriptStopped);
   }
-  stop = false;
-  EXPECT_EQ(Run("local n = 0 for i = 1, 100000 do n = n + i end Result = n", nullptr, &stop),
+  std::stop_source running;
+  EXPECT_EQ(Run("local n = 0 for i = 1, 100000 do n = n + i end Result = n", nullptr, running.get_token()),
             Variant(5000050000));
 }
 

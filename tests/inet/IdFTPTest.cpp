@@ -328,13 +328,15 @@ TEST_P(FtpServerTest, SendCmdTextChecksTheGivenCodes) {
   c->Noop();
 }
 
-// Abort() from another thread ends a transfer at once, in either data connection mode; the
-// client is then unconnected.
+// A stop from another thread ends a transfer at once, in either data connection mode; the
+// client is then unconnected, and reconnects under a new token.
 TEST_P(FtpServerTest, AbortEndsADownloadAtOnce) {
   WriteFile(server_->Root() / "large.bin", std::string(8 << 20, 'x'));
   for (const bool passive : {true, false}) {
     SCOPED_TRACE(passive ? "passive" : "active");
     auto c = Connected(passive);
+    std::stop_source stop;
+    c->SetStopToken(stop.get_token());
     // Slowed down so the transfer is surely under way when the abort comes.
     c->OnDataChannelCreate = [](TIdIOHandlerSocket& io) {
       io.AddIntercept(std::make_shared<TIdInterceptThrottler>(8 << 20));
@@ -343,10 +345,12 @@ TEST_P(FtpServerTest, AbortEndsADownloadAtOnce) {
     c->Work.OnWork = [&](TWorkMode, std::int64_t) { started = true; };
     std::chrono::steady_clock::time_point abortedAt;
     std::thread stopper([&] {
-      while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (!started && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       abortedAt = std::chrono::steady_clock::now();
-      c->Abort();
+      stop.request_stop();
     });
     EXPECT_THROW(c->Get("large.bin", (local_.Path() / "large.bin").string(), true), EIdAborted);
     const auto ended = std::chrono::steady_clock::now();
@@ -354,6 +358,7 @@ TEST_P(FtpServerTest, AbortEndsADownloadAtOnce) {
     // It takes well under a millisecond; the 10 s read time-out is what a waiting abort would show.
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(ended - abortedAt).count(), 200);
     EXPECT_FALSE(c->Connected());
+    c->SetStopToken({});
     c->Connect();  // callers reconnect
     EXPECT_EQ(c->RetrieveCurrentDir(), "/");
   }
@@ -692,11 +697,13 @@ TEST(FtpCommandTest, ActiveModeWaitEndsByTimeOutOrAbort) {
     LoggedIn(c, peer.Port());
     c.Passive = false;
     c.ConnectTimeout = abort ? 10000 : 300;
+    std::stop_source stop;
+    c.SetStopToken(stop.get_token());
     std::thread stopper;
     if (abort) {
       stopper = std::thread([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        c.Abort();
+        stop.request_stop();
       });
     }
     const auto start = std::chrono::steady_clock::now();

@@ -484,11 +484,13 @@ TEST_F(HttpClientTest, ConnectTimeout) {
   EXPECT_TRUE(f.body.empty());
 }
 
-TEST_F(HttpClientTest, DisconnectFromAnotherThreadEndsAStalledGet) {
+TEST_F(HttpClientTest, AStopFromAnotherThreadEndsAStalledGet) {
   for (const std::string path : {"/stall?after=100", "/stall"}) {
     SCOPED_TRACE(path);
     Fetched f;
     auto http = Client(f);
+    std::stop_source stop;
+    http->SetStopToken(stop.get_token());
     std::promise<void> requested;
     bool signalled = false;
     http->OnStatus = [&](const std::string& s) {
@@ -499,23 +501,22 @@ TEST_F(HttpClientTest, DisconnectFromAnotherThreadEndsAStalledGet) {
     };
     auto running = std::async(std::launch::async, [&] { Get(*http, Url(path), f); });
     if (requested.get_future().wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
-      http->Disconnect();
+      stop.request_stop();
       FAIL() << "the request did not start";
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto start = std::chrono::steady_clock::now();
-    http->Disconnect();
+    stop.request_stop();
     EXPECT_THROW(running.get(), EIdAborted);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 
-    // The client is usable again.
+    // The client is usable again under a new stop.
     f = {};
     http->OnStatus = nullptr;
+    http->SetStopToken({});
     Get(*http, Url("/text"), f);
     EXPECT_EQ(f.body, k_http_text);
   }
-  TIdHTTP idle;
-  idle.Disconnect();  // nothing runs: nothing happens
 }
 
 TEST_F(HttpClientTest, SinkExceptionIsRethrownUnchanged) {

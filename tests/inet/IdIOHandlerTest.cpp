@@ -288,12 +288,14 @@ class AbortTest : public ::testing::TestWithParam<AbortCase> {};
 TEST_P(AbortTest, AnotherThreadEndsTheBlockedCallAtOnce) {
   TIdIOHandlerSocket io;
   io.ReadTimeout = 30000;
+  std::stop_source stop;
+  io.SetStopToken(stop.get_token());
   const auto blocked = GetParam().prepare(io);
   std::promise<Clock::time_point> abortedAt;
   std::thread aborter([&] {
     std::this_thread::sleep_for(milliseconds(300));
     abortedAt.set_value(Clock::now());
-    io.Abort();
+    stop.request_stop();
   });
   const auto start = Clock::now();
   bool aborted = false;
@@ -309,7 +311,7 @@ TEST_P(AbortTest, AnotherThreadEndsTheBlockedCallAtOnce) {
   EXPECT_GE(end, at) << "ended before the abort";
   EXPECT_LT(std::chrono::duration_cast<milliseconds>(end - at).count(), 100);
   EXPECT_GE(MsSince(start), 250);
-  EXPECT_TRUE(io.Aborted());
+  EXPECT_TRUE(io.StopRequested());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -348,21 +350,27 @@ INSTANTIATE_TEST_SUITE_P(
                   }}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST(IOHandlerTest, AfterAbortEveryCallFailsUntilTheNextOpen) {
+// A stop stays: every call fails, a new connection included, until a new token comes.
+TEST(IOHandlerTest, AfterAStopEveryCallFailsUntilANewToken) {
   ScriptedPeer first;
   first.Send("one\r\n").Start();
   ScriptedPeer second;
   second.Send("two\r\n").Start();
   TIdIOHandlerSocket io;
+  std::stop_source stop;
+  io.SetStopToken(stop.get_token());
   io.Open("127.0.0.1", first.Port());
-  io.Abort();
-  EXPECT_TRUE(io.Aborted());
+  stop.request_stop();
+  EXPECT_TRUE(io.StopRequested());
   EXPECT_THROW(io.ReadLn(), EIdAborted);
   EXPECT_THROW(io.Write("x\r\n"), EIdAborted);
   EXPECT_THROW(io.WaitForData(0), EIdAborted);
   io.Close();
+  EXPECT_THROW(io.Open("127.0.0.1", second.Port()), EIdAborted);
+  std::stop_source fresh;
+  io.SetStopToken(fresh.get_token());
   io.Open("127.0.0.1", second.Port());
-  EXPECT_FALSE(io.Aborted());
+  EXPECT_FALSE(io.StopRequested());
   EXPECT_EQ(io.ReadLn(), "two");
 }
 

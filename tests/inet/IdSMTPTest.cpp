@@ -732,13 +732,15 @@ TEST(SmtpScriptedTest, BrokenTransfersEndTheSendAndTheConnection) {
     peer.Start();
     auto smtp = ClientFor(peer.Port());
     smtp->ReadTimeout = tc.readTimeoutMs;
+    std::stop_source stop;
+    smtp->SetStopToken(stop.get_token());
     smtp->Connect();
     const auto source = tc.content();
     std::thread aborter;
     if (tc.abortSoon) {
-      aborter = std::thread([&smtp] {
+      aborter = std::thread([&stop] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        smtp->Abort();
+        stop.request_stop();
       });
     }
     std::string error = "none";
@@ -905,11 +907,13 @@ TEST(SmtpScriptedTest, AQueuedMessageThatFailsStopsOrSparesTheOneBehindIt) {
     ASSERT_THAT(log.events, ElementsAre("returned 0"));
     log.events.clear();
     log.stopOnFailure = tc.stopOnFailure;
+    std::stop_source stop;
+    smtp->SetStopToken(stop.get_token());
     std::thread aborter;
     if (tc.abortSoon) {
-      aborter = std::thread([&smtp] {
+      aborter = std::thread([&stop] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        smtp->Abort();
+        stop.request_stop();
       });
     }
     log.Send(1, {"carl@example.org"});

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -21,11 +24,24 @@ class SynchronizeTest : public ::testing::Test {
     while (rtl::CheckSynchronize(0)) {
     }
   }
-  // Pumps the main loop until `done`, with a generous bound so a broken queue fails instead of
-  // hanging the run.
+  // Pumps the main loop until `done` or a generous time limit, so a broken queue fails instead
+  // of hanging the run. Bounded by time, not by turns: each Synchronize queues work of its own,
+  // so a busy machine needs more turns for the same calls.
   template <class Done>
-  static void PumpUntil(Done done) {
-    for (int i = 0; i < 200 && !done(); ++i) rtl::CheckSynchronize(50);
+  static bool PumpUntil(Done done, std::chrono::seconds limit = std::chrono::seconds(60)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > until) return false;
+      rtl::CheckSynchronize(50);
+    }
+    return true;
+  }
+  // Threads that still wait for the main thread can be neither joined nor left to run on into
+  // this test's finished frame: the test process ends here, failed.
+  [[noreturn]] static void Abandon(const char* why) {
+    ADD_FAILURE() << why;
+    std::fflush(nullptr);
+    std::_Exit(1);
   }
 };
 
@@ -52,7 +68,7 @@ TEST_F(SynchronizeTest, WorkersRunOnTheMainThreadInOrderAndWait) {
       ++finished;
     });
   }
-  PumpUntil([&] { return finished == kWorkers; });
+  if (!PumpUntil([&] { return finished == kWorkers; })) Abandon("the workers' calls did not all run");
   for (auto& t : workers) t.join();
   PumpUntil([&] { return queuedRan == kWorkers * kCalls; });
 
@@ -74,7 +90,9 @@ TEST_F(SynchronizeTest, ExceptionIsRethrownInTheCallingThread) {
     }
     done = true;
   });
-  EXPECT_NO_THROW(PumpUntil([&] { return done.load(); }));
+  bool finished = false;
+  EXPECT_NO_THROW(finished = PumpUntil([&] { return done.load(); }));
+  if (!finished) Abandon("the call did not run");
   worker.join();
   EXPECT_EQ(message, "boom");
 
