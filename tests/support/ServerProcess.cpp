@@ -28,14 +28,18 @@ extern char** environ;
 namespace testsupport {
 namespace fs = std::filesystem;
 
-namespace {
-
 fs::path TestTmpBase() {
   const char* tmp = std::getenv("QUILLON_TEST_TMP");
-  fs::path base = tmp ? fs::path(tmp) : fs::temp_directory_path() / "quillon-tests";
+  fs::path base = tmp ? fs::path(tmp) : fs::temp_directory_path() / ("quillon-tests-" + std::to_string(::getuid()));
   fs::create_directories(base);
+  // Servers that drop privileges (dovecot's auth, vsftpd and proftpd as the test user, nginx's
+  // workers) pass through here to their files.
+  fs::permissions(base, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
   return base;
 }
+
+namespace {
 
 std::string UniqueLeaf(const std::string& prefix) {
   static std::atomic<int> counter{0};
