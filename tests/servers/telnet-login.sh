@@ -15,4 +15,7 @@ if [ "$user" = telnetuser ] && [ "$password" = telnet-pw-123 ]; then
   PS1='quillon$ ' exec /bin/sh -i
 fi
 echo "Login incorrect"
+# telnetd closes the connection as soon as its child exits, dropping what it has not yet read
+# from the terminal: give it the moment it needs to pass the last line on.
+sleep 1
 exit 1
