@@ -63,13 +63,19 @@ const TIdReply& TIdCmdTCPClient::SendCmd(const std::string& cmd, std::initialize
   std::string line;
   line.reserve(cmd.size() + 2);
   line.append(cmd).append("\r\n");
-  if (logAs.empty()) {
-    IOHandler().Write(line);
-  } else {
-    std::string shown;
-    shown.reserve(logAs.size() + 2);
-    shown.append(logAs).append("\r\n");
-    IOHandler().Write(line, shown);
+  try {
+    if (logAs.empty()) {
+      IOHandler().Write(line);
+    } else {
+      std::string shown;
+      shown.reserve(logAs.size() + 2);
+      shown.append(logAs).append("\r\n");
+      IOHandler().Write(line, shown);
+    }
+  } catch (const EIdAborted&) {
+    // Part of the command may be out: the connection is no longer in step.
+    IOHandler().Close();
+    throw;
   }
   return GetResponse(expected);
 }
@@ -78,7 +84,13 @@ const TIdReply& TIdCmdTCPClient::GetResponse(std::initializer_list<int> expected
   // A failed read must not leave the previous command's result looking current.
   last_ = TIdReply{};
   auto& io = IOHandler();
-  last_ = ReadReply([&io] { return io.ReadLn(); }, ReplyStyle);
+  try {
+    last_ = ReadReply([&io] { return io.ReadLn(); }, ReplyStyle);
+  } catch (const EIdAborted&) {
+    // Stopped with the reply unread: the dialogue is out of step, the connection goes.
+    io.Close();
+    throw;
+  }
   if (!ReplyExpected(last_.Code, expected, ReplyStyle)) throw EIdReplyRFCError(last_.Code, last_.Raw);
   return last_;
 }

@@ -291,7 +291,8 @@ void TIdTelnet::ReadLoop() {
     }
     if (open_.exchange(false)) Status("Disconnected");
   } catch (const EIdAborted&) {
-    // Our own Disconnect.
+    // Our own Disconnect, or the owner's stop: either way the session is over.
+    if (open_.exchange(false)) Status("Disconnected");
   } catch (const std::exception& e) {
     if (open_.exchange(false)) {
       Status(e.what());
