@@ -391,6 +391,10 @@ class TCustomEmailAction : public host::TMxAction, public host::IMxTimeoutTarget
   bool SendNormal();
   bool SendIndividual();
   bool SendToEach();
+  // The OnSend script of one recipient: may change the name, address and subject, or skip it.
+  enum class TOnSendOutcome { Send, Skip, Failed };
+  bool HasOnSendScript();
+  TOnSendOutcome RunOnSendScript(std::string& name, std::string& address, std::string& subject);
   rtl::Variant SelfHandle();
   void StopMonitor(std::unique_ptr<host::TTimeoutMonitorThread>& monitor, int waitMs);
   void Report(const std::string& text, const std::exception& e);

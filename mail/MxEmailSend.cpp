@@ -675,29 +675,12 @@ bool TCustomEmailAction::SendToEach() {
     // Each recipient's script starts from the action's subject; what it returns is this
     // recipient's subject.
     std::string recipientSubject = subject;
-    host::TScript* script = GetScriptByName(k_on_send_script);
-    if (script && script->HasContent()) {
+    if (HasOnSendScript()) {
       // The script may log, and must not run when the message before stops the run.
       flush();
-      bool skip = false;
-      try {
-        script->SetParam("Action", SelfHandle());
-        script->SetParam("Address", address);
-        script->SetParam("Name", name);
-        script->SetParam("Subject", recipientSubject);
-        script->SetParam("Skip", false);
-        rtl::Variant scriptResult;
-        ExecuteScript(k_on_send_script, scriptResult);
-        address = script->GetParam("Address").AsString();
-        name = script->GetParam("Name").AsString();
-        recipientSubject = script->GetParam("Subject").AsString();
-        skip = script->GetParam("Skip").AsBoolean();
-      } catch (const std::exception& e) {
-        Report("Error executing OnSend script", e);
-        failed = true;
-        continue;
-      }
-      if (skip) continue;
+      const TOnSendOutcome outcome = RunOnSendScript(name, address, recipientSubject);
+      if (outcome == TOnSendOutcome::Failed) failed = true;
+      if (outcome != TOnSendOutcome::Send) continue;
     }
 
     try {
@@ -728,6 +711,32 @@ bool TCustomEmailAction::SendToEach() {
   }
   flush();
   return !failed;
+}
+
+bool TCustomEmailAction::HasOnSendScript() {
+  const host::TScript* script = GetScriptByName(k_on_send_script);
+  return script && script->HasContent();
+}
+
+TCustomEmailAction::TOnSendOutcome TCustomEmailAction::RunOnSendScript(std::string& name, std::string& address,
+                                                                       std::string& subject) {
+  host::TScript* script = GetScriptByName(k_on_send_script);
+  try {
+    script->SetParam("Action", SelfHandle());
+    script->SetParam("Address", address);
+    script->SetParam("Name", name);
+    script->SetParam("Subject", subject);
+    script->SetParam("Skip", false);
+    rtl::Variant scriptResult;
+    ExecuteScript(k_on_send_script, scriptResult);
+    address = script->GetParam("Address").AsString();
+    name = script->GetParam("Name").AsString();
+    subject = script->GetParam("Subject").AsString();
+    return script->GetParam("Skip").AsBoolean() ? TOnSendOutcome::Skip : TOnSendOutcome::Send;
+  } catch (const std::exception& e) {
+    Report("Error executing OnSend script", e);
+    return TOnSendOutcome::Failed;
+  }
 }
 
 rtl::Variant TCustomEmailAction::SelfHandle() {
