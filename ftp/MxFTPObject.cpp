@@ -225,7 +225,7 @@ void TFTPConnectObject::DeleteDirRecursive(const std::string& dir) {
 
   // A private copy: the listings of the subdirectories replace the client's own.
   rtl::TStringList lines;
-  client.List(lines);
+  client.ListForWalk(lines);
   inet::TIdFTPListItems entries;
   for (const inet::TIdFTPListItem& item : client.DirectoryListing()) {
     inet::TIdFTPListItem copy;
@@ -243,7 +243,9 @@ void TFTPConnectObject::DeleteDirRecursive(const std::string& dir) {
                             ": a name from a listing must not hold a path");
     if (entry.ItemType == inet::TIdDirItemType::ditDirectory) {
       DeleteDirRecursive(name);
-    } else if (entry.ItemType == inet::TIdDirItemType::ditFile) {
+    } else if (entry.ItemType == inet::TIdDirItemType::ditFile ||
+               entry.ItemType == inet::TIdDirItemType::ditSymbolicLink) {
+      // A link goes as the file it is; what it points to, possibly outside the tree, stays.
       try {
         client.Delete(name);
       } catch (const std::exception& e) {
@@ -251,7 +253,7 @@ void TFTPConnectObject::DeleteDirRecursive(const std::string& dir) {
       }
       LogMessage(k_ftp_deleted_file, name);
     }
-    // Links and anything else stay; the final RMD then reports what is left.
+    // Anything else stays; the final RMD then reports what is left.
   }
 
   if (nested)

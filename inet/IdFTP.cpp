@@ -24,6 +24,7 @@
 
 #include "inet/IdException.h"
 #include "rtl/Base64.h"
+#include "rtl/Masks.h"
 #include "rtl/SysUtils.h"
 #include "rtl/UniqueFd.h"
 
@@ -33,6 +34,8 @@ namespace {
 
 constexpr int k_ftp_port = 21;
 constexpr int k_http_proxy_port = 8080;
+// How long a QUIT waits for the server's goodbye.
+constexpr int k_quit_wait_ms = 3000;
 // An HTTP proxy's answer to CONNECT is a status line and a few headers; more is not a proxy.
 constexpr int k_max_proxy_header_lines = 100;
 // Listings are read into memory to be parsed; a listing beyond this is not a directory.
@@ -53,6 +56,11 @@ std::string JoinHostPort(const std::string& host, int port) {
 std::string Keyword(std::string_view line) {
   const std::string t = rtl::Trim(line);
   return rtl::UpperCase(std::string_view(t).substr(0, t.find_first_of(" ")));
+}
+
+// A mask of names in the current folder ("*.txt", "report??.csv"), not a path.
+bool IsWildcardMask(std::string_view mask) {
+  return mask.find_first_of("*?") != std::string_view::npos && mask.find('/') == std::string_view::npos;
 }
 
 // The code's reply text as one line, for parsers that look for numbers in it.
@@ -393,7 +401,7 @@ struct TIdFTP::Impl {
   // What the server said it cannot do, learned once per connection.
   bool epsvRefused = false;
   bool eprtRefused = false;
-  int serverType = -1;  // the TYPE in force on the server; -1 before the first TYPE
+  int serverType = -1;  // the TYPE in force on the server; -1 before the first TYPE (or after a raw command)
 
   explicit Impl(TIdFTP& f) : ftp(f) {}
 
@@ -422,15 +430,29 @@ struct TIdFTP::Impl {
   // After an abort or a broken transfer the dialogue is out of step: the connection goes.
   void Drop() noexcept { ftp.IOHandler().Close(); }
 
-  // Runs one client operation; an abort leaves the client unconnected.
+  // Runs one client operation. A refusal from the server (or of an argument, before sending)
+  // leaves the dialogue in step; any other failure (a stop, a time-out, a broken or unreadable
+  // reply) may leave a reply in flight that would answer the next command, so the connection
+  // goes and callers reconnect.
   template <class F>
   decltype(auto) Guarded(F&& f) {
     try {
       return f();
-    } catch (const EIdAborted&) {
+    } catch (const EIdReplyRFCError&) {
+      throw;
+    } catch (const EIdInvalidArgument&) {
+      throw;  // refused before anything went out
+    } catch (...) {
       Drop();
       throw;
     }
+  }
+
+  // What a raw command may have changed on the server is no longer known here.
+  bool restPending = false;  // a raw REST the next transfer would start from
+  void ForgetAfterRawCommand(const std::string& cmd) {
+    serverType = -1;
+    if (Keyword(cmd) == "REST") restPending = true;
   }
 
   // CONNECT host:port through the HTTP proxy on an open connection to it.
@@ -663,8 +685,10 @@ struct TIdFTP::Impl {
     if (ftp.OnDataChannelCreate) ftp.OnDataChannelCreate(io);
     auto& control = ftp.IOHandler();
     const auto sendCommand = [&] {
-      // REST right before the command: some servers forget it across PASV or PORT.
-      if (restAt > 0) ftp.SendCmd("REST " + std::to_string(restAt), {350});
+      // REST right before the command: some servers forget it across PASV or PORT. A raw REST
+      // sent earlier would move this transfer's start: it is reset.
+      if (restAt > 0 || restPending) ftp.SendCmd("REST " + std::to_string(restAt), {350});
+      restPending = false;
       t.size = SizeFromPreliminary(ftp.SendCmd(cmd, {125, 150}));
       accepted = true;
     };
@@ -734,26 +758,45 @@ struct TIdFTP::Impl {
 
   // Lists into `lines` (as LIST shows them) and `items` (parsed).
   void ListInto(std::vector<std::string>& lines, TIdFTPListItems& items, const std::string& mask,
-                bool details) {
+                bool details, bool allowMlsd = true) {
     CheckCommandArgument(mask, k_path);
-    const bool mlsd = details && mask.empty() && HasFeature("MLST");
-    std::string cmd = mlsd ? "MLSD" : details ? "LIST" : "NLST";
-    if (!mask.empty()) cmd += " " + mask;
-    std::vector<std::string> raw = ReadListing(cmd);
+    const bool mlsd = allowMlsd && details && mask.empty() && HasFeature("MLST");
+    const std::string verb = mlsd ? "MLSD" : details ? "LIST" : "NLST";
+    std::vector<std::string> raw;
+    // Some servers refuse a wildcard argument while they list the folder fine: the mask is
+    // then matched here, by the project's own rules.
+    bool matchHere = false;
+    try {
+      raw = ReadListing(mask.empty() ? verb : verb + " " + mask);
+    } catch (const EIdReplyRFCError& e) {
+      if (e.ErrorCode() < 500 || !IsWildcardMask(mask)) throw;
+      raw = ReadListing(verb);
+      matchHere = true;
+    }
     items.Clear();
     lines.clear();
     if (!details) {
       // Names only: nothing more to parse.
       for (std::string& name : raw) {
+        if (matchHere && !rtl::MatchesMask(name, mask)) continue;
         TIdFTPListItem item;
         item.FileName = name;
         item.Data = name;
         items.Add(std::move(item));
+        lines.push_back(std::move(name));
       }
-      lines = std::move(raw);
       return;
     }
     TIdFTPListItems parsed = ParseListing(raw, mlsd, rtl::Now());
+    if (matchHere) {
+      // Parsed entries and listing lines correspond one to one only where every line parsed.
+      for (const TIdFTPListItem& item : parsed) {
+        if (!rtl::MatchesMask(item.FileName, mask)) continue;
+        lines.push_back(item.Data.empty() ? UnixLine(item) : item.Data);
+        items.Add(item);
+      }
+      return;
+    }
     if (!mlsd) {
       items = std::move(parsed);
       lines = std::move(raw);
@@ -811,11 +854,15 @@ void TIdFTP::DoOnConnected() {
 void TIdFTP::Disconnect() {
   auto& io = IOHandler();
   if (io.Connected() && !io.StopRequested()) {
+    // A server that stopped answering is not waited for the whole read time-out.
+    const int readTimeout = io.ReadTimeout;
+    io.ReadTimeout = readTimeout > 0 && readTimeout < k_quit_wait_ms ? readTimeout : k_quit_wait_ms;
     try {
       SendCmd("QUIT");
     } catch (...) {
       // Leaving anyway.
     }
+    io.ReadTimeout = readTimeout;
   }
   TIdCmdTCPClient::Disconnect();
 }
@@ -931,16 +978,25 @@ const TIdReply& TIdFTP::SendCmdText(const std::string& cmd, const std::string& e
     expected.push_back(static_cast<int>(v));
   }
   return impl_->Guarded([&]() -> const TIdReply& {
-    if (expected.empty()) return SendCmd(cmd);
+    impl_->ForgetAfterRawCommand(cmd);
+    const TIdReply* r = nullptr;
     try {
-      SendCmd(cmd);
+      r = &SendCmd(cmd);
     } catch (const EIdReplyRFCError&) {
-      // An error reply may be just what the caller expects.
+      // An error reply may be just what the caller expects, or what it wants to see.
+      r = &LastCmdResult();
     }
-    const TIdReply& r = LastCmdResult();
-    if (std::find(expected.begin(), expected.end(), r.Code) == expected.end())
-      throw EIdReplyRFCError(r.Code, r.Raw);
-    return r;
+    // A preliminary reply is not the answer: the final one follows.
+    while (r->Code >= 100 && r->Code < 200) {
+      try {
+        r = &GetResponse();
+      } catch (const EIdReplyRFCError&) {
+        r = &LastCmdResult();
+      }
+    }
+    if (!expected.empty() && std::find(expected.begin(), expected.end(), r->Code) == expected.end())
+      throw EIdReplyRFCError(r->Code, r->Raw);
+    return *r;
   });
 }
 
@@ -951,6 +1007,15 @@ void TIdFTP::List(rtl::TStringList& lines, const std::string& mask, bool details
   impl_->Guarded([&] {
     std::vector<std::string> out;
     impl_->ListInto(out, listing_, mask, details);
+    lines.Clear();
+    for (std::string& l : out) lines.Add(std::move(l));
+  });
+}
+
+void TIdFTP::ListForWalk(rtl::TStringList& lines) {
+  impl_->Guarded([&] {
+    std::vector<std::string> out;
+    impl_->ListInto(out, listing_, {}, true, false);
     lines.Clear();
     for (std::string& l : out) lines.Add(std::move(l));
   });

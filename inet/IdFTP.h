@@ -59,7 +59,6 @@ class TIdFTP : public TIdCmdTCPClient {
   void Connect() override;
   // QUIT and close; never throws.
   void Disconnect() override;
-  // Thread-safe: ends the transfer under way (data and control connection) at once.
 
   void ChangeDir(const std::string& dir);        // CWD
   std::string RetrieveCurrentDir();              // PWD
@@ -81,6 +80,10 @@ class TIdFTP : public TIdCmdTCPClient {
   // listing into DirectoryListing (MLSD when the server offers it and details are asked
   // without a mask).
   void List(rtl::TStringList& lines, const std::string& mask = {}, bool details = true);
+  // A detailed listing of the current folder for a walk of the tree: LIST, never MLSD, whose
+  // facts some servers take from the target of a link ("type=dir" for a link to a folder).
+  // LIST shows a link as a link, and a walk must never enter one.
+  void ListForWalk(rtl::TStringList& lines);
   const TIdFTPListItems& DirectoryListing() const { return listing_; }
 
   // STOR (or APPE) from a local file, streamed, with work events.
