@@ -662,9 +662,17 @@ struct TIdFTP::Impl {
     for (;;) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || !ftp.IOHandler().WaitFor(listener, POLLIN, static_cast<int>(left.count())))
+      const auto wait = left.count() <= 0 ? TIdIOHandlerSocket::TWaitResult::TimedOut
+                                          : ftp.IOHandler().WaitForEither(listener, POLLIN,
+                                                                          static_cast<int>(left.count()));
+      if (wait == TIdIOHandlerSocket::TWaitResult::TimedOut)
         throw EIdConnectTimeout("Timed out after " + std::to_string(TimeoutMs()) +
                                 " ms waiting for the server's data connection");
+      if (wait == TIdIOHandlerSocket::TWaitResult::Readable) {
+        // The server gave up on the connection (425, 426...): its reply is the error.
+        const TIdReply& r = ftp.GetResponse();
+        throw EIdProtocolError("The server answered before opening the data connection: " + r.Raw);
+      }
       rtl::TUniqueFd s(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
       if (!s.Valid()) continue;
       // Anyone else connecting here would be stealing or feeding the transfer.

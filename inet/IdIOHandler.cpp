@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -717,6 +718,31 @@ bool TIdIOHandlerSocket::StopRequested() const {
 
 bool TIdIOHandlerSocket::WaitFor(int fd, short events, int ms) {
   return impl_->Wait(fd, events, TDeadline::After(ms));
+}
+
+TIdIOHandlerSocket::TWaitResult TIdIOHandlerSocket::WaitForEither(int fd, short events, int ms) {
+  Impl& i = *impl_;
+  i.CheckUsable();
+  if (i.Buffered() > 0 || (i.tls && i.tls->HasPending())) return TWaitResult::Readable;
+  const TDeadline deadline = TDeadline::After(ms);
+  for (;;) {
+    i.CheckAborted();
+    pollfd fds[3] = {{fd, events, 0}, {i.fd.Get(), POLLIN, 0}, {i.wake.Get(), POLLIN, 0}};
+    int timeout = -1;
+    if (!deadline.infinite) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline.at - Clock::now()).count();
+      if (left <= 0) return TWaitResult::TimedOut;
+      timeout = static_cast<int>(std::min<std::int64_t>(left, INT_MAX));
+    }
+    const int r = ::poll(fds, 3, timeout);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      throw EIdSocketError("Cannot wait for " + i.peer + ": " + rtl::SysErrorMessage(errno), errno);
+    }
+    if (fds[2].revents != 0) i.CheckAborted();
+    if (fds[0].revents != 0) return TWaitResult::Ready;
+    if (fds[1].revents != 0) return TWaitResult::Readable;
+  }
 }
 
 void TIdIOHandlerSocket::AddIntercept(std::shared_ptr<TIdConnectionIntercept> intercept) {

@@ -101,6 +101,10 @@ class TIdIOHandlerSocket {
   // Waits up to ms (negative: no limit) for events on a descriptor of the caller's (an FTP
   // data listener); false on time-out, EIdAborted on a stop.
   bool WaitFor(int fd, short events, int ms);
+  // As WaitFor, and watches this connection too: an FTP server may answer on the control
+  // connection instead of opening the data connection it was asked for.
+  enum class TWaitResult { Ready, Readable, TimedOut };
+  TWaitResult WaitForEither(int fd, short events, int ms);
 
   void AddIntercept(std::shared_ptr<TIdConnectionIntercept> intercept);
   void RemoveIntercept(const TIdConnectionIntercept* intercept);

@@ -196,6 +196,21 @@ TEST_P(FtpServerTest, ResumeContinuesAHalfDownloadedFile) {
   EXPECT_THAT(log->Sent(), HasSubstr("REST " + std::to_string(data.size() / 2) + "\r\nRETR r.bin\r\n"));
 }
 
+// A raw command may change what the client believes of the session: after TYPE A a size is
+// still asked in binary, and after a raw REST the next download still starts at its first byte.
+TEST_P(FtpServerTest, RawCommandsLeaveNoStaleStateBehind) {
+  const std::string data = RandomBytes(64 << 10, 11);
+  WriteFile(server_->Root() / "raw.bin", data);
+  auto c = Connected();
+  EXPECT_EQ(c->SendCmdText("TYPE A", "200").Code, 200);
+  EXPECT_EQ(c->Size("raw.bin"), static_cast<std::int64_t>(data.size()));
+  EXPECT_EQ(c->SendCmdText("TYPE I", "200").Code, 200);
+  EXPECT_EQ(c->SendCmdText("REST 1000", "350").Code, 350);
+  const fs::path local = local_.Path() / "raw.bin";
+  c->Get("raw.bin", local.string(), true);
+  EXPECT_EQ(ReadFile(local), data);
+}
+
 // Without canOverwrite an existing target is refused before anything is sent; a missing remote
 // file raises 550 and leaves no local file behind.
 TEST_P(FtpServerTest, DownloadRefusalsLeaveLocalFilesAlone) {
@@ -753,6 +768,97 @@ TEST(FtpCommandTest, ASilentServerRunsIntoTheReadTimeout) {
   c.ReadTimeout = 300;
   EXPECT_THROW(c.Connect(), EIdReadTimeout);
   EXPECT_FALSE(c.Connected());
+}
+
+// What misbehaving or slow servers do to the dialogue: a preliminary reply before the final
+// one, a reply that never comes, a server that refuses wildcards, a QUIT nobody answers.
+TEST(FtpCommandTest, ARawCommandWaitsForTheFinalReplyAfterAPreliminaryOne) {
+  ScriptedPeer peer;
+  peer.Send("220 hi\r\n");
+  for (const Exchange& e : k_login) peer.Expect(e.line).Send(e.reply);
+  peer.Expect("SITE WORK").Send("150 working\r\n").Stall(std::chrono::milliseconds(100)).Send("200 done\r\n");
+  peer.Expect("NOOP").Send("200 ok\r\n");
+  peer.Start();
+  TIdFTP c;
+  LoggedIn(c, peer.Port());
+  EXPECT_EQ(c.SendCmdText("SITE WORK", "200").Code, 200);
+  c.Noop();  // answered by its own reply, not by the one left over
+  EXPECT_TRUE(c.Connected());
+}
+
+TEST(FtpCommandTest, AReplyThatDoesNotComeInTimeDropsTheConnection) {
+  ScriptedPeer peer;
+  peer.Send("220 hi\r\n");
+  for (const Exchange& e : k_login) peer.Expect(e.line).Send(e.reply);
+  peer.Expect("DELE f").Stall(std::chrono::milliseconds(1500)).Send("250 deleted, late\r\n");
+  peer.Start();
+  TIdFTP c;
+  LoggedIn(c, peer.Port());
+  c.IOHandler().ReadTimeout = 300;
+  EXPECT_THROW(c.Delete("f"), EIdReadTimeout);
+  // The late 250 must never answer a later command: the connection is gone.
+  EXPECT_FALSE(c.Connected());
+}
+
+TEST(FtpCommandTest, AWildcardTheServerRefusesIsMatchedHere) {
+  ScriptedPeer refusedData, data;
+  refusedData.Close().Start();
+  data.Send("a.txt\r\nb.log\r\nC.TXT\r\n").Close().Start();
+  ScriptedPeer peer;
+  peer.Send("220 hi\r\n");
+  for (const Exchange& e : k_login) peer.Expect(e.line).Send(e.reply);
+  const auto epsv = [](int port) { return "229 ok (|||" + std::to_string(port) + "|)\r\n"; };
+  peer.Expect("EPSV").Send(epsv(refusedData.Port())).Expect("NLST *.txt").Send("550 no wildcards here\r\n");
+  peer.Expect("EPSV").Send(epsv(data.Port())).Expect("NLST").Send("150 names\r\n226 done\r\n");
+  peer.Start();
+  TIdFTP c;
+  LoggedIn(c, peer.Port());
+  rtl::TStringList names;
+  c.List(names, "*.txt", false);
+  EXPECT_EQ(names.Text(), "a.txt\nC.TXT\n");
+  EXPECT_TRUE(c.Connected());
+}
+
+TEST(FtpCommandTest, QuitWaitsAFewSecondsAtMostForAServerThatStoppedAnswering) {
+  ScriptedPeer peer;
+  peer.Send("220 hi\r\n");
+  for (const Exchange& e : k_login) peer.Expect(e.line).Send(e.reply);
+  peer.Expect("QUIT").Stall(std::chrono::milliseconds(20000));
+  peer.Start();
+  TIdFTP c;
+  LoggedIn(c, peer.Port());
+  c.IOHandler().ReadTimeout = 60000;
+  const auto start = std::chrono::steady_clock::now();
+  c.Disconnect();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_FALSE(c.Connected());
+}
+
+// Active mode: a server that cannot reach us says so on the control connection (425) instead
+// of connecting; that answer ends the wait at once.
+TEST(FtpCommandTest, ARefusalWhileWaitingForTheDataConnectionEndsTheWait) {
+  ScratchDir dir("ftp-425");
+  ScriptedPeer peer;
+  peer.Send("220 hi\r\n");
+  for (const Exchange& e : k_login) peer.Expect(e.line).Send(e.reply);
+  peer.Expect("TYPE I").Send("200 ok\r\n").Expect().Send("200 ok\r\n");
+  peer.Expect("RETR f").Send("150 go\r\n").Send("425 Can't open data connection\r\n");
+  peer.Expect("NOOP").Send("200 ok\r\n");
+  peer.Start();
+  TIdFTP c;
+  LoggedIn(c, peer.Port());
+  c.Passive = false;
+  c.ConnectTimeout = 20000;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    c.Get("f", (dir.Path() / "f").string());
+    ADD_FAILURE() << "the download succeeded";
+  } catch (const EIdReplyRFCError& e) {
+    EXPECT_EQ(e.ErrorCode(), 425);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(fs::exists(dir.Path() / "f"));
+  c.Noop();  // the dialogue is still in step
 }
 
 }  // namespace
