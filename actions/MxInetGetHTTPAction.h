@@ -66,7 +66,6 @@ class TMxInetHTTPGetAction : public host::TMxAction,
   // --- host action ---
   bool Execute() override;
   bool Validate(host::IMxActionValidationError& errors) override;
-  void GetHiddenProperties(rtl::TStringList& list) const override;
   // Both from another thread: end the fetch under way by disconnecting the client.
   void StopSignalled() override;
   void TerminateAction() override;
