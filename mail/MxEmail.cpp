@@ -247,8 +247,8 @@ void TEmailAction::DefineProperties(host::TPropTable& t) {
                false)
       .Boolean("PopBeforeSMTP", &A::GetPopBeforeSMTP, &A::SetPopBeforeSMTP, false)
       .Help(
-          "Some ISP's enforce a POP before SMTP policy on their SMTP Servers, which means you must connect to "
-          "the POP Server first before the SMTP Server will relay email for you.")
+          "Some ISP's enforce a POP before SMTP policy on their SMTP Servers, which means you must connect "
+          "to the POP Server first before the SMTP Server will relay email for you.")
       .String("POPHost", &A::GetPOPHost, &A::SetPOPHost)
       .Help("Host Name or ip address of the pop server, if empty the SMTP Host will be used")
       .Integer("POPPort", &A::GetPOPPort, &A::SetPOPPort, 110)

@@ -51,9 +51,7 @@ class TRecordingWriter : public host::IMxOptionsWriter {
  public:
   std::vector<std::string> Calls;
   std::vector<std::string> Keys;
-  void WriteBool(const std::string& key, bool value) override {
-    Add("Bool", key, host::BoolToText(value));
-  }
+  void WriteBool(const std::string& key, bool value) override { Add("Bool", key, host::BoolToText(value)); }
   void WriteInteger(const std::string& key, std::int64_t value) override {
     Add("Integer", key, std::to_string(value));
   }
