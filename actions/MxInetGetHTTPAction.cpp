@@ -141,6 +141,7 @@ void TMxInetHTTPGetAction::DefineProperties(host::TPropTable& t) {
   using A = TMxInetHTTPGetAction;
   host::TPropBuilder<A>(t)
       .String("Cookie", &A::GetCookie, &A::SetCookie)
+      .Hidden()
       .String("URL", &A::GetURL, &A::SetURL)
       .Integer("Port", &A::GetPort, &A::SetPort, 80)
       .String("Username", &A::GetUsername, &A::SetUsername)
@@ -155,6 +156,7 @@ void TMxInetHTTPGetAction::DefineProperties(host::TPropTable& t) {
       .String("ProxyServer", &A::GetProxyServer, &A::SetProxyServer)
       .Integer("ProxyPort", &A::GetProxyPort, &A::SetProxyPort, 80)
       .ReadOnly("ResponseCode", "integer", &A::GetResponseCode)
+      .Hidden()
       .Integer("TimeoutLength", &A::GetTimeoutMinutes, &A::SetTimeoutMinutes, 2)
       .Boolean(
           "EnableTimeout", [](const A& a) { return a.FEnableTimeout; },
@@ -204,12 +206,6 @@ bool TMxInetHTTPGetAction::Validate(host::IMxActionValidationError& errors) {
     ok = false;
   }
   return ok;
-}
-
-void TMxInetHTTPGetAction::GetHiddenProperties(rtl::TStringList& list) const {
-  host::TMxAction::GetHiddenProperties(list);
-  list.Add("Cookie");
-  list.Add("ResponseCode");
 }
 
 // ---------------------------------------------------------------- stop and time-out

@@ -68,7 +68,6 @@ class TMxInetHTTPGetAction : public host::TMxAction,
   // --- host action ---
   bool Execute() override;
   bool Validate(host::IMxActionValidationError& errors) override;
-  void GetHiddenProperties(rtl::TStringList& list) const override;
   bool CanTerminate() override { return true; }
   std::string GetQuickHelpFilename() const override { return k_http_get_quick_help_file; }
   int GetHelpTopicID() const override { return k_http_get_help_topic; }

@@ -63,7 +63,10 @@ TCustomTelnetClientAction::~TCustomTelnetClientAction() {
 
 void TCustomTelnetClientAction::DefineProperties(host::TPropTable& t) {
   using A = TCustomTelnetClientAction;
-  host::TPropBuilder<A>(t).String("EncryptedPassword", &A::GetEncryptedPassword, &A::SetEncryptedPassword);
+  host::TPropBuilder<A>(t)
+      .String("EncryptedPassword", &A::GetEncryptedPassword, &A::SetEncryptedPassword)
+      .Hidden()
+      .ChildClass(TTelnetScriptItem::StaticClassName());
 }
 
 void TTelnetClientAction::DefineProperties(host::TPropTable& t) {
@@ -153,23 +156,6 @@ bool TCustomTelnetClientAction::Validate(host::IMxActionValidationError& errors)
     ok = false;
   }
   return ok;
-}
-
-void TCustomTelnetClientAction::GetHiddenProperties(rtl::TStringList& list) const {
-  host::TMxAction::GetHiddenProperties(list);
-  list.Add("EncryptedPassword");
-}
-
-void TCustomTelnetClientAction::GetPropertyHelp(rtl::TStringList& list) const {
-  host::TMxAction::GetPropertyHelp(list);
-}
-
-void TCustomTelnetClientAction::GetPropertyAlias(rtl::TStringList& list) const {
-  host::TMxAction::GetPropertyAlias(list);
-}
-
-void TCustomTelnetClientAction::GetReadOnlyProperties(rtl::TStringList& list) const {
-  host::TMxAction::GetReadOnlyProperties(list);
 }
 
 // ---------------------------------------------------------------- run

@@ -101,10 +101,6 @@ class TCustomTelnetClientAction : public host::TMxAction {
   bool AddChildObject(std::unique_ptr<host::TNbXMLObject> child) override;
   bool Execute() override;
   bool Validate(host::IMxActionValidationError& errors) override;
-  void GetHiddenProperties(rtl::TStringList& list) const override;
-  void GetPropertyHelp(rtl::TStringList& list) const override;
-  void GetPropertyAlias(rtl::TStringList& list) const override;
-  void GetReadOnlyProperties(rtl::TStringList& list) const override;
   bool CanTerminate() override { return true; }
   std::string GetQuickHelpFilename() const override { return "Plugins\\Telnet.html"; }
   int GetHelpTopicID() const override { return 2310; }

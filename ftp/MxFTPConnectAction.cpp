@@ -77,6 +77,7 @@ void TFTPConnectionAction::DefineProperties(host::TPropTable& t) {
       .Integer("FTPPort", &A::OwnFTPPort, &A::SetFTPPort, 21)
       .String("UserID", &A::OwnUserID, &A::SetUserID)
       .String("Cookie", &A::GetCookie, &A::SetCookie)
+      .Hidden()
       .Boolean("Passive", &A::GetPassive, &A::SetPassive, false)
       .Boolean("DetailedLogging", &A::GetDetailedLogging, &A::SetDetailedLogging, false)
       // A new action transfers in binary; that is also the default shown.
@@ -85,6 +86,7 @@ void TFTPConnectionAction::DefineProperties(host::TPropTable& t) {
       .Boolean("UseProxy", &A::GetUseProxy, &A::SetUseProxy, false)
       .String("ProxyUsername", &A::GetProxyUsername, &A::SetProxyUsername)
       .String("ProxyCookie", &A::GetProxyCookie, &A::SetProxyCookie)
+      .Hidden()
       .String("ProxyServer", &A::GetProxyServer, &A::SetProxyServer)
       .Integer("ProxyPort", &A::GetProxyPort, &A::SetProxyPort, 0)
       .Enum("ProxyType", "TIdFtpProxyType", FTPProxyTypeNames(), &A::GetProxyType, &A::SetProxyType,
@@ -140,12 +142,6 @@ void TFTPConnectionAction::SetProxyPassword(const std::string& value) {
 
 std::string TFTPConnectionAction::GetFormattedDescription() const {
   return GetActionName() + " [ " + FFTPConnectionName + " ]";
-}
-
-void TFTPConnectionAction::GetHiddenProperties(rtl::TStringList& list) const {
-  host::TMxAction::GetHiddenProperties(list);
-  list.Add("Cookie");
-  list.Add("ProxyCookie");
 }
 
 bool TFTPConnectionAction::Validate(host::IMxActionValidationError& errors) {

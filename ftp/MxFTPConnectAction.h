@@ -49,7 +49,6 @@ class TFTPConnectionAction : public host::TMxAction {
   bool Execute() override;
   std::string GetFormattedDescription() const override;
   bool Validate(host::IMxActionValidationError& errors) override;
-  void GetHiddenProperties(rtl::TStringList& list) const override;
   std::string GetQuickHelpFilename() const override { return k_ftp_quick_help_file; }
   int GetHelpTopicID() const override { return k_ftp_help_topic; }
   std::string GetActionName() const override { return k_ftp_connect_action_name; }

@@ -98,10 +98,37 @@ TProjectContext& TMxAction::Context() const { return context_ ? *context_ : Deta
 
 bool TMxAction::Validate(IMxActionValidationError&) { return true; }
 
-void TMxAction::GetHiddenProperties(rtl::TStringList&) const {}
-void TMxAction::GetPropertyAlias(rtl::TStringList&) const {}
-void TMxAction::GetPropertyHelp(rtl::TStringList&) const {}
-void TMxAction::GetReadOnlyProperties(rtl::TStringList&) const {}
+void TMxAction::GetHiddenProperties(rtl::TStringList& list) const {
+  for (const TPropInfo& p : GetProperties())
+    if (p.Hidden) list.Add(p.Name);
+  for (const TPropInfo& p : GetProperties()) {
+    if (p.Kind != TPropKind::Object) continue;
+    // The table's object accessors take a mutable owner, as the loader fills through them.
+    const TPublishedObject* object = p.Object(const_cast<TMxAction&>(*this));
+    if (!object) continue;
+    for (const TPropInfo& inner : object->GetProperties())
+      if (inner.Hidden && list.IndexOf(inner.Name) < 0) list.Add(inner.Name);
+  }
+}
+
+void TMxAction::GetPropertyAlias(rtl::TStringList& list) const {
+  for (const auto& line : GetProperties().Layout()) {
+    if (line.Name.empty())
+      list.Add("[" + line.Category + "]");
+    else
+      list.Add(line.Alias.empty() ? line.Name : line.Name + "=" + line.Alias);
+  }
+}
+
+void TMxAction::GetPropertyHelp(rtl::TStringList& list) const {
+  for (const TPropInfo& p : GetProperties())
+    if (!p.Help.empty()) list.Add(p.Name + "=" + p.Help);
+}
+
+void TMxAction::GetReadOnlyProperties(rtl::TStringList& list) const {
+  for (const TPropInfo& p : GetProperties())
+    if (p.ReadOnly()) list.Add(p.Name);
+}
 
 void TMxAction::SendMessage(const std::string& text, int tag) {
   auto& c = Context();
@@ -195,10 +222,8 @@ bool TMxAction::ExecuteScript(const std::string& name, rtl::Variant& result) {
 }
 
 std::string TMxAction::PropertyDisplayName(const std::string& property) const {
-  rtl::TStringList aliases;
-  GetPropertyAlias(aliases);
-  int i = aliases.IndexOfName(property);
-  return i >= 0 ? aliases.ValueFromIndex(i) : property;
+  const TPropInfo* p = GetProperties().Find(property);
+  return p ? p->DisplayName() : property;
 }
 
 }  // namespace host

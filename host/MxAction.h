@@ -121,10 +121,16 @@ class TMxAction : public TNbXMLObject {
   virtual void Initialise() {}
   virtual std::string GetActionName() const = 0;
   virtual std::string GetFormattedDescription() const { return GetActionName(); }
+  // The host's lists of property facts, filled from the property table (DefineProperties),
+  // which is where an action states them; an override would be a second source, so actions
+  // keep to the table. Hidden: the table's hidden names, then those of the classes of its
+  // published objects, which property views show nested.
   virtual void GetHiddenProperties(rtl::TStringList& list) const;
-  // "Name=Alias" lines: the names the editor and messages show for properties.
+  // The table's layout: "[Category]", "Name=Alias" and "Name" lines in the editor's order.
   virtual void GetPropertyAlias(rtl::TStringList& list) const;
+  // "Name=help text" lines.
   virtual void GetPropertyHelp(rtl::TStringList& list) const;
+  // Properties that have no setter.
   virtual void GetReadOnlyProperties(rtl::TStringList& list) const;
   virtual void InitialiseScriptParams() {}
   virtual bool CanTerminate() { return true; }

@@ -1,40 +1,26 @@
 #include "host/MxOptions.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <pugixml.hpp>
 #include <sstream>
+#include <stdexcept>
 
+#include "host/MxCrypto.h"
 #include "host/MxFileInfo.h"
 #include "host/MxServices.h"
 #include "rtl/Exception.h"
+#include "rtl/SysUtils.h"
 #include "rtl/UniqueFd.h"
 
 namespace host {
 
 namespace {
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-rtl::Exception BadValue(const std::string& name, const std::string& text, const char* expected) {
-  return rtl::Exception("Invalid value \"" + text + "\" for option " + name + ": " + expected + " expected");
-}
-
 
 // 0 or the errno value of the failure.
 int ReadWholeFile(const std::string& path, std::string& out) {
@@ -59,31 +45,6 @@ constexpr unsigned k_parse_flags = (pugi::parse_default | pugi::parse_ws_pcdata_
 
 }  // namespace
 
-// --- Text forms ---
-
-bool TryParseOptionInteger(std::string_view text, std::int64_t& value) {
-  text = TrimBlanks(text);
-  if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
-  std::int64_t v = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return false;
-  value = v;
-  return true;
-}
-
-bool TryParseOptionBool(std::string_view text, bool& value, bool acceptTypedForms) {
-  text = TrimBlanks(text);
-  if (SameText(text, "true") || (acceptTypedForms && (text == "1" || SameText(text, "yes")))) {
-    value = true;
-    return true;
-  }
-  if (SameText(text, "false") || (acceptTypedForms && (text == "0" || SameText(text, "no")))) {
-    value = false;
-    return true;
-  }
-  return false;
-}
-
 // --- TMxOptionsObject ---
 
 void TMxOptionsObject::LoadOptions(IMxOptionsReader&) {
@@ -94,92 +55,102 @@ void TMxOptionsObject::SaveOptions(IMxOptionsWriter&) {}
 
 std::vector<TOptionProperty> TMxOptionsObject::GetOptionProperties() {
   std::vector<TOptionProperty> out;
-  for (const auto& a : PropertyAccessors()) out.push_back({a.Name, a.Type, a.Get(), a.Secret});
+  for (const TPropInfo& p : GetProperties()) {
+    std::string value = p.Get ? p.Get(*this) : std::string();
+    if (p.Secret) value = value.empty() ? k_secret_empty_text : k_secret_set_text;
+    out.push_back({p.Name, p.TypeName, std::move(value), p.Secret});
+  }
   return out;
 }
 
 void TMxOptionsObject::SetOptionProperty(const std::string& name, const std::string& text) {
-  for (const auto& a : PropertyAccessors()) {
-    if (SameText(a.Name, name)) {
-      a.Set(text);
-      return;
+  if (!GetProperties().Find(name)) throw rtl::Exception("Unknown option \"" + name + "\" in " + GetName());
+  SetPropertyText(name, text);
+}
+
+const TPropInfo& TMxOptionsObject::StoredProperty(std::string_view key) const {
+  for (const TPropInfo& p : GetProperties())
+    if ((p.StoreKey.empty() ? p.Name : p.StoreKey) == key) return p;
+  throw std::logic_error("no property of " + ClassName() + " is stored under " + std::string(key));
+}
+
+void TMxOptionsObject::LoadStoredValues(IMxOptionsReader& reader, const std::vector<std::string_view>& keys) {
+  const bool modified = GetModified();
+  for (std::string_view keyView : keys) {
+    const TPropInfo& p = StoredProperty(keyView);
+    const std::string key(keyView);
+    std::string text;
+    switch (p.Kind) {
+      case TPropKind::Boolean:
+        text = BoolToText(reader.ReadBool(key, TextToBool(p.DefaultText, p.Name)));
+        break;
+      case TPropKind::Integer:
+        text = std::to_string(reader.ReadInteger(key, TextToInteger(p.DefaultText, p.Name)));
+        break;
+      case TPropKind::Enum:
+        text = std::to_string(reader.ReadInteger(key, TextToEnum(p.DefaultText, p.EnumNames, p.Name)));
+        break;
+      default:
+        text = reader.ReadString(key, p.DefaultText);
+    }
+    if (p.Secret) {
+      try {
+        text = TCryptoUtils::DecryptString(text);
+      } catch (const rtl::Exception& e) {
+        AddLoadWarning(key + ": " + e.Message() + "; the password is left empty");
+        text.clear();
+      }
+    }
+    try {
+      p.Set(*this, text);
+    } catch (const EPropertyError&) {
+      p.Set(*this, p.DefaultText);
     }
   }
-  throw rtl::Exception("Unknown option \"" + name + "\" in " + GetName());
+  SetModified(modified);
 }
 
-TMxOptionsObject::TPropertyAccessor TMxOptionsObject::StringProperty(
-    std::string name, std::function<std::string()> get, std::function<void(const std::string&)> set) {
-  return {std::move(name), "string", false, std::move(get), std::move(set)};
+std::vector<TMxOptionsObject::TStoredValue> TMxOptionsObject::StoredValues(
+    const std::vector<std::string_view>& keys) const {
+  std::vector<TStoredValue> out;
+  for (std::string_view key : keys) {
+    const TPropInfo& p = StoredProperty(key);
+    std::string text = p.Get(*this);
+    if (p.Secret) text = TCryptoUtils::EncryptString(text);
+    // Enumerations are kept by ordinal: the store is read by programs that know only numbers.
+    if (p.Kind == TPropKind::Enum) text = std::to_string(TextToEnum(text, p.EnumNames, p.Name));
+    out.push_back({p.Kind, std::string(key), std::move(text)});
+  }
+  return out;
 }
 
-TMxOptionsObject::TPropertyAccessor TMxOptionsObject::PasswordProperty(
-    std::string name, std::function<std::string()> get, std::function<void(const std::string&)> set) {
-  auto shown = [get = std::move(get)] {
-    return std::string(get().empty() ? k_secret_empty_text : k_secret_set_text);
-  };
-  return {std::move(name), "string", true, std::move(shown), std::move(set)};
-}
-
-TMxOptionsObject::TPropertyAccessor TMxOptionsObject::IntegerProperty(std::string name,
-                                                                      std::function<std::int64_t()> get,
-                                                                      std::function<void(std::int64_t)> set) {
-  auto setText = [name, set = std::move(set)](const std::string& text) {
-    std::int64_t v = 0;
-    if (!TryParseOptionInteger(text, v)) throw BadValue(name, text, "an integer");
-    set(v);
-  };
-  return {name, "integer", false, [get = std::move(get)] { return std::to_string(get()); },
-          std::move(setText)};
-}
-
-TMxOptionsObject::TPropertyAccessor TMxOptionsObject::BoolProperty(std::string name,
-                                                                   std::function<bool()> get,
-                                                                   std::function<void(bool)> set) {
-  auto setText = [name, set = std::move(set)](const std::string& text) {
-    bool v = false;
-    if (!TryParseOptionBool(text, v, true)) throw BadValue(name, text, "true or false");
-    set(v);
-  };
-  return {name, "Boolean", false, [get = std::move(get)] { return OptionBoolText(get()); },
-          std::move(setText)};
-}
-
-TMxOptionsObject::TPropertyAccessor TMxOptionsObject::EnumProperty(std::string name, std::string typeName,
-                                                                   std::vector<std::string> valueNames,
-                                                                   std::function<int()> get,
-                                                                   std::function<void(int)> set) {
-  auto names = std::make_shared<const std::vector<std::string>>(std::move(valueNames));
-  auto getText = [names, get = std::move(get)] {
-    int v = get();
-    return v >= 0 && static_cast<std::size_t>(v) < names->size() ? (*names)[static_cast<std::size_t>(v)]
-                                                                 : std::to_string(v);
-  };
-  auto setText = [name, names, set = std::move(set)](const std::string& text) {
-    for (std::size_t i = 0; i < names->size(); ++i) {
-      if (SameText((*names)[i], TrimBlanks(text))) return set(static_cast<int>(i));
+void TMxOptionsObject::WriteStoredValues(IMxOptionsWriter& writer, const std::vector<TStoredValue>& values) {
+  for (const auto& v : values) {
+    switch (v.Kind) {
+      case TPropKind::Boolean:
+        writer.WriteBool(v.Key, TextToBool(v.Text, v.Key));
+        break;
+      case TPropKind::Integer:
+      case TPropKind::Enum:
+        writer.WriteInteger(v.Key, TextToInteger(v.Text, v.Key));
+        break;
+      default:
+        writer.WriteString(v.Key, v.Text);
     }
-    std::int64_t v = 0;
-    if (TryParseOptionInteger(text, v) && v >= 0 && static_cast<std::uint64_t>(v) < names->size())
-      return set(static_cast<int>(v));
-    std::string expected = "one of";
-    for (const auto& n : *names) expected += " " + n;
-    throw BadValue(name, text, expected.c_str());
-  };
-  return {std::move(name), std::move(typeName), false, std::move(getText), std::move(setText)};
+  }
 }
 
 // --- TMxOptionStore ---
 
 bool TMxOptionStore::TGroupReader::ReadBool(const std::string& key, bool def) {
   bool v = def;
-  if (auto text = store_.Value(group_, key); text && TryParseOptionBool(*text, v)) return v;
+  if (auto text = store_.Value(group_, key); text && TryTextToBool(*text, v, true)) return v;
   return def;
 }
 
 std::int64_t TMxOptionStore::TGroupReader::ReadInteger(const std::string& key, std::int64_t def) {
   std::int64_t v = def;
-  if (auto text = store_.Value(group_, key); text && TryParseOptionInteger(*text, v)) return v;
+  if (auto text = store_.Value(group_, key); text && TryTextToInteger(*text, v)) return v;
   return def;
 }
 
@@ -188,7 +159,7 @@ std::string TMxOptionStore::TGroupReader::ReadString(const std::string& key, con
 }
 
 void TMxOptionStore::TGroupWriter::WriteBool(const std::string& key, bool value) {
-  store_.SetValue(group_, key, OptionBoolText(value));
+  store_.SetValue(group_, key, BoolToText(value));
 }
 
 void TMxOptionStore::TGroupWriter::WriteInteger(const std::string& key, std::int64_t value) {
@@ -358,20 +329,20 @@ TMxOptionsObject* TOptionsService::GetOptions(const std::string& name, const std
 
 TMxOptionsObject* TOptionsService::FindByClass(std::string_view className) const {
   for (const auto& o : objects_)
-    if (SameText(o->ClassName(), className)) return o.get();
+    if (rtl::SameText(o->ClassName(), className)) return o.get();
   return nullptr;
 }
 
 std::string TOptionsService::BitmapOf(std::string_view className) const {
   for (std::size_t i = 0; i < objects_.size(); ++i)
-    if (SameText(objects_[i]->ClassName(), className)) return bitmaps_[i];
+    if (rtl::SameText(objects_[i]->ClassName(), className)) return bitmaps_[i];
   return {};
 }
 
 std::vector<std::vector<std::string>> TOptionsService::PagesOf(std::string_view optionsClass) const {
   std::vector<std::vector<std::string>> out;
   for (const auto& [cls, pages] : pages_)
-    if (SameText(cls, optionsClass)) out.push_back(pages);
+    if (rtl::SameText(cls, optionsClass)) out.push_back(pages);
   return out;
 }
 

@@ -4,8 +4,8 @@
 //
 // The store is one file:
 //   <options><group key="Internet"><value key="SMTPHost">mail.example.org</value>...</group></options>
-// Integers are decimal text and Booleans "true"/"false"; a value of the wrong form reads as the
-// caller's default.
+// Integers are decimal text and Booleans "true"/"false" (the text forms of MxPersist.h); a value
+// of the wrong form reads as the caller's default.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/MxObject.h"
+#include "host/MxPersist.h"
 
 namespace host {
 
@@ -35,14 +36,6 @@ class IMxOptionsWriter {
   virtual void WriteString(const std::string& key, const std::string& value) = 0;
 };
 
-// Text forms shared by the store and `quillon options --set`. Surrounding blanks are ignored;
-// Booleans accept true/false (any case), and for typed input also 1/0 and yes/no.
-bool TryParseOptionInteger(std::string_view text, std::int64_t& value);
-bool TryParseOptionBool(std::string_view text, bool& value, bool acceptTypedForms = false);
-inline std::string OptionBoolText(bool value) {
-  return value ? "true" : "false";
-}
-
 // One published property as `quillon options` lists it.
 struct TOptionProperty {
   std::string Name;
@@ -55,9 +48,14 @@ struct TOptionProperty {
 inline constexpr std::string_view k_secret_set_text = "(set)";
 inline constexpr std::string_view k_secret_empty_text = "(empty)";
 
-class TMxOptionsObject : public TObject {
+// Option objects describe their published properties with the same table as persisted objects
+// (MX_PROPERTIES); the table drives listing, setting by name and the store's keys.
+class TMxOptionsObject : public TPublishedObject {
   MX_CLASS(TMxOptionsObject, TObject)
+  MX_PROPERTIES(TMxOptionsObject, TPublishedObject)
  public:
+  static void DefineProperties(TPropTable&) {}
+
   // The store group this object lives in; several objects may share one group.
   virtual std::string GetOptionKey() const = 0;
   virtual std::string GetCategory() const = 0;
@@ -80,33 +78,29 @@ class TMxOptionsObject : public TObject {
   virtual std::vector<TOptionProperty> GetOptionProperties();
   virtual void SetOptionProperty(const std::string& name, const std::string& text);
 
+  // One value as the store keeps it: passwords already encrypted.
+  struct TStoredValue {
+    TPropKind Kind;
+    std::string Key;
+    std::string Text;
+  };
+  // The values of the properties kept under these store keys, in that order. Encrypts the
+  // passwords, so a failure (no usable key file) comes before anything is written.
+  std::vector<TStoredValue> StoredValues(const std::vector<std::string_view>& keys) const;
+  static void WriteStoredValues(IMxOptionsWriter& writer, const std::vector<TStoredValue>& values);
+
  protected:
   void AddLoadWarning(std::string text) { warnings_.push_back(std::move(text)); }
-
-  struct TPropertyAccessor {
-    std::string Name;
-    std::string Type;
-    bool Secret = false;
-    std::function<std::string()> Get;
-    std::function<void(const std::string&)> Set;  // throws rtl::Exception for a bad text
-  };
-  // The table behind GetOptionProperties/SetOptionProperty; build entries with the helpers.
-  virtual std::vector<TPropertyAccessor> PropertyAccessors() { return {}; }
-
-  static TPropertyAccessor StringProperty(std::string name, std::function<std::string()> get,
-                                          std::function<void(const std::string&)> set);
-  static TPropertyAccessor PasswordProperty(std::string name, std::function<std::string()> get,
-                                            std::function<void(const std::string&)> set);
-  static TPropertyAccessor IntegerProperty(std::string name, std::function<std::int64_t()> get,
-                                           std::function<void(std::int64_t)> set);
-  static TPropertyAccessor BoolProperty(std::string name, std::function<bool()> get,
-                                        std::function<void(bool)> set);
-  // Shown by value name; set by value name (any case) or ordinal.
-  static TPropertyAccessor EnumProperty(std::string name, std::string typeName,
-                                        std::vector<std::string> valueNames, std::function<int()> get,
-                                        std::function<void(int)> set);
+  // Reads these store keys, in that order, into their properties, with the properties'
+  // defaults for missing keys. Booleans are read as Booleans, integers and enumerations as
+  // integers, the rest as strings; a value the property refuses counts as missing, and a
+  // password that cannot be decrypted is left empty with a load warning. Leaves the modified
+  // flag as it was.
+  void LoadStoredValues(IMxOptionsReader& reader, const std::vector<std::string_view>& keys);
 
  private:
+  const TPropInfo& StoredProperty(std::string_view key) const;
+
   bool modified_ = false;
   std::vector<std::string> warnings_;
 };

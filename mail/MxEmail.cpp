@@ -181,14 +181,19 @@ void TEmailAction::DefineProperties(host::TPropTable& t) {
   };
   host::TPropBuilder<A> b(t);
   b.Integer("Mode", &A::GetMode, &A::SetMode, emNormal)
+      .ValueNames({"emNormal", "emIndividual"})
       .String("Host", &A::OwnHost, &A::SetHost)
       .Integer("Port", &A::OwnPort, &A::SetPort, 25)
       .String("UserId", &A::OwnUserId, &A::SetUserId)
       .String("Subject", &A::GetSubject, &A::SetSubject)
       .Boolean("UseRecipientFile", &A::GetUseRecipientFile, &A::SetUseRecipientFile, false, false)
+      .Hidden()
       .Boolean("UseCopyToFile", &A::GetUseCopyToFile, &A::SetUseCopyToFile, false, false)
+      .Hidden()
       .Boolean("UseBccFile", &A::GetUseBccFile, &A::SetUseBccFile, false, false)
-      .Boolean("UseReplyToFile", &A::GetUseReplyToFile, &A::SetUseReplyToFile, false, false);
+      .Hidden()
+      .Boolean("UseReplyToFile", &A::GetUseReplyToFile, &A::SetUseReplyToFile, false, false)
+      .Hidden();
   source("RecipientsSource", &A::GetRecipientsSource, &A::SetRecipientsSource);
   source("CopyToSource", &A::GetCopyToSource, &A::SetCopyToSource);
   source("BccSource", &A::GetBccSource, &A::SetBccSource);
@@ -209,96 +214,85 @@ void TEmailAction::DefineProperties(host::TPropTable& t) {
       .Object("ReceiptRecipientObject", "TMxEmailAddress", [](A& a) { return &a.ReceiptRecipientObject(); })
       .Object("ReplyToList", "TMxAddressList", [](A& a) { return &a.ReplyToList(); })
       .String("EncryptedPassword", &A::GetEncryptedPassword, &A::SetEncryptedPassword)
+      .Hidden()
       .Transient("Password", &A::GetPassword, &A::SetPassword)
       .List("AttachmentsObject", &A::AttachmentsObject)
       .List("BodyObject", &A::BodyObject)
       .List("PlainBodyObject", &A::PlainBodyObject)
       .String("Body", &A::GetBody, &A::SetBody, {}, false)
+      .Hidden()
       .String("PlainBody", &A::GetPlainBody, &A::SetPlainBody, {}, false)
+      .Hidden()
       .Boolean("HTMLMessage", &A::GetHTMLMessage, &A::SetHTMLMessage, false)
+      .Help("Message body is html formatted")
       .ReadOnly("Sender", "variant", [](const A& a) { return a.SenderObject().GetText(); })
+      .Hidden()
       .ReadOnly("From", "variant", [](const A& a) { return a.FromObject().GetText(); })
+      .Hidden()
       .ReadOnly("ReplyTo", "variant", [](const A& a) { return ListText(a.ReplyToList()); })
+      .Hidden()
       .ReadOnly("ReceiptRecipient", "variant",
                 [](const A& a) { return a.ReceiptRecipientObject().GetText(); })
+      .Hidden()
       .ReadOnly("Recipients", "variant", [](const A& a) { return ListText(a.RecipientsList()); })
+      .Hidden()
       .ReadOnly("CopyTo", "variant", [](const A& a) { return ListText(a.CopyToList()); })
+      .Hidden()
       .ReadOnly("BlindCopyTo", "variant", [](const A& a) { return ListText(a.BlindCopyToList()); })
+      .Hidden()
       .Boolean("Authenticate", &A::OwnAuthenticate, &A::SetAuthenticate, false)
       .Boolean("UseEhlo", &A::OwnUseEhlo, &A::SetUseEhlo, false)
       .Boolean("UseGlobalOptions", &A::GetUseGlobalOptions, &A::SetUseGlobalOptions, false)
       .Boolean("IgnoreMissingAttachments", &A::GetIgnoreMissingAttachments, &A::SetIgnoreMissingAttachments,
                false)
       .Boolean("PopBeforeSMTP", &A::GetPopBeforeSMTP, &A::SetPopBeforeSMTP, false)
+      .Help(
+          "Some ISP's enforce a POP before SMTP policy on their SMTP Servers, which means you must connect "
+          "to the POP Server first before the SMTP Server will relay email for you.")
       .String("POPHost", &A::GetPOPHost, &A::SetPOPHost)
+      .Help("Host Name or ip address of the pop server, if empty the SMTP Host will be used")
       .Integer("POPPort", &A::GetPOPPort, &A::SetPOPPort, 110)
+      .Help("Port No for the POP Server")
       .String("Encoding", &A::GetEncoding, &A::SetEncoding)
       .Integer("Priority", &A::GetPriority, &A::SetPriority, 2)
+      .ValueNames({"Highest", "High", "Normal", "Low", "Lowest"})
       .Boolean("EnableTimeout", &A::GetEnableTimeout, &A::SetEnableTimeout, false)
       .Integer("TimeoutLength", &A::GetTimeoutMinutes, &A::SetTimeoutLength, 1)
       .Boolean("IgnoreIndivualFailures", &A::GetIgnoreIndivualFailures, &A::SetIgnoreIndivualFailures, false)
       .Boolean("UseSSL", &A::OwnUseSSL, &A::SetUseSSL, false)
       .Enum("UseTLS", "TIdUseTLS", std::vector<std::string>(k_use_tls_names.begin(), k_use_tls_names.end()),
             &A::OwnUseTLS, &A::SetUseTLS, inet::utNoTLSSupport)
-      .Boolean("LogSSLNegotiation", &A::GetLogSSLNegotiation, &A::SetLogSSLNegotiation, false);
+      .Boolean("LogSSLNegotiation", &A::GetLogSSLNegotiation, &A::SetLogSSLNegotiation, false)
+      // The editor's categories and display names, in the order it shows them.
+      .Layout({"[Addresses]",
+               "FromObject=From",
+               "SenderObject=Sender",
+               "ReplyToList=ReplyTo",
+               "ReceiptRecipientObject=ReceiptRecipient",
+               "RecipientsList=Recipients",
+               "CopyToList=CopyTo",
+               "BlindCopyToList=BlindCopyTo",
+               "[Server]",
+               "UserId=UserID",
+               "Password=Password",
+               "Host=Host",
+               "Port=Port",
+               "Authenticate",
+               "POPHost",
+               "POPPort",
+               "POPBeforeSMTP",
+               "[Message]",
+               "BodyObject=Body",
+               "PlainBodyObject=PlainBody",
+               "AttachmentsObject=Attachments",
+               "Subject=Subject",
+               "HTMLMessage=HTML Message",
+               "[Behaviour]",
+               "Mode=Mode",
+               "IgnoreMissingAttachments"});
 }
 
-// ---------------------------------------------------------------- host lists
-
-void TCustomEmailAction::GetHiddenProperties(rtl::TStringList& list) const {
-  host::TMxAction::GetHiddenProperties(list);
-  for (const char* name : {"EncryptedPassword", "Body", "PlainBody", "Sender", "From", "ReplyTo",
-                           "ReceiptRecipient", "Recipients", "CopyTo", "BlindCopyTo", "UseRecipientFile",
-                           "UseCopyToFile", "UseBccFile", "UseReplyToFile"})
-    list.Add(name);
-  TMxCustomAddressList::GetHiddenProperties(list);
-  TMxCustomEmailAddress::GetHiddenProperties(list);
-}
-
-void TCustomEmailAction::GetPropertyAlias(rtl::TStringList& list) const {
-  host::TMxAction::GetPropertyAlias(list);
-  for (const char* line : {"[Addresses]",
-                           "FromObject=From",
-                           "SenderObject=Sender",
-                           "ReplyToList=ReplyTo",
-                           "ReceiptRecipientObject=ReceiptRecipient",
-                           "RecipientsList=Recipients",
-                           "CopyToList=CopyTo",
-                           "BlindCopyToList=BlindCopyTo",
-                           "[Server]",
-                           "UserId=UserID",
-                           "Password=Password",
-                           "Host=Host",
-                           "Port=Port",
-                           "Authenticate",
-                           "POPHost",
-                           "POPPort",
-                           "POPBeforeSMTP",
-                           "[Message]",
-                           "BodyObject=Body",
-                           "PlainBodyObject=PlainBody",
-                           "AttachmentsObject=Attachments",
-                           "Subject=Subject",
-                           "HTMLMessage=HTML Message",
-                           "[Behaviour]",
-                           "Mode=Mode",
-                           "IgnoreMissingAttachments"})
-    list.Add(line);
-}
-
-void TCustomEmailAction::GetPropertyHelp(rtl::TStringList& list) const {
-  host::TMxAction::GetPropertyHelp(list);
-  list.Add("HTMLMessage=Message body is html formatted");
-  list.Add(
-      "POPBeforeSMTP=Some ISP's enforce a POP before SMTP policy on their SMTP Servers, which means you must "
-      "connect to the POP Server first before the SMTP Server will relay email for you.");
-  list.Add("POPHost=Host Name or ip address of the pop server, if empty the SMTP Host will be used");
-  list.Add("POPPort=Port No for the POP Server");
-}
-
-void TCustomEmailAction::GetReadOnlyProperties(rtl::TStringList& list) const {
-  host::TMxAction::GetReadOnlyProperties(list);
-}
+// ---------------------------------------------------------------- script events
 
 void TCustomEmailAction::InitialiseScriptParams() {
   if (host::TScript* script = GetScriptByName(k_on_send_script)) {

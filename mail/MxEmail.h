@@ -81,9 +81,6 @@ class TMxCustomEmailAddress : public host::TNbXMLObject, public host::IScriptObj
   std::string GetAddressType() const { return FAddressType; }
   void SetAddressType(const std::string& value) { FAddressType = value; }
 
-  // The names of this class that property views hide.
-  static void GetHiddenProperties(rtl::TStringList& list);
-
   std::vector<std::string> ScriptClassNames() const override { return ClassNames(); }
   rtl::Variant CallScriptMethod(const std::string& method, const std::vector<rtl::Variant>& args) override;
 
@@ -150,8 +147,6 @@ class TMxCustomAddressList : public host::TNbXMLObject, public host::IScriptObje
   std::string GetListType() const { return FListType; }
   void SetListType(const std::string& value) { FListType = value; }
 
-  static void GetHiddenProperties(rtl::TStringList& list);
-
   // Loaded entries are appended under their address; saved in list order.
   bool AddChildObject(std::unique_ptr<host::TNbXMLObject> child) override;
   void GetChildren(const std::function<void(host::TNbXMLObject&)>& fn) override;
@@ -196,10 +191,6 @@ class TCustomEmailAction : public host::TMxAction, public host::IMxTimeoutTarget
   // children have already replaced the constructor's objects.
   void Initialise() override {}
   std::string GetActionName() const override { return k_email_action_name; }
-  void GetHiddenProperties(rtl::TStringList& list) const override;
-  void GetPropertyAlias(rtl::TStringList& list) const override;
-  void GetPropertyHelp(rtl::TStringList& list) const override;
-  void GetReadOnlyProperties(rtl::TStringList& list) const override;
   void InitialiseScriptParams() override;
   bool CanTerminate() override { return true; }
   bool GetTimedOut() override { return FTimedOut.load(); }

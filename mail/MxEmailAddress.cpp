@@ -72,10 +72,6 @@ void TMxCustomEmailAddress::SetText(const std::string& text) {
   }
 }
 
-void TMxCustomEmailAddress::GetHiddenProperties(rtl::TStringList& list) {
-  list.Add("AddressType");
-}
-
 rtl::Variant TMxCustomEmailAddress::CallScriptMethod(const std::string& method,
                                                      const std::vector<rtl::Variant>& args) {
   if (rtl::SameText(method, "GetText")) return GetText();
@@ -107,6 +103,7 @@ void TMxEmailAddress::DefineProperties(host::TPropTable& t) {
       .String("Name", &TMxEmailAddress::GetName, &TMxEmailAddress::SetName)
       .String("Address", &TMxEmailAddress::GetAddress, &TMxEmailAddress::SetAddress)
       .String("AddressType", &TMxEmailAddress::GetAddressType, &TMxEmailAddress::SetAddressType)
+      .Hidden()
       .Boolean("Enabled", &TMxEmailAddress::GetEnabled, &TMxEmailAddress::SetEnabled, true);
 }
 
@@ -192,11 +189,6 @@ void TMxCustomAddressList::Remove(const std::string& address) {
   }
 }
 
-void TMxCustomAddressList::GetHiddenProperties(rtl::TStringList& list) {
-  list.Add("ListType");
-  list.Add("count");
-}
-
 bool TMxCustomAddressList::AddChildObject(std::unique_ptr<host::TNbXMLObject> child) {
   auto* address = dynamic_cast<TMxCustomEmailAddress*>(child.get());
   if (!address) return host::TNbXMLObject::AddChildObject(std::move(child));
@@ -238,7 +230,10 @@ void TMxAddressList::DefineProperties(host::TPropTable& t) {
   TMxCustomAddressList::DefineProperties(t);
   host::TPropBuilder<TMxAddressList>(t)
       .String("ListType", &TMxAddressList::GetListType, &TMxAddressList::SetListType)
-      .ReadOnly("Count", "integer", &TMxAddressList::GetCount);
+      .Hidden()
+      .ReadOnly("Count", "integer", &TMxAddressList::GetCount)
+      .Hidden()
+      .ChildClass(TMxEmailAddress::StaticClassName());
 }
 
 }  // namespace mx

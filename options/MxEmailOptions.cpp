@@ -4,19 +4,29 @@
 
 namespace mx {
 
+void TMxEmailOptions::DefineProperties(host::TPropTable& t) {
+  TMxInternetOptions::DefineProperties(t);
+  using O = TMxEmailOptions;
+  // The defaults are what a load takes for a missing key; until the first load every field is
+  // empty, zero or false.
+  host::TPropBuilder<O>(t)
+      .String("SMTPHost", &O::GetSMTPHost, &O::SetSMTPHost)
+      .Integer("SMTPPort", &O::GetSMTPPort, &O::SetSMTPPort, 25)
+      .Boolean("SMTPAuth", &O::GetSMTPAuth, &O::SetSMTPAuth)
+      .Boolean("SMTPEHLO", &O::GetSMTPEHLO, &O::SetSMTPEHLO)
+      .String("SMTPUser", &O::GetSMTPUser, &O::SetSMTPUser)
+      .String("SMTPPass", &O::GetSMTPPass, &O::SetSMTPPass)
+      .Secret()
+      .Boolean("SMTPSSL", &O::GetSMTPSSL, &O::SetSMTPSSL)
+      .Enum("SMTPUseTLS", "TIdUseTLS",
+            std::vector<std::string>(k_use_tls_names.begin(), k_use_tls_names.end()), &O::GetSMTPUseTLS,
+            &O::SetSMTPUseTLS, utNoTLSSupport)
+      .String("DefaultEncoding", &O::GetDefaultEncoding, &O::SetDefaultEncoding);
+}
+
 void TMxEmailOptions::LoadOptions(host::IMxOptionsReader& reader) {
   TMxInternetOptions::LoadOptions(reader);
-  FSMTPPort = ToInt(reader.ReadInteger("SMTPPort", 25), 25);
-  FSMTPAuth = reader.ReadBool("SMTPAuth", false);
-  FSMTPEHLO = reader.ReadBool("SMTPEHLO", false);
-  FSMTPPass = ReadPassword(reader, "SMTPPass");
-  FSMTPUser = reader.ReadString("SMTPUser", "");
-  FSMTPHost = reader.ReadString("SMTPHost", "");
-  FSMTPSSL = reader.ReadBool("SMTPSSL", false);
-  const std::int64_t tls = reader.ReadInteger("SMTPUseTLS", 0);
-  FSMTPUseTLS =
-      tls >= utNoTLSSupport && tls <= utUseExplicitTLS ? static_cast<TIdUseTLS>(tls) : utNoTLSSupport;
-  FDefaultEncoding = reader.ReadString("DefaultEncoding", "");
+  LoadStoredValues(reader, k_email_store_keys);
 }
 
 void TMxEmailOptions::SetSMTPHost(const std::string& value) {
@@ -45,37 +55,6 @@ void TMxEmailOptions::SetSMTPUseTLS(TIdUseTLS value) {
 }
 void TMxEmailOptions::SetDefaultEncoding(const std::string& value) {
   Assign(FDefaultEncoding, value);
-}
-
-std::vector<host::TMxOptionsObject::TPropertyAccessor> TMxEmailOptions::PropertyAccessors() {
-  auto str = [this](const char* name, std::string (TMxEmailOptions::*get)() const,
-                    void (TMxEmailOptions::*set)(const std::string&)) {
-    return StringProperty(
-        name, [this, get] { return (this->*get)(); }, [this, set](const std::string& v) { (this->*set)(v); });
-  };
-  auto flag = [this](const char* name, bool (TMxEmailOptions::*get)() const,
-                     void (TMxEmailOptions::*set)(bool)) {
-    return BoolProperty(
-        name, [this, get] { return (this->*get)(); }, [this, set](bool v) { (this->*set)(v); });
-  };
-  std::vector<std::string> tlsNames(k_use_tls_names.begin(), k_use_tls_names.end());
-  return {
-      str("SMTPHost", &TMxEmailOptions::GetSMTPHost, &TMxEmailOptions::SetSMTPHost),
-      IntegerProperty(
-          "SMTPPort", [this] { return GetSMTPPort(); },
-          [this](std::int64_t v) { SetSMTPPort(CheckedInt("SMTPPort", v)); }),
-      flag("SMTPAuth", &TMxEmailOptions::GetSMTPAuth, &TMxEmailOptions::SetSMTPAuth),
-      flag("SMTPEHLO", &TMxEmailOptions::GetSMTPEHLO, &TMxEmailOptions::SetSMTPEHLO),
-      str("SMTPUser", &TMxEmailOptions::GetSMTPUser, &TMxEmailOptions::SetSMTPUser),
-      PasswordProperty(
-          "SMTPPass", [this] { return GetSMTPPass(); }, [this](const std::string& v) { SetSMTPPass(v); }),
-      flag("SMTPSSL", &TMxEmailOptions::GetSMTPSSL, &TMxEmailOptions::SetSMTPSSL),
-      EnumProperty(
-          "SMTPUseTLS", "TIdUseTLS", std::move(tlsNames),
-          [this] { return static_cast<int>(GetSMTPUseTLS()); },
-          [this](int v) { SetSMTPUseTLS(static_cast<TIdUseTLS>(v)); }),
-      str("DefaultEncoding", &TMxEmailOptions::GetDefaultEncoding, &TMxEmailOptions::SetDefaultEncoding),
-  };
 }
 
 IMxEmailOptions* EmailOptions() {

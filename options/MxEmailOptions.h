@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "options/MxInternetOptions.h"
 
@@ -44,10 +45,17 @@ class IMxEmailOptions {
   virtual void SetDefaultEncoding(const std::string& value) = 0;
 };
 
+// The e-mail group's keys in the option store, in the order they are read and written.
+inline const std::vector<std::string_view> k_email_store_keys = {"SMTPPort", "SMTPAuth",   "SMTPEHLO",
+                                                                 "SMTPPass", "SMTPUser",   "SMTPHost",
+                                                                 "SMTPSSL",  "SMTPUseTLS", "DefaultEncoding"};
+
 class TMxEmailOptions : public TMxInternetOptions, public IMxEmailOptions {
   MX_CLASS(TMxEmailOptions, TMxInternetOptions)
+  MX_PROPERTIES(TMxEmailOptions, TMxInternetOptions)
  public:
   TMxEmailOptions() = default;
+  static void DefineProperties(host::TPropTable& t);
 
   std::string GetName() const override { return std::string(k_email_options_name); }
   void LoadOptions(host::IMxOptionsReader& reader) override;
@@ -70,9 +78,6 @@ class TMxEmailOptions : public TMxInternetOptions, public IMxEmailOptions {
   void SetSMTPUseTLS(TIdUseTLS value) override;
   std::string GetDefaultEncoding() const override { return FDefaultEncoding; }
   void SetDefaultEncoding(const std::string& value) override;
-
- protected:
-  std::vector<TPropertyAccessor> PropertyAccessors() override;
 
  private:
   // Until the first load everything is empty, zero or false (the port included).

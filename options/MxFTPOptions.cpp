@@ -4,12 +4,21 @@
 
 namespace mx {
 
+void TMxFTPOptions::DefineProperties(host::TPropTable& t) {
+  TMxInternetOptions::DefineProperties(t);
+  using O = TMxFTPOptions;
+  host::TPropBuilder<O>(t)
+      .String("FTPServer", &O::GetFTPServer, &O::SetFTPServer)
+      .String("FTPUser", &O::GetFTPUser, &O::SetFTPUser)
+      .String("FTPPass", &O::GetFTPPass, &O::SetFTPPass)
+      .Secret()
+      .StoreKey("FTPPassword")
+      .Integer("FTPPort", &O::GetFTPPort, &O::SetFTPPort, 21);
+}
+
 void TMxFTPOptions::LoadOptions(host::IMxOptionsReader& reader) {
   TMxInternetOptions::LoadOptions(reader);
-  FFTPPort = ToInt(reader.ReadInteger("FTPPort", 21), 21);
-  FFTPPass = ReadPassword(reader, "FTPPassword");
-  FFTPServer = reader.ReadString("FTPServer", "");
-  FFTPUser = reader.ReadString("FTPUser", "");
+  LoadStoredValues(reader, k_ftp_store_keys);
 }
 
 void TMxFTPOptions::SetFTPServer(const std::string& value) {
@@ -23,20 +32,6 @@ void TMxFTPOptions::SetFTPPass(const std::string& value) {
 }
 void TMxFTPOptions::SetFTPPort(int value) {
   Assign(FFTPPort, value);
-}
-
-std::vector<host::TMxOptionsObject::TPropertyAccessor> TMxFTPOptions::PropertyAccessors() {
-  return {
-      StringProperty(
-          "FTPServer", [this] { return GetFTPServer(); }, [this](const std::string& v) { SetFTPServer(v); }),
-      StringProperty(
-          "FTPUser", [this] { return GetFTPUser(); }, [this](const std::string& v) { SetFTPUser(v); }),
-      PasswordProperty(
-          "FTPPass", [this] { return GetFTPPass(); }, [this](const std::string& v) { SetFTPPass(v); }),
-      IntegerProperty(
-          "FTPPort", [this] { return GetFTPPort(); },
-          [this](std::int64_t v) { SetFTPPort(CheckedInt("FTPPort", v)); }),
-  };
 }
 
 IMxFTPOptions* FTPOptions() {

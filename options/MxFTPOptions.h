@@ -2,6 +2,7 @@
 // Default FTP server settings for the FTP actions.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "options/MxInternetOptions.h"
 
@@ -23,10 +24,16 @@ class IMxFTPOptions {
   virtual void SetFTPPort(int value) = 0;
 };
 
+// The FTP group's keys in the option store, in the order they are read and written.
+inline const std::vector<std::string_view> k_ftp_store_keys = {"FTPPort", "FTPPassword", "FTPServer",
+                                                               "FTPUser"};
+
 class TMxFTPOptions : public TMxInternetOptions, public IMxFTPOptions {
   MX_CLASS(TMxFTPOptions, TMxInternetOptions)
+  MX_PROPERTIES(TMxFTPOptions, TMxInternetOptions)
  public:
   TMxFTPOptions() = default;
+  static void DefineProperties(host::TPropTable& t);
 
   std::string GetName() const override { return std::string(k_ftp_options_name); }
   void LoadOptions(host::IMxOptionsReader& reader) override;
@@ -40,9 +47,6 @@ class TMxFTPOptions : public TMxInternetOptions, public IMxFTPOptions {
   void SetFTPPass(const std::string& value) override;
   int GetFTPPort() const override { return FFTPPort; }
   void SetFTPPort(int value) override;
-
- protected:
-  std::vector<TPropertyAccessor> PropertyAccessors() override;
 
  private:
   std::string FFTPServer;

@@ -2,7 +2,6 @@
 // The common base of the package's two global option objects. Both live in the option group
 // "Internet", and saving either one writes the values of both.
 #include <array>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,9 +13,9 @@ namespace mx {
 // TLS modes of the mail and FTP clients; the ordinals are stored in option files and projects.
 using inet::TIdUseTLS;
 using inet::utNoTLSSupport;
+using inet::utUseExplicitTLS;
 using inet::utUseImplicitTLS;
 using inet::utUseRequireTLS;
-using inet::utUseExplicitTLS;
 inline constexpr std::array<std::string_view, 4> k_use_tls_names = {"utNoTLSSupport", "utUseImplicitTLS",
                                                                     "utUseRequireTLS", "utUseExplicitTLS"};
 
@@ -41,13 +40,6 @@ class TMxInternetOptions : public host::TMxOptionsObject {
     field = value;
     SetModified(true);
   }
-  // Reads and decrypts a stored password. A value that cannot be decrypted leaves the password
-  // empty and becomes a load warning.
-  std::string ReadPassword(host::IMxOptionsReader& reader, const std::string& key);
-  // A stored integer outside the int range is as good as a missing one.
-  static int ToInt(std::int64_t value, int def);
-  // For typed input: refuses values outside the int range.
-  static int CheckedInt(const std::string& name, std::int64_t value);
 };
 
 }  // namespace mx

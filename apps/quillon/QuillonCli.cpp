@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <strings.h>
 #include <iostream>
 #include <mutex>
 #include <sstream>
@@ -420,27 +419,44 @@ int CmdRun(const TOptions& o, TConsole& c, bool runIt) {
   }
 }
 
+// One line per property: "Name : type (value names) = default  [marks]", then its help text.
+// Published objects and child classes are listed as the child elements they are written as.
+void PrintProperties(std::ostream& out, const host::TPropTable& table, const std::string& indent) {
+  for (const host::TPropInfo& p : table) {
+    if (p.Kind == host::TPropKind::Object) {
+      out << indent << p.Name << " : child " << p.TypeName << "\n";
+      continue;
+    }
+    out << indent << p.Name << " : " << p.TypeName;
+    if (!p.EnumNames.empty()) {
+      out << " (";
+      for (size_t i = 0; i < p.EnumNames.size(); ++i) out << (i ? " | " : "") << p.EnumNames[i];
+      out << ")";
+    }
+    if (!p.DefaultText.empty()) out << " = " << p.DefaultText;
+    std::vector<std::string> marks;
+    if (p.Hidden) marks.push_back("hidden");
+    if (p.ReadOnly())
+      marks.push_back("read-only");
+    else if (!p.Stored)
+      marks.push_back("not stored");
+    if (p.Secret) marks.push_back("password");
+    for (size_t i = 0; i < marks.size(); ++i) out << (i ? ", " : "  [") << marks[i];
+    out << (marks.empty() ? "" : "]") << "\n";
+    if (!p.Help.empty()) out << indent << "    " << p.Help << "\n";
+  }
+  for (const auto& cls : table.ChildClasses()) out << indent << "child " << cls << " (any number)\n";
+}
+
 int CmdActions(const TOptions& o, TConsole& c) {
   TRuntime rt(o);
   std::ostream& out = c.Out;
   for (const auto& entry : rt.Host.Actions().Actions()) {
     std::unique_ptr<host::TMxAction> a = rt.Host.Actions().CreateAction(entry.Class.Name);
     if (!a) continue;
-    rtl::TStringList hidden;
-    a->GetHiddenProperties(hidden);
     out << entry.Class.Name << "  \"" << a->GetActionName() << "\"  (" << entry.Category << ")\n";
-    for (const auto& p : a->GetProperties()) {
-      if (hidden.IndexOf(p.Name) >= 0) continue;
-      out << "  " << p.Name << " : " << p.TypeName;
-      if (!p.EnumNames.empty()) {
-        out << " (";
-        for (size_t i = 0; i < p.EnumNames.size(); ++i) out << (i ? ", " : "") << p.EnumNames[i];
-        out << ")";
-      }
-      if (!p.DefaultText.empty()) out << " = " << p.DefaultText;
-      if (!p.Stored) out << "  [not stored]";
-      out << "\n";
-    }
+    PrintProperties(out, a->GetProperties(), "  ");
+    if (a->GetIsFlowControlAction()) out << "  child actions in <actions>\n";
     for (const auto& s : a->Scripts().Scripts()) {
       out << "  script " << s->Name;
       if (!s->ParamNames().empty()) {
@@ -453,11 +469,18 @@ int CmdActions(const TOptions& o, TConsole& c) {
   }
   if (!rt.Host.XMLClasses().Classes().empty()) {
     out << "\npersisted child classes:\n";
-    for (const auto& cls : rt.Host.XMLClasses().Classes()) out << "  " << cls.Name << "\n";
+    for (const auto& cls : rt.Host.XMLClasses().Classes()) {
+      out << "  " << cls.Name << "\n";
+      std::unique_ptr<host::TObject> made = cls.Create ? cls.Create() : nullptr;
+      if (auto* child = dynamic_cast<host::TPublishedObject*>(made.get()))
+        PrintProperties(out, child->GetProperties(), "    ");
+    }
   }
   out << "\noption objects:\n";
-  for (const auto& obj : rt.Host.Options().Objects())
+  for (const auto& obj : rt.Host.Options().Objects()) {
     out << "  " << obj->ClassName() << "  \"" << obj->GetName() << "\"  (" << obj->GetCategory() << ")\n";
+    PrintProperties(out, obj->GetProperties(), "    ");
+  }
   const auto& scripting = rt.Host.Scripting();
   if (!scripting.Constants().empty() || !scripting.Enumerations().empty() || !scripting.MethodClasses().empty()) {
     out << "\nscript names:\n";
@@ -485,8 +508,7 @@ int CmdOptions(const TOptions& o, TConsole& c) {
     for (const auto& [name, value] : o.Sets) {
       host::TMxOptionsObject* owner = nullptr;
       for (const auto& obj : rt.Host.Options().Objects())
-        for (const auto& p : obj->GetOptionProperties())
-          if (strcasecmp(p.Name.c_str(), name.c_str()) == 0) owner = obj.get();
+        if (obj->GetProperties().Find(name)) owner = obj.get();
       if (!owner) throw EUsage("unknown option \"" + name + "\" (see `quillon options`)");
       owner->SetOptionProperty(name, value);
       if (std::find(changed.begin(), changed.end(), owner) == changed.end()) changed.push_back(owner);

@@ -303,6 +303,50 @@ TEST_F(QuillonCliTest, ActionsListsTheHostActionsWithPropertiesAndDefaults) {
                     HasSubstr("TDelayAction  \"Delay\"  (Host)\n  Milliseconds : integer = 1000\n")));
 }
 
+// The listing says what a project file may hold: enumerations by value name, hidden but stored
+// properties marked rather than left out, published objects and script steps as child elements.
+TEST_F(QuillonCliTest, ActionsListsValueNamesHiddenPropertiesAndChildren) {
+  TResult r = RunWithStores({"actions"});
+  ASSERT_EQ(r.Code, ecSuccess) << r.Err;
+  EXPECT_THAT(
+      r.Out,
+      AllOf(
+          HasSubstr("  Mode : integer (emNormal | emIndividual) = 0\n"),
+          HasSubstr(
+              "  DownloadTo : TDownloadTo (dCheckExists | dSaveToFile | dSaveToMxVariable) = dCheckExists\n"),
+          HasSubstr("  EncryptedPassword : string  [hidden]\n"), HasSubstr("  Cookie : string  [hidden]\n"),
+          HasSubstr("  ResponseCode : integer  [hidden, read-only]\n"),
+          HasSubstr("  UseRecipientFile : Boolean = false  [hidden, not stored]\n"),
+          HasSubstr("  Password : string  [not stored]\n"),
+          HasSubstr("  RecipientsList : child TMxAddressList\n"),
+          HasSubstr("  POPPort : integer = 110\n      Port No for the POP Server\n"),
+          HasSubstr("  UserName : string\n  Password : string  [not stored]\n  child TTelnetScriptItem (any "
+                    "number)\n"),
+          HasSubstr("  ConnectionName : string\n  child actions in <actions>\n"),
+          Not(HasSubstr("TMxAddressList  [not stored]"))));
+  // Child classes and option objects with their own properties.
+  EXPECT_THAT(r.Out,
+              AllOf(HasSubstr("  TMxAddressList\n    ListType : string  [hidden]\n    Count : integer  "
+                              "[hidden, read-only]\n    child TMxEmailAddress (any number)\n"),
+                    HasSubstr("  TTelnetScriptItem\n    SendText : string\n"),
+                    HasSubstr("    FTPPass : string  [password]\n    FTPPort : integer = 21\n"),
+                    HasSubstr("    SMTPUseTLS : TIdUseTLS (utNoTLSSupport | utUseImplicitTLS | "
+                              "utUseRequireTLS | utUseExplicitTLS) = utNoTLSSupport\n")));
+}
+
+// What the listing shows as a value name loads in a project.
+TEST_F(QuillonCliTest, ValueNamesFromTheListingLoad) {
+  const std::string path =
+      WriteProject("names.xml",
+                   "    <action class=\"TMxInetHTTPGetAction\" enabled=\"false\">\n"
+                   "      <property name=\"DownloadTo\">dSaveToMxVariable</property>\n    </action>\n"
+                   "    <action class=\"TEmailAction\" enabled=\"false\">\n"
+                   "      <property name=\"Mode\">emIndividual</property>\n"
+                   "      <property name=\"UseTLS\">utUseExplicitTLS</property>\n    </action>\n");
+  TResult r = RunWithStores({"validate", path});
+  EXPECT_EQ(r.Code, ecSuccess) << r.Err;
+}
+
 TEST_F(QuillonCliTest, OptionsSetThenShowKeepsPasswordsOutOfSight) {
   TResult set = RunWithStores({"options", "--set", "FTPServer=ftp.example.org", "--set", "ftppass=hunter2"});
   ASSERT_EQ(set.Code, ecSuccess) << set.Err;

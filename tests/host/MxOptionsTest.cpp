@@ -176,6 +176,7 @@ TEST(OptionStorePathTest, DefaultPathIsInTheConfigDirectory) {
 // A minimal options object: two objects of this kind share the group "Shared".
 class TCounterOptions : public TMxOptionsObject {
   MX_CLASS(TCounterOptions, TMxOptionsObject)
+  MX_PROPERTIES(TCounterOptions, TMxOptionsObject)
  public:
   std::string GetOptionKey() const override { return "Shared"; }
   std::string GetCategory() const override { return "Test"; }
@@ -191,20 +192,21 @@ class TCounterOptions : public TMxOptionsObject {
   bool Flag = false;
   int Mode = 0;
 
- protected:
-  std::vector<TPropertyAccessor> PropertyAccessors() override {
-    return {
-        IntegerProperty(
-            "Count", [this] { return Count; }, [this](std::int64_t v) { Count = v; }),
-        StringProperty(
-            "Label", [this] { return Label; }, [this](const std::string& v) { Label = v; }),
-        PasswordProperty(
-            "Secret", [this] { return Label; }, [this](const std::string& v) { Label = v; }),
-        BoolProperty(
-            "Flag", [this] { return Flag; }, [this](bool v) { Flag = v; }),
-        EnumProperty(
-            "Mode", "TMode", {"mOff", "mOn"}, [this] { return Mode; }, [this](int v) { Mode = v; }),
-    };
+  static void DefineProperties(TPropTable& t) {
+    using O = TCounterOptions;
+    TPropBuilder<O>(t)
+        .Integer(
+            "Count", [](const O& o) { return o.Count; }, [](O& o, std::int64_t v) { o.Count = v; })
+        .String(
+            "Label", [](const O& o) { return o.Label; }, [](O& o, const std::string& v) { o.Label = v; })
+        .String(
+            "Secret", [](const O& o) { return o.Label; }, [](O& o, const std::string& v) { o.Label = v; })
+        .Secret()
+        .Boolean(
+            "Flag", [](const O& o) { return o.Flag; }, [](O& o, bool v) { o.Flag = v; })
+        .Enum(
+            "Mode", "TMode", {"mOff", "mOn"}, [](const O& o) { return o.Mode; },
+            [](O& o, int v) { o.Mode = v; });
   }
 };
 

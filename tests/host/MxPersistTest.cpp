@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,7 @@ namespace host {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -381,6 +385,193 @@ TEST(PropertyTextTest, SetAndGetByNameCheckTheType) {
   EXPECT_THROW(a.SetPropertyText("Summary", "x"), EPropertyError);
   EXPECT_THROW(a.SetPropertyText("Colour", "red"), EPropertyError);
   EXPECT_THROW(a.GetPropertyText("Colour"), EPropertyError);
+}
+
+// Every text form the converters take, and the texts they refuse, for projects, the option
+// store and typed input alike.
+TEST(PropertyTextTest, ConvertersTakeTheWrittenFormsAndRefuseTheRest) {
+  const struct {
+    const char* Text;
+    int Loose;  // -1: refused
+    int Words;  // the option store's true/false only
+  } bools[] = {{"true", 1, 1}, {" FALSE ", 0, 0}, {"Yes", 1, -1}, {"no", 0, -1}, {"1", 1, -1},
+               {"0", 0, -1},   {"maybe", -1, -1}, {"", -1, -1},   {"2", -1, -1}, {"truex", -1, -1}};
+  for (const auto& c : bools) {
+    SCOPED_TRACE(std::string("Boolean \"") + c.Text + "\"");
+    bool v = false;
+    EXPECT_EQ(TryTextToBool(c.Text, v) ? int(v) : -1, c.Loose);
+    EXPECT_EQ(TryTextToBool(c.Text, v, true) ? int(v) : -1, c.Words);
+    if (c.Loose < 0) {
+      EXPECT_THROW(TextToBool(c.Text, "Flag"), EPropertyError);
+    }
+  }
+
+  const struct {
+    const char* Text;
+    bool Ok;
+    std::int64_t Value;
+  } integers[] = {
+      {"42", true, 42},
+      {" -7 ", true, -7},
+      {"+5", true, 5},
+      {"+-5", false, 0},
+      {"-+5", false, 0},
+      {"0x10", false, 0},
+      {"4x", false, 0},
+      {"", false, 0},
+      {"1.0", false, 0},
+      {"9223372036854775807", true, INT64_MAX},
+      {"-9223372036854775808", true, INT64_MIN},
+      {"9223372036854775808", false, 0},
+  };
+  for (const auto& c : integers) {
+    SCOPED_TRACE(std::string("integer \"") + c.Text + "\"");
+    std::int64_t v = 0;
+    EXPECT_EQ(TryTextToInteger(c.Text, v), c.Ok);
+    if (c.Ok) {
+      EXPECT_EQ(v, c.Value);
+      EXPECT_EQ(TextToInteger(c.Text, "N"), c.Value);
+    } else {
+      EXPECT_THROW(TextToInteger(c.Text, "N"), EPropertyError);
+    }
+  }
+  EXPECT_EQ(TextToInteger("65535", "Port", 0, 65535), 65535);
+  try {
+    TextToInteger("65536", "Port", 0, 65535);
+    ADD_FAILURE() << "out of range taken";
+  } catch (const EPropertyError& e) {
+    EXPECT_THAT(e.what(), AllOf(HasSubstr("Port"), HasSubstr("65536"), HasSubstr("from 0 to 65535")));
+  }
+
+  const std::vector<std::string> names = {"tmFast", "tmSafe", "tmSlow"};
+  const struct {
+    const char* Text;
+    int Value;  // -1: refused
+  } enums[] = {{"tmSafe", 1}, {"TMSLOW", 2}, {" tmFast ", 0}, {"2", 2}, {" 1 ", 1},
+               {"3", -1},     {"-1", -1},    {"tmWarp", -1},  {"", -1}, {"+1", 1}};
+  for (const auto& c : enums) {
+    SCOPED_TRACE(std::string("enumeration \"") + c.Text + "\"");
+    if (c.Value >= 0) {
+      EXPECT_EQ(TextToEnum(c.Text, names, "Mode"), c.Value);
+    } else {
+      EXPECT_THROW(TextToEnum(c.Text, names, "Mode"), EPropertyError);
+    }
+  }
+  // Without names any ordinal from 0 goes; a value without a name is written as its number.
+  EXPECT_EQ(TextToEnum("7", {}, "Mode"), 7);
+  EXPECT_THROW(TextToEnum("tmFast", {}, "Mode"), EPropertyError);
+  EXPECT_EQ(EnumToText(1, names), "tmSafe");
+  EXPECT_EQ(EnumToText(5, names), "5");
+
+  EXPECT_EQ(TextToDouble(" 2.5e3 ", "Ratio"), 2500);
+  EXPECT_EQ(DoubleToText(2500), "2500");
+  EXPECT_THROW(TextToDouble("1,5", "Ratio"), EPropertyError);
+  EXPECT_THROW(TextToDouble("", "Ratio"), EPropertyError);
+}
+
+// A part shown nested in its owner's property views: its hidden names are the owner's too.
+class TDescribedPart final : public TNbXMLObject {
+  MX_CLASS(TDescribedPart, TNbXMLObject)
+  MX_PROPERTIES(TDescribedPart, TNbXMLObject)
+ public:
+  static void DefineProperties(TPropTable& t) {
+    TPropBuilder<TDescribedPart>(t)
+        .String("Kind", &TDescribedPart::GetKind, &TDescribedPart::SetKind)
+        .Hidden()
+        .String("Note", &TDescribedPart::GetKind, &TDescribedPart::SetKind);
+  }
+  std::string GetKind() const { return kind_; }
+  void SetKind(const std::string& v) { kind_ = v; }
+
+ private:
+  std::string kind_;
+};
+
+// Every fact of the description on one action: hidden, help, layout, read-only, named values.
+class TDescribedAction final : public TMxAction {
+  MX_CLASS(TDescribedAction, TMxAction)
+  MX_PROPERTIES(TDescribedAction, TMxAction)
+ public:
+  static void DefineProperties(TPropTable& t) {
+    TMxAction::DefineProperties(t);
+    using A = TDescribedAction;
+    TPropBuilder<A>(t)
+        .Integer("Speed", &A::GetSpeed, &A::SetSpeed, 0)
+        .ValueNames({"sdSlow", "sdFast"})
+        .String("Secret", &A::GetText, &A::SetText)
+        .Hidden()
+        .String("Host", &A::GetText, &A::SetText)
+        .Help("Name or address of the server")
+        .ReadOnly("State", "string", [](const A&) { return std::string("idle"); })
+        .Object("First", "TDescribedPart", [](A& a) { return &a.first_; })
+        .Object("Second", "TDescribedPart", [](A& a) { return &a.second_; })
+        .Layout({"Speed=Pace", "[Server]", "Host=Host", "First", "State=Current state"});
+  }
+  bool Execute() override { return true; }
+  std::string GetActionName() const override { return "Described"; }
+  int GetSpeed() const { return speed_; }
+  // Clamped, as the model's own setters clamp.
+  void SetSpeed(int v) { speed_ = std::clamp(v, 0, 1); }
+  std::string GetText() const { return text_; }
+  void SetText(const std::string& v) { text_ = v; }
+
+ private:
+  int speed_ = 0;
+  std::string text_;
+  TDescribedPart first_, second_;
+};
+
+TEST(PropertyDescriptionTest, HostListsComeFromTheTable) {
+  TDescribedAction a;
+  rtl::TStringList hidden, alias, help, readOnly;
+  a.GetHiddenProperties(hidden);
+  a.GetPropertyAlias(alias);
+  a.GetPropertyHelp(help);
+  a.GetReadOnlyProperties(readOnly);
+  // The part's hidden name once, although two published objects are of its class.
+  EXPECT_THAT(hidden.Items(), ElementsAre("Secret", "Kind"));
+  EXPECT_THAT(alias.Items(),
+              ElementsAre("Speed=Pace", "[Server]", "Host=Host", "First", "State=Current state"));
+  EXPECT_THAT(help.Items(), ElementsAre("Host=Name or address of the server"));
+  EXPECT_THAT(readOnly.Items(), ElementsAre("State"));
+
+  EXPECT_EQ(a.PropertyDisplayName("speed"), "Pace");
+  EXPECT_EQ(a.PropertyDisplayName("Host"), "Host");
+  EXPECT_EQ(a.PropertyDisplayName("Nothing"), "Nothing");
+  const TPropInfo* host = a.GetProperties().Find("Host");
+  EXPECT_EQ(host->Category, "Server");
+  EXPECT_EQ(a.GetProperties().Find("Speed")->Category, "");
+
+  TPropTable t;
+  TPropBuilder<TDescribedAction>(t).String("Host", &TDescribedAction::GetText, &TDescribedAction::SetText);
+  EXPECT_THROW(t.SetLayout({"Hots=Host"}), std::logic_error);
+}
+
+// Named integer values: read by name or number, written as the number, clamped by the setter.
+TEST_F(PersistTest, NamedIntegerValuesLoadByNameAndSaveAsNumbers) {
+  host_.Actions().AddBuiltInAction("Test", ClassOf<TDescribedAction>(), "TEST");
+  const struct {
+    const char* Text;
+    const char* Expected;  // empty: a load error naming the property
+  } cases[] = {{"sdFast", "1"}, {"SDSLOW", "0"}, {"1", "1"}, {" 7 ", "1"}, {"sdWarp", ""}, {"0x1", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    const std::string xml = std::string("<project><actions><action class=\"TDescribedAction\">") +
+                            "<property name=\"Speed\">" + c.Text + "</property></action></actions></project>";
+    if (*c.Expected == 0) {
+      try {
+        Load(xml);
+        ADD_FAILURE() << "loaded";
+      } catch (const EProjectError& e) {
+        EXPECT_THAT(e.what(), AllOf(HasSubstr("Speed"), HasSubstr("sdSlow, sdFast")));
+      }
+      continue;
+    }
+    auto p = Load(xml);
+    EXPECT_EQ(p->Actions.at(0)->GetPropertyText("Speed"), c.Expected);
+    EXPECT_THAT(p->SaveToString(),
+                HasSubstr("<property name=\"Speed\">" + std::string(c.Expected) + "</property>"));
+  }
 }
 
 }  // namespace

@@ -179,6 +179,60 @@ TEST_F(MxEmailActionModel, ModeAndPriorityAreClampedAlsoWhenLoaded) {
   }
 }
 
+// Mode and Priority stay numbers in a file but take their value names too.
+TEST_F(MxEmailActionModel, ModeAndPriorityTakeTheirValueNames) {
+  const struct {
+    const char* Property;
+    const char* Text;
+    const char* Expected;
+  } cases[] = {{"Mode", "emIndividual", "1"},
+               {"Mode", "EMNORMAL", "0"},
+               {"Priority", "Highest", "0"},
+               {"Priority", "low", "3"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Property) + "=" + c.Text);
+    auto p = host::TProject::LoadFromString(std::string("<project><actions><action class=\"TEmailAction\">") +
+                                                "<property name=\"" + c.Property + "\">" + c.Text +
+                                                "</property></action></actions></project>",
+                                            "mode.xml", Host);
+    EXPECT_EQ(p->Actions.at(0)->GetPropertyText(c.Property), c.Expected);
+    EXPECT_THAT(p->SaveToString(), HasSubstr("<property name=\"" + std::string(c.Property) + "\">" +
+                                             c.Expected + "</property>"));
+  }
+  EXPECT_THROW(A().SetPropertyText("Mode", "emBatch"), host::EPropertyError);
+}
+
+// The host's lists of the action, now stated beside each property.
+TEST_F(MxEmailActionModel, HiddenAliasAndHelpListsOfTheHost) {
+  rtl::TStringList hidden, alias, help, readOnly;
+  A().GetHiddenProperties(hidden);
+  A().GetPropertyAlias(alias);
+  A().GetPropertyHelp(help);
+  A().GetReadOnlyProperties(readOnly);
+  EXPECT_THAT(hidden.Items(),
+              ::testing::UnorderedElementsAre(
+                  "EncryptedPassword", "Body", "PlainBody", "Sender", "From", "ReplyTo", "ReceiptRecipient",
+                  "Recipients", "CopyTo", "BlindCopyTo", "UseRecipientFile", "UseCopyToFile", "UseBccFile",
+                  "UseReplyToFile", "ListType", "Count", "AddressType"));
+  EXPECT_THAT(alias.Items(),
+              ElementsAre("[Addresses]", "FromObject=From", "SenderObject=Sender", "ReplyToList=ReplyTo",
+                          "ReceiptRecipientObject=ReceiptRecipient", "RecipientsList=Recipients",
+                          "CopyToList=CopyTo", "BlindCopyToList=BlindCopyTo", "[Server]", "UserId=UserID",
+                          "Password=Password", "Host=Host", "Port=Port", "Authenticate", "POPHost", "POPPort",
+                          "POPBeforeSMTP", "[Message]", "BodyObject=Body", "PlainBodyObject=PlainBody",
+                          "AttachmentsObject=Attachments", "Subject=Subject", "HTMLMessage=HTML Message",
+                          "[Behaviour]", "Mode=Mode", "IgnoreMissingAttachments"));
+  ASSERT_EQ(help.Count(), 4);
+  EXPECT_EQ(help.Values("HTMLMessage"), "Message body is html formatted");
+  EXPECT_THAT(help.Values("POPBeforeSMTP"), StartsWith("Some ISP's enforce a POP before SMTP policy"));
+  EXPECT_EQ(help.Values("POPHost"),
+            "Host Name or ip address of the pop server, if empty the SMTP Host will be used");
+  EXPECT_EQ(help.Values("POPPort"), "Port No for the POP Server");
+  EXPECT_EQ(A().PropertyDisplayName("UserId"), "UserID");
+  EXPECT_EQ(A().PropertyDisplayName("HTMLMessage"), "HTML Message");
+  EXPECT_THAT(readOnly.Items(), ::testing::Contains("Recipients"));
+}
+
 TEST_F(MxEmailActionModel, AuthenticateNeedsEhlo) {
   TEmailAction& a = A();
   a.SetAuthenticate(true);

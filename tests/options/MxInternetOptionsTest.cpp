@@ -33,7 +33,7 @@ class TRecordingReader : public host::IMxOptionsReader {
  public:
   std::vector<std::string> Calls;
   bool ReadBool(const std::string& key, bool def) override {
-    Calls.push_back("Bool " + key + " " + host::OptionBoolText(def));
+    Calls.push_back("Bool " + key + " " + host::BoolToText(def));
     return def;
   }
   std::int64_t ReadInteger(const std::string& key, std::int64_t def) override {
@@ -51,9 +51,7 @@ class TRecordingWriter : public host::IMxOptionsWriter {
  public:
   std::vector<std::string> Calls;
   std::vector<std::string> Keys;
-  void WriteBool(const std::string& key, bool value) override {
-    Add("Bool", key, host::OptionBoolText(value));
-  }
+  void WriteBool(const std::string& key, bool value) override { Add("Bool", key, host::BoolToText(value)); }
   void WriteInteger(const std::string& key, std::int64_t value) override {
     Add("Integer", key, std::to_string(value));
   }
