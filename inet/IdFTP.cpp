@@ -58,6 +58,16 @@ std::string Keyword(std::string_view line) {
   return rtl::UpperCase(std::string_view(t).substr(0, t.find_first_of(" ")));
 }
 
+// One time base for every date the client returns: local time. MLSD and MDTM are UTC by
+// definition, and the servers' LIST shows UTC as well (their default), so every listing date is
+// read as UTC, whichever command the listing came from.
+TIdFTPListItems ServerTimesToLocal(TIdFTPListItems items) {
+  for (int i = 0; i < items.Count(); ++i) {
+    if (items[i].ModifiedDate != 0) items[i].ModifiedDate = rtl::UTCToLocal(items[i].ModifiedDate);
+  }
+  return items;
+}
+
 // A mask of names in the current folder ("*.txt", "report??.csv"), not a path.
 bool IsWildcardMask(std::string_view mask) {
   return mask.find_first_of("*?") != std::string_view::npos && mask.find('/') == std::string_view::npos;
@@ -795,7 +805,7 @@ struct TIdFTP::Impl {
       }
       return;
     }
-    TIdFTPListItems parsed = ParseListing(raw, mlsd, rtl::Now());
+    TIdFTPListItems parsed = ServerTimesToLocal(ParseListing(raw, mlsd, rtl::LocalToUTC(rtl::Now())));
     if (matchHere) {
       // Parsed entries and listing lines correspond one to one only where every line parsed.
       for (const TIdFTPListItem& item : parsed) {

@@ -342,7 +342,8 @@ bool ParseWindowsLine(std::string_view line, rtl::TDateTime, TIdFTPListItem& ite
 //   modify=20261210131151;perm=adfrw;size=21;type=OS.unix=symlink;UNIX.mode=0777; link
 // Others name the link target, give fractions of seconds or write fact names in capitals:
 //   Type=OS.unix=slink:/etc/motd;Modify=20240101120000.123;Size=12; motd
-// "modify" is UTC: it is converted to local time, so ModifiedDateIsGMT stays false.
+// "modify" is UTC and is kept as written, like every date a listing shows: the client turns
+// them all into local time in one place.
 
 bool MlsdTimeOf(std::string_view s, rtl::TDateTime& result) {
   int year = 0, month = 0, day = 0;
@@ -355,9 +356,7 @@ bool MlsdTimeOf(std::string_view s, rtl::TDateTime& result) {
   const std::string_view rest = s.substr(14);
   if (!rest.empty() && (rest[0] != '.' || rest.size() < 2 || !Number(rest.substr(1, 3), fraction)))
     return false;
-  if (!MakeDate(year, month, day, clock, result)) return false;
-  result = rtl::UTCToLocal(result);
-  return true;
+  return MakeDate(year, month, day, clock, result);
 }
 
 // "OS.unix=symlink", "OS.unix=slink" or "OS.unix=slink:target".

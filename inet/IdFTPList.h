@@ -40,7 +40,8 @@ class TIdFTPListItems {
 enum class TIdListingStyle { Unknown, Unix, Windows, MLSD };
 
 // Parses LIST output (Unix or Windows style, chosen by the fewest failures) or MLSD lines.
-// "now" decides the year of Unix dates written without one (within the last six months).
+// Dates stay as the server wrote them (MLSD's in UTC); "now", on the same clock, decides the
+// year of Unix dates written without one (within the last six months).
 // Never throws; unreadable lines are skipped; "." and ".." entries are kept (callers decide).
 TIdFTPListItems ParseListing(const std::vector<std::string>& lines, bool mlsd, rtl::TDateTime now,
                              TIdListingStyle* style = nullptr);

@@ -148,7 +148,8 @@ TEST_P(FtpServersTest, ServesOneUserAndStopsWithEverySession) {
     ASSERT_TRUE(mlsdOld && mlsdDir) << out;
     EXPECT_EQ(mlsdOld->ItemType, TIdDirItemType::ditFile);
     EXPECT_EQ(mlsdOld->Size, 1000);
-    EXPECT_EQ(rtl::DateTimeToStr(mlsdOld->ModifiedDate), rtl::DateTimeToStr(old));  // UTC fact, local item
+    // As the server wrote it: UTC (the client turns listing dates into local time).
+    EXPECT_EQ(rtl::DateTimeToStr(mlsdOld->ModifiedDate), rtl::DateTimeToStr(rtl::LocalToUTC(old)));
     EXPECT_EQ(mlsdDir->ItemType, TIdDirItemType::ditDirectory);
   } else {
     EXPECT_NE(mlsdStatus, 0) << out;

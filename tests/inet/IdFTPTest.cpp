@@ -196,6 +196,30 @@ TEST_P(FtpServerTest, ResumeContinuesAHalfDownloadedFile) {
   EXPECT_THAT(log->Sent(), HasSubstr("REST " + std::to_string(data.size() / 2) + "\r\nRETR r.bin\r\n"));
 }
 
+// Every date the client returns is on one clock (local time), whichever command it came from:
+// MLSD (a listing without a mask), LIST (with one) and MDTM agree. The tests run away from UTC.
+TEST_P(FtpServerTest, ListingsAndFileDatesShareOneClock) {
+  const fs::path file = server_->Root() / "when.txt";
+  WriteFile(file, "x");
+  // Recent (LIST then shows the time) and on a whole minute (LIST shows no seconds).
+  const std::chrono::sys_seconds mtime =
+      std::chrono::floor<std::chrono::minutes>(std::chrono::system_clock::now()) - std::chrono::hours(2);
+  fs::last_write_time(file, fs::file_time_type::clock::from_sys(mtime));
+  const rtl::TDateTime local = rtl::UTCToLocal(rtl::UnixToDateTime(
+      std::chrono::duration_cast<std::chrono::seconds>(mtime.time_since_epoch()).count()));
+  auto c = Connected();
+  const auto dateIn = [&](const std::string& mask) {
+    rtl::TStringList lines;
+    c->List(lines, mask, true);
+    for (const auto& item : c->DirectoryListing())
+      if (item.FileName == "when.txt") return rtl::DateTimeToStr(item.ModifiedDate);
+    return std::string("missing");
+  };
+  EXPECT_EQ(dateIn(""), rtl::DateTimeToStr(local));
+  EXPECT_EQ(dateIn("when.txt"), rtl::DateTimeToStr(local));
+  EXPECT_EQ(rtl::DateTimeToStr(c->FileDate("when.txt")), rtl::DateTimeToStr(local));
+}
+
 // A raw command may change what the client believes of the session: after TYPE A a size is
 // still asked in binary, and after a raw REST the next download still starts at its first byte.
 TEST_P(FtpServerTest, RawCommandsLeaveNoStaleStateBehind) {

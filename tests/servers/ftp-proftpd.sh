@@ -43,7 +43,7 @@ AuthUserFile $dir/passwd
 AuthGroupFile $dir/group
 RequireValidShell off
 DefaultRoot ~
-TimesGMT off
+TimesGMT on
 Umask 022
 AllowOverwrite on
 AllowStoreRestart on
