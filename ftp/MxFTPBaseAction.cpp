@@ -73,7 +73,7 @@ bool TFTPBaseAction::Execute() {
 }
 
 bool TFTPBaseAction::RunOnSession(IFTPConnectionObject& session) {
-  if (!session.IsConnected()) {
+  if (NeedsConnection() && !session.IsConnected()) {
     if (!FAutoReConnect) {
       SendMessage(k_ftp_not_connected, host::stInformation);
       return false;

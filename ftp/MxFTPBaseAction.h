@@ -51,6 +51,9 @@ class TFTPBaseAction : public host::TMxAction {
  protected:
   // The subclass's one operation on the session, reporting its own outcome.
   virtual bool DoFTPOperation(IFTPConnectionObject& session) = 0;
+  // False for an operation that works on a closed session too (a disconnect): no "Not
+  // connected" failure and no reconnect first.
+  virtual bool NeedsConnection() const { return true; }
   // Detailed logging: the session's dialogue lines, passwords masked.
   virtual void OnFTPLogMessage(const std::string& text, const std::string& data);
 

@@ -28,6 +28,7 @@ class TFTPCreateDirAction : public TFTPBaseAction {
   bool DoFTPOperation(IFTPConnectionObject& session) override;
 
  private:
+  static bool DirectoryExists(IFTPConnectionObject& session, const std::string& dir);
   std::string FNewDirectory;
   bool FNoFailIfDirExists = false;
 };

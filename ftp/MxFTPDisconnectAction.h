@@ -18,6 +18,8 @@ class TFTPDisconnectAction : public TFTPBaseAction {
 
  protected:
   bool DoFTPOperation(IFTPConnectionObject& session) override;
+  // A session whose line already dropped is disconnected all the same.
+  bool NeedsConnection() const override { return false; }
 };
 
 }  // namespace mx

@@ -998,8 +998,9 @@ const TIdReply& TIdFTP::SendCmdText(const std::string& cmd, const std::string& e
   return impl_->Guarded([&]() -> const TIdReply& {
     impl_->ForgetAfterRawCommand(cmd);
     const TIdReply* r = nullptr;
+    const std::string shown = MaskedCommand(cmd);
     try {
-      r = &SendCmd(cmd);
+      r = &SendCmd(cmd, {}, shown == cmd ? std::string_view() : std::string_view(shown));
     } catch (const EIdReplyRFCError&) {
       // An error reply may be just what the caller expects, or what it wants to see.
       r = &LastCmdResult();

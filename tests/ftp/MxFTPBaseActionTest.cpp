@@ -257,6 +257,14 @@ TEST_F(MxFTPCommand, EachActionReportsSuccessAndFailure) {
        false,
        {{"Sending command: NOOP\r\nDELE f.txt", 0}, {"Send command failed: ", 3}, k_any_error}},
       {"disconnect", Make<TFTPDisconnectAction>(), true, {{"Disconnected", 0}}},
+      // A 550 for a parent that is not there is no "already exists".
+      {"create dir, missing parent, allowed",
+       Make<TFTPCreateDirAction>([](auto& a) {
+         a.SetNewDirectory("no/such/parent");
+         a.SetNoFailIfDirExists(true);
+       }),
+       false,
+       {{"Directory creation failed: no/such/parent", 3}, k_any_error}},
   };
 
   int n = 0;
@@ -282,6 +290,34 @@ TEST_F(MxFTPCommand, EachActionReportsSuccessAndFailure) {
   }
   EXPECT_FALSE(fs::exists(Server().Root() / "case12/tree"));
   EXPECT_TRUE(fs::exists(Server().Root() / "case15/g.txt"));
+}
+
+// A raw command's secret stays out of the log and the description; without an expected code
+// the server's refusal is the caller's to judge, not a failure.
+TEST_F(MxFTPCommand, SendCommandMasksPasswordsAndTakesAnyReplyWithoutACode) {
+  Connect();
+  auto& a = AddCommand<TFTPSendCMDAction>("Site1");
+  a.SetTheCMD("pass hunter2");
+  EXPECT_EQ(a.GetFormattedDescription(), "FTP Send Command [ Site1 ] [ pass **** ]");
+  EXPECT_TRUE(a.Execute()) << Capture.Dump();
+  const auto log = Capture.Log();
+  ASSERT_EQ(log.size(), 2u) << Capture.Dump();
+  EXPECT_EQ(log[0], (TLine{"Sending command: pass ****", 0}));
+  EXPECT_THAT(log[1].Text, StartsWith("Response: 5"));
+  for (const auto& line : log) EXPECT_THAT(line.Text, Not(HasSubstr("hunter2")));
+}
+
+// A stop that comes while nothing runs reaches no later action: the next one runs as usual.
+TEST_F(MxFTPCommand, AStopWhileNothingRunsLeavesTheSessionUsable) {
+  auto& connect = Connect();
+  auto& noop = AddCommand<TFTPNoopAction>("Site1");
+  ASSERT_TRUE(noop.Execute()) << Capture.Dump();
+  noop.StopSignalled();
+  noop.TerminateAction();
+  EXPECT_TRUE(connect.Session()->IsConnected());
+  Capture.Clear();
+  EXPECT_TRUE(noop.Execute()) << Capture.Dump();
+  ExpectLog(Capture.Log(), {{"NOOP", 1}}, "after a stop outside the run");
 }
 
 TEST_F(MxFTPCommand, ResultsGoIntoVariables) {
@@ -318,9 +354,10 @@ TEST_F(MxFTPCommand, ADroppedSessionFailsOrIsReconnectedWithTheStoredSettings) {
   auto& noop = AddCommand<TFTPNoopAction>("Site1");
   EXPECT_FALSE(noop.Execute());
   ExpectLog(Capture.Log(), {{"Not connected", 0}}, "without auto-reconnect");
-  // The disconnect action reaches no session either once it is closed.
+  // Disconnecting a session that is closed already succeeds: it is what was asked for.
   Capture.Clear();
-  EXPECT_FALSE(disconnect.Execute());
+  EXPECT_TRUE(disconnect.Execute());
+  ExpectLog(Capture.Log(), {{"Disconnected", 0}}, "disconnect when closed");
 
   Capture.Clear();
   noop.SetAutoReConnect(true);
