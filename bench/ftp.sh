@@ -8,7 +8,7 @@
 #
 #   bench/ftp.sh [BUILD_DIR]     default build/default; RUNS=N changes the 5 runs, SIZE_MB=N
 #                                the 1024 MiB file, THROTTLE_MB=N the 8 MiB throttled upload.
-# Needs root (vsftpd) and scripts/bootstrap (vsftpd, lftp, curl, the user quillon-ftp).
+# Needs root (vsftpd) and scripts/bootstrap --bench (vsftpd, lftp, curl, the user quillon-ftp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bench_name=ftp

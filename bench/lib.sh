@@ -17,7 +17,7 @@ need_tools() {
   local tool
   for tool in "$@"; do
     if ! command -v "$tool" >/dev/null && [ ! -x "$tool" ] && [ ! -x "/usr/sbin/$tool" ]; then
-      echo "$bench_name: $tool is missing (scripts/bootstrap installs it)" >&2
+      echo "$bench_name: $tool is missing (scripts/bootstrap --bench installs it)" >&2
       exit 2
     fi
   done

@@ -20,7 +20,7 @@ if [ ! -x "$bench" ]; then
   exit 2
 fi
 if [ ! -x /usr/bin/time ]; then
-  echo "message: /usr/bin/time is missing (scripts/bootstrap installs it)" >&2
+  echo "message: /usr/bin/time is missing (scripts/bootstrap --bench installs it)" >&2
   exit 2
 fi
 

@@ -23,7 +23,7 @@ if [ ! -x "$bench" ]; then
 fi
 sink=$(command -v smtp-sink || echo /usr/sbin/smtp-sink)
 if [ ! -x "$sink" ]; then
-  echo "smtp: smtp-sink is missing (scripts/bootstrap installs postfix, which has it)" >&2
+  echo "smtp: smtp-sink is missing (scripts/bootstrap --bench installs postfix, which has it)" >&2
   exit 2
 fi
 
