@@ -30,14 +30,14 @@
 
 namespace inet {
 
+using rtl::JoinHostPort;
+
 namespace {
 
 constexpr int k_ftp_port = 21;
 constexpr int k_http_proxy_port = 8080;
 // How long a QUIT waits for the server's goodbye.
 constexpr int k_quit_wait_ms = 3000;
-// An HTTP proxy's answer to CONNECT is a status line and a few headers; more is not a proxy.
-constexpr int k_max_proxy_header_lines = 100;
 // Listings are read into memory to be parsed; a listing beyond this is not a directory.
 constexpr std::size_t k_max_listing_bytes = 256u << 20;
 
@@ -46,11 +46,6 @@ constexpr const char* k_path = "FTP path";
 // Replies that say "this server has no such command" (RFC 959), as opposed to a refusal.
 bool NotImplemented(int code) {
   return code == 500 || code == 502 || code == 504;
-}
-
-std::string JoinHostPort(const std::string& host, int port) {
-  const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-  return h + ":" + std::to_string(port);
 }
 
 std::string Keyword(std::string_view line) {
@@ -465,33 +460,10 @@ struct TIdFTP::Impl {
     if (Keyword(cmd) == "REST") restPending = true;
   }
 
-  // CONNECT host:port through the HTTP proxy on an open connection to it.
-  void HttpConnect(TIdIOHandlerSocket& io, const std::string& host, int port) {
+  // The HTTP proxy that control and data connections go through (fpcmHttpProxyWithFtp).
+  TIdProxySettings HttpProxy() const {
     const auto& p = ftp.ProxySettings;
-    CheckCommandArgument(host, "FTP host");
-    CheckCommandArgument(p.UserName, "proxy user name");
-    CheckCommandArgument(p.Password, "proxy password");
-    const std::string target = JoinHostPort(host, port);
-    std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
-    std::string shown = request;
-    if (!p.UserName.empty()) {
-      request += "Proxy-Authorization: Basic " + rtl::Base64Encode(p.UserName + ":" + p.Password) + "\r\n";
-      shown += "Proxy-Authorization: Basic ****\r\n";
-    }
-    request += "\r\n";
-    shown += "\r\n";
-    io.Write(request, shown);
-    const std::string status = io.ReadLn();
-    int code = 0;
-    if (status.starts_with("HTTP/") && status.size() >= 12) {
-      std::from_chars(status.data() + status.find(' ') + 1, status.data() + status.size(), code);
-    }
-    for (int i = 0;; ++i) {
-      if (i > k_max_proxy_header_lines) throw EIdProtocolError("HTTP proxy sent too many header lines");
-      if (io.ReadLn().empty()) break;
-    }
-    if (code < 200 || code > 299)
-      throw EIdReplyRFCError(code, "HTTP proxy refused CONNECT to " + target + ": " + status);
+    return {rtl::TProxyKind::HttpConnect, p.Host, ProxyPort(), p.UserName, p.Password};
   }
 
   void Greeting() {
@@ -715,8 +687,7 @@ struct TIdFTP::Impl {
     if (ftp.Passive || ViaHttpProxy()) {
       const int port = EnterPassive();
       if (ViaHttpProxy()) {
-        io.Open(ftp.ProxySettings.Host, ProxyPort(), ftp.ConnectTimeout);
-        HttpConnect(io, ftp.Host, port);
+        io.Open(ftp.Host, port, ftp.ConnectTimeout, HttpProxy());
       } else {
         io.OpenAddress(control.PeerAddress(), port, ftp.ConnectTimeout);
       }
@@ -849,7 +820,10 @@ void TIdFTP::Connect() {
   if (impl_->ViaProxy() && ProxySettings.Host.empty())
     throw EIdException("No proxy server set for the FTP proxy type");
   try {
-    if (impl_->ViaProxy()) {
+    if (impl_->ViaHttpProxy()) {
+      CheckCommandArgument(Host, "FTP host");
+      io.Open(Host, impl_->TargetPort(), ConnectTimeout, impl_->HttpProxy());
+    } else if (impl_->ViaProxy()) {
       io.Open(ProxySettings.Host, impl_->ProxyPort(), ConnectTimeout);
     } else {
       io.Open(Host, impl_->TargetPort(), ConnectTimeout);
@@ -863,7 +837,6 @@ void TIdFTP::Connect() {
 }
 
 void TIdFTP::DoOnConnected() {
-  if (impl_->ViaHttpProxy()) impl_->HttpConnect(IOHandler(), Host, impl_->TargetPort());
   impl_->Greeting();
   impl_->ProxyLogin();
   impl_->ReadFeatures();

@@ -20,9 +20,12 @@
 #include <thread>
 
 #include "inet/IdSSLOpenSSLSession.h"
+#include "rtl/SysUtils.h"
 #include "rtl/UniqueFd.h"
 
 namespace inet {
+
+using rtl::JoinHostPort;
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -47,11 +50,6 @@ struct TDeadline {
 
 int Effective(int ms, int fallback) {
   return ms == 0 ? fallback : ms;
-}
-
-std::string JoinHostPort(const std::string& host, int port) {
-  const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-  return h + ":" + std::to_string(port);
 }
 
 std::string NumericHost(const sockaddr* sa, socklen_t len, int* port) {
@@ -428,6 +426,82 @@ struct TIdIOHandlerSocket::Impl {
 };
 
 TIdIOHandlerSocket::TIdIOHandlerSocket() : impl_(std::make_unique<Impl>(*this)) {}
+
+namespace {
+
+const char* ProxyKindName(rtl::TProxyKind kind) {
+  switch (kind) {
+    case rtl::TProxyKind::Socks4: return "SOCKS4";
+    case rtl::TProxyKind::Socks4a: return "SOCKS4a";
+    case rtl::TProxyKind::Socks5: return "SOCKS5";
+    case rtl::TProxyKind::HttpConnect: return "HTTP";
+    case rtl::TProxyKind::None: break;
+  }
+  return "no";
+}
+
+}  // namespace
+
+void TIdIOHandlerSocket::Open(const std::string& host, int port, int connectTimeoutMs,
+                              const TIdProxySettings& proxy) {
+  if (proxy.Kind == rtl::TProxyKind::None) {
+    Open(host, port, connectTimeoutMs);
+    return;
+  }
+  Impl& i = *impl_;
+  const std::string name = std::string(ProxyKindName(proxy.Kind)) + " proxy " + JoinHostPort(proxy.Host, proxy.Port);
+  const int ms = Effective(connectTimeoutMs, k_default_connect_timeout_ms);
+  const TDeadline deadline = TDeadline::After(ms);
+  Open(proxy.Host, proxy.Port, connectTimeoutMs);
+  // From here on the connection stands for the target: TLS checks its name, messages show it.
+  host_ = host;
+  const std::string target = JoinHostPort(host, port);
+  i.peer = target;
+  // The handshake's bytes carry the proxy login: no intercept sees them.
+  std::vector<std::shared_ptr<TIdConnectionIntercept>> intercepts;
+  intercepts.swap(i.intercepts);
+  struct TRestore {
+    Impl& impl;
+    std::vector<std::shared_ptr<TIdConnectionIntercept>>& saved;
+    ~TRestore() { impl.intercepts.swap(saved); }
+  } restore{i, intercepts};
+  try {
+    rtl::TProxyHandshake hs({proxy.Kind, host, port, proxy.UserName, proxy.Password});
+    for (;;) {
+      switch (hs.State()) {
+        case rtl::TProxyHandshake::TState::Send: {
+          const std::string out = hs.TakeOutput();
+          i.SendAll(out.data(), out.size());
+          break;
+        }
+        case rtl::TProxyHandshake::TState::NeedMore: {
+          const std::size_t used = hs.Feed(std::string_view(i.rbuf.get() + i.rpos, i.Buffered()));
+          i.rpos += used;
+          if (hs.State() != rtl::TProxyHandshake::TState::NeedMore || used > 0) break;
+          if (i.rpos == i.rend) i.rpos = i.rend = 0;
+          if (i.rend == k_read_buffer_size) throw EIdProtocolError(name + " sent an answer too long to be one");
+          std::size_t n = 0;
+          if (!i.Receive(i.rbuf.get() + i.rend, k_read_buffer_size - i.rend, deadline, n))
+            throw EIdConnectTimeout("Connect timed out after " + std::to_string(ms) + " ms (" + name +
+                                    ", its answer to the connect to " + target + ")");
+          if (n == 0) throw EIdSocketError(name + " closed the connection during the handshake for " + target, ECONNRESET);
+          i.rend += n;
+          break;
+        }
+        case rtl::TProxyHandshake::TState::Done:
+          if (OnStatus) OnStatus("Connected to " + target + " through " + name);
+          return;
+        case rtl::TProxyHandshake::TState::Failed:
+          if (hs.HttpStatus() != 0)
+            throw EIdReplyRFCError(hs.HttpStatus(), name + " refused CONNECT to " + target + ": " + hs.Error());
+          throw EIdSocketError(name + " refused the connection to " + target + ": " + hs.Error(), ECONNREFUSED);
+      }
+    }
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
 
 TIdIOHandlerSocket::~TIdIOHandlerSocket() {
   impl_->Close(false);

@@ -4,7 +4,11 @@
 #include <chrono>
 #include <exception>
 
+#include "rtl/SysUtils.h"
+
 namespace inet {
+
+using rtl::JoinHostPort;
 
 using namespace telnet;
 
@@ -18,11 +22,6 @@ thread_local const TIdTelnet* t_readerOf = nullptr;
 
 std::string Command(unsigned char command, unsigned char option) {
   return {static_cast<char>(k_iac), static_cast<char>(command), static_cast<char>(option)};
-}
-
-std::string JoinHostPort(const std::string& host, int port) {
-  const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-  return h + ":" + std::to_string(port);
 }
 
 }  // namespace
@@ -303,3 +302,4 @@ void TIdTelnet::ReadLoop() {
 }
 
 }  // namespace inet
+

@@ -487,4 +487,15 @@ std::string FormatFloat(std::string_view pattern, double value) {
   return layout.prefix + (minus && !number.zero ? "-" : "") + number.text + layout.suffix;
 }
 
+std::string JoinHostPort(std::string_view host, int port) {
+  std::string out;
+  const bool v6 = host.find(':') != std::string_view::npos;
+  if (v6) out += '[';
+  out += host;
+  if (v6) out += ']';
+  out += ':';
+  out += std::to_string(port);
+  return out;
+}
+
 }  // namespace rtl

@@ -15,6 +15,8 @@ std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
 
 bool SameText(std::string_view a, std::string_view b);
+// "host:port" for messages and requests; an IPv6 literal goes in brackets ("[::1]:21").
+std::string JoinHostPort(std::string_view host, int port);
 std::string UpperCase(std::string_view s);
 std::string LowerCase(std::string_view s);
 // Argument order as in the classic runtime: StartsText/EndsText take the part first,
