@@ -7,6 +7,7 @@
 #include "host/MxCrypto.h"
 #include "options/MxFTPOptions.h"
 #include "rtl/SysUtils.h"
+#include "rtl/SecretMask.h"
 
 namespace mx {
 
@@ -24,17 +25,7 @@ const std::vector<std::string>& FTPProxyTypeNames() {
 
 std::vector<std::string> FTPDetailedLogLines(const std::string& label, const std::string& data) {
   // USER, the server's "password required" and PASS all mention it: none is written out.
-  const std::string line =
-      label + " : " + (rtl::LowerCase(data).find("pass") != std::string::npos ? k_ftp_masked_data : data);
-  std::vector<std::string> lines;
-  std::string::size_type start = 0;
-  for (std::string::size_type cr; (cr = line.find('\r', start)) != std::string::npos;) {
-    lines.push_back(line.substr(start, cr - start));
-    start = cr + 1;
-    if (start < line.size() && line[start] == '\n') ++start;
-  }
-  if (start < line.size()) lines.push_back(line.substr(start));
-  return lines;
+  return rtl::DialogueLogLines(label, data);
 }
 
 // ---------------------------------------------------------------- life

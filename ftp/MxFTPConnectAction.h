@@ -22,7 +22,6 @@ inline constexpr const char* k_ftp_quick_help_file = "Plugins\\FTPActions.html";
 // changing it makes every stored FTP password unreadable.
 inline constexpr const char* k_ftp_password_key = "q4tz8mw2k7rn5";
 inline constexpr const char* k_ftp_copy_of = "Copy of ";
-inline constexpr const char* k_ftp_masked_data = "pass xxx";
 
 const std::vector<std::string>& FTPTransferTypeNames();
 const std::vector<std::string>& FTPProxyTypeNames();

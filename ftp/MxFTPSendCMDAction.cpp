@@ -1,7 +1,7 @@
 #include "ftp/MxFTPSendCMDAction.h"
 
 #include "inet/IdException.h"
-#include "inet/IdReply.h"
+#include "rtl/SecretMask.h"
 
 namespace mx {
 
@@ -18,7 +18,7 @@ bool TFTPSendCMDAction::DoFTPOperation(IFTPConnectionObject& session) {
   if (!TryExpandExpression("Command", FTheCMD, command, true)) return false;
   if (!TryExpandExpression("Response", FResponseCode, expected, false)) return false;
   try {
-    SendMessage("Sending command: " + inet::MaskedCommand(command), host::stInformation);
+    SendMessage("Sending command: " + rtl::MaskedCommand(command), host::stInformation);
     const std::string reply = session.SendCMD(command, expected);
     SendMessage("Response: " + reply, host::stInformation);
     return true;

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "ftp/MxFTPBaseAction.h"
-#include "inet/IdReply.h"
+#include "rtl/SecretMask.h"
 
 namespace mx {
 
@@ -17,7 +17,7 @@ class TFTPSendCMDAction : public TFTPBaseAction {
  public:
   static void DefineProperties(host::TPropTable& t);
   std::string GetActionName() const override { return k_ftp_send_cmd_action_name; }
-  std::string GetFormattedDescription() const override { return DescriptionWith(inet::MaskedCommand(FTheCMD)); }
+  std::string GetFormattedDescription() const override { return DescriptionWith(rtl::MaskedCommand(FTheCMD)); }
 
   std::string GetTheCMD() const { return FTheCMD; }
   void SetTheCMD(const std::string& value) { FTheCMD = value; }

@@ -7,14 +7,11 @@
 #include "host/MxExpression.h"
 #include "host/MxScripting.h"
 #include "host/MxServices.h"
+#include "rtl/SecretMask.h"
 
 namespace host {
 
 // ---------------------------------------------------------------- TProjectContext
-
-bool TProjectContext::CaseLess::operator()(const std::string& a, const std::string& b) const {
-  return strcasecmp(a.c_str(), b.c_str()) < 0;
-}
 
 TProjectContext::TProjectContext() = default;
 TProjectContext::~TProjectContext() = default;
@@ -161,9 +158,7 @@ bool TMxAction::TryExpandExpression(const std::string& name, const std::string& 
     return true;
   } catch (const EExpressionError& e) {
     // The error quotes the text it failed on; for a password that text is the secret.
-    std::string lower = name;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (lower.find("password") != std::string::npos || lower.find("cookie") != std::string::npos)
+    if (rtl::IsSecretName(name))
       SendMessage("Could not expand " + name, stError);
     else
       SendMessage("Could not expand " + name + ": " + e.what(), stError);

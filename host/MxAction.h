@@ -20,6 +20,7 @@
 #include "rtl/StopChain.h"
 #include "rtl/StringList.h"
 #include "rtl/Variant.h"
+#include "rtl/SysUtils.h"
 
 namespace host {
 
@@ -96,11 +97,8 @@ class TProjectContext {
   void SetScripting(TCoreScriptingService* s) { scripting_ = s; }
 
  private:
-  struct CaseLess {
-    bool operator()(const std::string& a, const std::string& b) const;
-  };
   mutable std::mutex mu_;
-  std::map<std::string, rtl::Variant, CaseLess> vars_;
+  std::map<std::string, rtl::Variant, rtl::TextLess> vars_;
   TProjectObjectService objects_;
   mutable std::mutex stopMu_;
   std::stop_source stop_;

@@ -1,4 +1,5 @@
 #include "host/MxObject.h"
+#include "rtl/SysUtils.h"
 
 #include <strings.h>
 
@@ -6,9 +7,9 @@ namespace host {
 
 bool TObject::InheritsFrom(std::string_view name) const {
   const std::string own = ClassName();
-  if (own.size() == name.size() && strncasecmp(own.data(), name.data(), own.size()) == 0) return true;
+  if (rtl::SameText(own, name)) return true;
   for (const auto& n : ClassNames())
-    if (n.size() == name.size() && strncasecmp(n.data(), name.data(), n.size()) == 0) return true;
+    if (rtl::SameText(n, name)) return true;
   return false;
 }
 

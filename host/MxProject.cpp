@@ -12,12 +12,12 @@
 
 #include "host/MxScripting.h"
 #include "host/MxServices.h"
+#include "rtl/SysUtils.h"
 
 namespace host {
 
 namespace {
 
-bool Same(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
 
 // Reports errors with the file name and the line of the node at fault.
 class TLoader {
@@ -42,7 +42,7 @@ class TLoader {
   void LoadActions(const pugi::xml_node& parent, std::vector<std::unique_ptr<TMxAction>>& into) {
     for (pugi::xml_node n : parent.children()) {
       if (n.type() != pugi::node_element) continue;
-      if (!Same(n.name(), "action")) Fail(n, "unexpected element <" + std::string(n.name()) + "> in <actions>");
+      if (!rtl::SameText(n.name(), "action")) Fail(n, "unexpected element <" + std::string(n.name()) + "> in <actions>");
       into.push_back(LoadAction(n));
     }
   }
@@ -71,18 +71,18 @@ class TLoader {
   void LoadBody(const pugi::xml_node& n, TNbXMLObject& obj, TMxAction* action) {
     for (pugi::xml_node c : n.children()) {
       if (c.type() != pugi::node_element) continue;
-      if (Same(c.name(), "property")) {
+      if (rtl::SameText(c.name(), "property")) {
         LoadProperty(c, obj);
-      } else if (Same(c.name(), "child")) {
+      } else if (rtl::SameText(c.name(), "child")) {
         LoadChild(c, obj);
-      } else if (Same(c.name(), "script") && action) {
+      } else if (rtl::SameText(c.name(), "script") && action) {
         const char* name = c.attribute("name").value();
         TScript* script = action->GetScriptByName(name);
         if (!script) Fail(c, obj.ClassName() + " has no script event \"" + name + "\"");
         const char* lang = c.attribute("language").value();
-        if (*lang && !Same(lang, "lua")) Fail(c, "unsupported script language \"" + std::string(lang) + "\"");
+        if (*lang && !rtl::SameText(lang, "lua")) Fail(c, "unsupported script language \"" + std::string(lang) + "\"");
         script->Text = c.child_value();
-      } else if (Same(c.name(), "actions") && action) {
+      } else if (rtl::SameText(c.name(), "actions") && action) {
         LoadActions(c, action->ChildActions());
       } else {
         Fail(c, "unexpected element <" + std::string(c.name()) + "> in " + obj.ClassName());
@@ -218,21 +218,21 @@ std::unique_ptr<TProject> TProject::LoadFromString(const std::string& xml, const
     throw EProjectError(sourceName + ":" + std::to_string(loader.LineAtOffset(r.offset)) +
                         ": not a valid project file: " + r.description());
   pugi::xml_node root = doc.document_element();
-  if (!root || !Same(root.name(), "project"))
+  if (!root || !rtl::SameText(root.name(), "project"))
     throw EProjectError(sourceName + ":" + std::to_string(root ? loader.LineOf(root) : 1) +
                         ": not a project file (the root element is <" + std::string(root ? root.name() : "") +
                         ">, not <project>)");
   project->Name = root.attribute("name").value();
   for (pugi::xml_node c : root.children()) {
     if (c.type() != pugi::node_element) continue;
-    if (Same(c.name(), "variables")) {
+    if (rtl::SameText(c.name(), "variables")) {
       for (pugi::xml_node v : c.children()) {
         if (v.type() != pugi::node_element) continue;
-        if (!Same(v.name(), "variable") || !*v.attribute("name").value())
+        if (!rtl::SameText(v.name(), "variable") || !*v.attribute("name").value())
           loader.Fail(v, "expected <variable name=\"...\"> in <variables>");
         project->Variables.emplace_back(v.attribute("name").value(), v.child_value());
       }
-    } else if (Same(c.name(), "actions")) {
+    } else if (rtl::SameText(c.name(), "actions")) {
       loader.LoadActions(c, project->Actions);
     } else {
       loader.Fail(c, "unexpected element <" + std::string(c.name()) + "> in <project>");

@@ -1,4 +1,5 @@
 #include "host/MxProjectObjects.h"
+#include "rtl/SysUtils.h"
 
 #include <algorithm>
 #include <strings.h>
@@ -6,7 +7,6 @@
 namespace host {
 
 namespace {
-bool Same(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 }  // namespace
 
 void TProjectObjectService::AddObject(std::shared_ptr<IProjectObject> object) {
@@ -24,7 +24,7 @@ std::shared_ptr<IProjectObject> TProjectObjectService::FindObject(const std::str
                                                                   const std::string& category) {
   std::lock_guard lock(mu_);
   for (const auto& o : objects_)
-    if (Same(o->Get_Category(), category) && Same(o->Get_Name(), name)) return o;
+    if (rtl::SameText(o->Get_Category(), category) && rtl::SameText(o->Get_Name(), name)) return o;
   return nullptr;
 }
 
@@ -52,7 +52,7 @@ std::vector<std::shared_ptr<IProjectObject>> TProjectObjectService::ObjectsOf(co
   std::lock_guard lock(mu_);
   std::vector<std::shared_ptr<IProjectObject>> out;
   for (const auto& o : objects_)
-    if (Same(o->Get_Category(), category)) out.push_back(o);
+    if (rtl::SameText(o->Get_Category(), category)) out.push_back(o);
   return out;
 }
 

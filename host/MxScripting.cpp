@@ -11,16 +11,13 @@
 #include <utility>
 
 #include "host/MxServices.h"
+#include "rtl/SysUtils.h"
 
 namespace host {
 
-namespace {
+using rtl::SameText;
 
-bool SameText(const std::string& a, const std::string& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-  });
-}
+namespace {
 
 std::string FormatScriptError(const std::string& scriptName, int line, const std::string& detail) {
   std::string text = "Error in script " + scriptName;

@@ -6,15 +6,13 @@
 #include "host/MxAction.h"
 #include "host/MxOptions.h"
 #include "host/MxScripting.h"
+#include "rtl/SysUtils.h"
 
 namespace host {
 
 namespace {
 std::atomic<THost*> g_current{nullptr};
 
-bool Same(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 }  // namespace
 
 // ---------------------------------------------------------------- TActionService
@@ -44,7 +42,7 @@ void TActionService::RegisterPropertyEditor(const std::string& propertyType, con
 
 const TActionService::TActionEntry* TActionService::FindAction(std::string_view className) const {
   for (const auto& a : actions_)
-    if (Same(a.Class.Name, className)) return &a;
+    if (rtl::SameText(a.Class.Name, className)) return &a;
   return nullptr;
 }
 
@@ -61,7 +59,7 @@ std::unique_ptr<TMxAction> TActionService::CreateAction(std::string_view classNa
 std::vector<std::vector<std::string>> TActionService::PagesOf(std::string_view actionClass) const {
   std::vector<std::vector<std::string>> out;
   for (const auto& [cls, pages] : pages_)
-    if (Same(cls, actionClass)) out.push_back(pages);
+    if (rtl::SameText(cls, actionClass)) out.push_back(pages);
   return out;
 }
 
@@ -70,7 +68,7 @@ std::vector<std::vector<std::string>> TActionService::PagesOf(std::string_view a
 void TXMLClassRegistry::Register(const TClassRef& cls) {
   RecordRegistration("XML", "RegisterXMLClass", {cls.Name});
   for (auto& c : classes_)
-    if (Same(c.Name, cls.Name)) {
+    if (rtl::SameText(c.Name, cls.Name)) {
       c = cls;
       return;
     }
@@ -79,7 +77,7 @@ void TXMLClassRegistry::Register(const TClassRef& cls) {
 
 const TClassRef* TXMLClassRegistry::Find(std::string_view name) const {
   for (const auto& c : classes_)
-    if (Same(c.Name, name)) return &c;
+    if (rtl::SameText(c.Name, name)) return &c;
   return nullptr;
 }
 

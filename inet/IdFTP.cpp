@@ -27,6 +27,7 @@
 #include "rtl/Masks.h"
 #include "rtl/SysUtils.h"
 #include "rtl/UniqueFd.h"
+#include "rtl/SecretMask.h"
 
 namespace inet {
 
@@ -475,10 +476,10 @@ struct TIdFTP::Impl {
   // USER, then PASS on 331 and ACCT on 332 (RFC 959's login sequence).
   void Login(const std::string& user, const std::string& pass, bool account) {
     int code = ftp.SendCmd("USER " + user, {230, 202, 331, 332}).Code;
-    if (code == 331) code = ftp.SendCmd("PASS " + pass, {230, 202, 332}, "PASS ****").Code;
+    if (code == 331) code = ftp.SendCmd("PASS " + pass, {230, 202, 332}, rtl::MaskedCommand("PASS " + pass)).Code;
     if (code == 332) {
       if (!account) throw EIdReplyRFCError(code, ftp.LastCmdResult().Raw);
-      ftp.SendCmd("ACCT " + ftp.Account, {230, 202}, "ACCT ****");
+      ftp.SendCmd("ACCT " + ftp.Account, {230, 202}, rtl::MaskedCommand("ACCT " + ftp.Account));
     }
   }
 
@@ -971,7 +972,7 @@ const TIdReply& TIdFTP::SendCmdText(const std::string& cmd, const std::string& e
   return impl_->Guarded([&]() -> const TIdReply& {
     impl_->ForgetAfterRawCommand(cmd);
     const TIdReply* r = nullptr;
-    const std::string shown = MaskedCommand(cmd);
+    const std::string shown = rtl::MaskedCommand(cmd);
     try {
       r = &SendCmd(cmd, {}, shown == cmd ? std::string_view() : std::string_view(shown));
     } catch (const EIdReplyRFCError&) {

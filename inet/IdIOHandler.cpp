@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <optional>
 #include <system_error>
@@ -431,11 +431,16 @@ namespace {
 
 const char* ProxyKindName(rtl::TProxyKind kind) {
   switch (kind) {
-    case rtl::TProxyKind::Socks4: return "SOCKS4";
-    case rtl::TProxyKind::Socks4a: return "SOCKS4a";
-    case rtl::TProxyKind::Socks5: return "SOCKS5";
-    case rtl::TProxyKind::HttpConnect: return "HTTP";
-    case rtl::TProxyKind::None: break;
+    case rtl::TProxyKind::Socks4:
+      return "SOCKS4";
+    case rtl::TProxyKind::Socks4a:
+      return "SOCKS4a";
+    case rtl::TProxyKind::Socks5:
+      return "SOCKS5";
+    case rtl::TProxyKind::HttpConnect:
+      return "HTTP";
+    case rtl::TProxyKind::None:
+      break;
   }
   return "no";
 }
@@ -449,7 +454,8 @@ void TIdIOHandlerSocket::Open(const std::string& host, int port, int connectTime
     return;
   }
   Impl& i = *impl_;
-  const std::string name = std::string(ProxyKindName(proxy.Kind)) + " proxy " + JoinHostPort(proxy.Host, proxy.Port);
+  const std::string name =
+      std::string(ProxyKindName(proxy.Kind)) + " proxy " + JoinHostPort(proxy.Host, proxy.Port);
   const int ms = Effective(connectTimeoutMs, k_default_connect_timeout_ms);
   const TDeadline deadline = TDeadline::After(ms);
   Open(proxy.Host, proxy.Port, connectTimeoutMs);
@@ -479,12 +485,15 @@ void TIdIOHandlerSocket::Open(const std::string& host, int port, int connectTime
           i.rpos += used;
           if (hs.State() != rtl::TProxyHandshake::TState::NeedMore || used > 0) break;
           if (i.rpos == i.rend) i.rpos = i.rend = 0;
-          if (i.rend == k_read_buffer_size) throw EIdProtocolError(name + " sent an answer too long to be one");
+          if (i.rend == k_read_buffer_size)
+            throw EIdProtocolError(name + " sent an answer too long to be one");
           std::size_t n = 0;
           if (!i.Receive(i.rbuf.get() + i.rend, k_read_buffer_size - i.rend, deadline, n))
             throw EIdConnectTimeout("Connect timed out after " + std::to_string(ms) + " ms (" + name +
                                     ", its answer to the connect to " + target + ")");
-          if (n == 0) throw EIdSocketError(name + " closed the connection during the handshake for " + target, ECONNRESET);
+          if (n == 0)
+            throw EIdSocketError(name + " closed the connection during the handshake for " + target,
+                                 ECONNRESET);
           i.rend += n;
           break;
         }
@@ -493,8 +502,10 @@ void TIdIOHandlerSocket::Open(const std::string& host, int port, int connectTime
           return;
         case rtl::TProxyHandshake::TState::Failed:
           if (hs.HttpStatus() != 0)
-            throw EIdReplyRFCError(hs.HttpStatus(), name + " refused CONNECT to " + target + ": " + hs.Error());
-          throw EIdSocketError(name + " refused the connection to " + target + ": " + hs.Error(), ECONNREFUSED);
+            throw EIdReplyRFCError(hs.HttpStatus(),
+                                   name + " refused CONNECT to " + target + ": " + hs.Error());
+          throw EIdSocketError(name + " refused the connection to " + target + ": " + hs.Error(),
+                               ECONNREFUSED);
       }
     }
   } catch (...) {
@@ -528,7 +539,8 @@ void TIdIOHandlerSocket::Attach(rtl::TUniqueFd connected, const std::string& pee
   if (!connected.Valid()) throw EIdSocketError("Cannot take the connection from " + i.peer, EBADF);
   const int flags = ::fcntl(connected.Get(), F_GETFL);
   if (flags < 0 || ::fcntl(connected.Get(), F_SETFL, flags | O_NONBLOCK) != 0)
-    throw EIdSocketError("Cannot take the connection from " + i.peer + ": " + rtl::SysErrorMessage(errno), errno);
+    throw EIdSocketError("Cannot take the connection from " + i.peer + ": " + rtl::SysErrorMessage(errno),
+                         errno);
   const int one = 1;
   ::setsockopt(connected.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   i.fd = std::move(connected);

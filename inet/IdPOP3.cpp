@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "inet/IdException.h"
+#include "rtl/SecretMask.h"
 
 namespace inet {
 
@@ -60,7 +61,7 @@ void TIdPOP3::DoOnConnected() {
     return;
   }
   SendCmd("USER " + Username, {k_pop3_ok});
-  SendCmd("PASS " + Password, {k_pop3_ok}, "PASS ****");
+  SendCmd("PASS " + Password, {k_pop3_ok}, rtl::MaskedCommand("PASS " + Password));
 }
 
 void TIdPOP3::Disconnect() {

@@ -1,11 +1,11 @@
 #include "inet/IdReply.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <string_view>
 
 #include "inet/IdException.h"
+#include "rtl/SysUtils.h"
 
 namespace inet {
 
@@ -131,17 +131,6 @@ void CheckCommandArgument(const std::string& text, const std::string& what) {
     throw EIdInvalidArgument("Refused to send a command argument containing a line break: " + what);
   if (text.find('\0') != std::string::npos)
     throw EIdInvalidArgument("Refused to send a command argument containing a NUL character: " + what);
-}
-
-std::string MaskedCommand(std::string_view line) {
-  std::size_t start = 0;
-  while (start < line.size() && line[start] == ' ') ++start;
-  const std::size_t end = line.find(' ', start);
-  if (end == std::string_view::npos) return std::string(line);
-  std::string verb(line.substr(start, end - start));
-  for (char& c : verb) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (verb != "PASS" && verb != "ACCT") return std::string(line);
-  return std::string(line.substr(0, end)) + " ****";
 }
 
 }  // namespace inet

@@ -46,8 +46,4 @@ bool ReplyExpected(int code, std::initializer_list<int> expected, TIdReplyStyle 
 // Throws EIdInvalidArgument naming `what` when text holds CR, LF or NUL.
 void CheckCommandArgument(const std::string& text, const std::string& what);
 
-// A command line as logs may show it: the argument of a command that carries a secret (PASS,
-// ACCT) becomes "****"; any other line is returned as it is.
-std::string MaskedCommand(std::string_view line);
-
 }  // namespace inet

@@ -14,6 +14,7 @@
 
 #include "inet/IdException.h"
 #include "rtl/Base64.h"
+#include "rtl/SysUtils.h"
 
 namespace inet {
 
@@ -30,18 +31,6 @@ constexpr int k_auth_invalid = 535;
 constexpr int k_auth_needs_tls = 538;
 constexpr int k_auth_done = 235;
 constexpr int k_auth_challenge = 334;
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
-}
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 // The keyword of an EHLO line: "AUTH PLAIN LOGIN" and the older "AUTH=PLAIN LOGIN" both give AUTH.
 std::string_view Keyword(std::string_view line) {
@@ -142,7 +131,7 @@ void TIdSMTP::SayHello() {
 
 bool TIdSMTP::HasCapability(std::string_view keyword) const {
   return std::any_of(capabilities_.begin(), capabilities_.end(),
-                     [keyword](const std::string& line) { return EqualsNoCase(Keyword(line), keyword); });
+                     [keyword](const std::string& line) { return rtl::SameText(Keyword(line), keyword); });
 }
 
 bool TIdSMTP::Authenticate() {
@@ -152,11 +141,11 @@ bool TIdSMTP::Authenticate() {
   std::vector<std::string> offered;
   for (const auto& line : capabilities_) {
     std::string_view rest(line);
-    if (!EqualsNoCase(Keyword(rest), "AUTH")) continue;
+    if (!rtl::SameText(Keyword(rest), "AUTH")) continue;
     rest.remove_prefix(std::min(rest.size(), std::size_t{5}));
     while (!rest.empty()) {
       const std::size_t end = std::min(rest.find(' '), rest.size());
-      if (end > 0) offered.push_back(Upper(rest.substr(0, end)));
+      if (end > 0) offered.push_back(rtl::UpperCase(rest.substr(0, end)));
       rest.remove_prefix(std::min(rest.size(), end + 1));
     }
   }

@@ -18,6 +18,7 @@
 #include "rtl/DateUtils.h"
 #include "rtl/Exception.h"
 #include "rtl/SysUtils.h"
+#include "rtl/SecretMask.h"
 
 namespace mx {
 
@@ -429,21 +430,9 @@ void TCustomEmailAction::StopMonitor(std::unique_ptr<host::TTimeoutMonitorThread
 // ---------------------------------------------------------------- log and progress
 
 void TCustomEmailAction::LogProtocol(const std::string& label, const std::string& data) {
-  const std::string& password = FSMTP->Password;
-  const bool secret = data.find("pass") != std::string::npos ||
-                      (!password.empty() && data.find(password) != std::string::npos);
-  const std::string text = label + " : " + (secret ? std::string("pass xxx") : data);
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t cr = text.find('\r', start);
-    if (cr == std::string::npos) {
-      if (start < text.size()) SendMessage(text.substr(start), host::stInformation);
-      return;
-    }
-    SendMessage(text.substr(start, cr - start), host::stInformation);
-    start = cr + 1;
-    if (start < text.size() && text[start] == '\n') ++start;
-  }
+  // The password is masked where it occurs; lines that mention one go as "pass xxx".
+  for (const std::string& line : rtl::DialogueLogLines(label, data, FSMTP->Password))
+    SendMessage(line, host::stInformation);
 }
 
 void TCustomEmailAction::OnWorkBegin(inet::TWorkMode mode, std::int64_t max) {

@@ -32,19 +32,30 @@ void AppendPort(std::string& out, int port) {
   out += static_cast<char>(port & 0xFF);
 }
 
-unsigned char Byte(std::string_view in, std::size_t i) { return static_cast<unsigned char>(in[i]); }
+unsigned char Byte(std::string_view in, std::size_t i) {
+  return static_cast<unsigned char>(in[i]);
+}
 
 const char* Socks5ReplyText(unsigned char code) {
   switch (code) {
-    case 1: return "general failure";
-    case 2: return "connection not allowed by its rules";
-    case 3: return "network unreachable";
-    case 4: return "host unreachable";
-    case 5: return "connection refused";
-    case 6: return "time to live expired";
-    case 7: return "command not supported";
-    case 8: return "address type not supported";
-    default: return "unknown reply";
+    case 1:
+      return "general failure";
+    case 2:
+      return "connection not allowed by its rules";
+    case 3:
+      return "network unreachable";
+    case 4:
+      return "host unreachable";
+    case 5:
+      return "connection refused";
+    case 6:
+      return "time to live expired";
+    case 7:
+      return "command not supported";
+    case 8:
+      return "address type not supported";
+    default:
+      return "unknown reply";
   }
 }
 
@@ -140,11 +151,16 @@ std::string TProxyHandshake::TakeOutput() {
 std::size_t TProxyHandshake::Feed(std::string_view in) {
   if (state_ != TState::NeedMore) return 0;
   switch (step_) {
-    case TStep::Socks4Reply: return FeedSocks4(in);
-    case TStep::Socks5Method: return FeedSocks5Method(in);
-    case TStep::Socks5Auth: return FeedSocks5Auth(in);
-    case TStep::Socks5Reply: return FeedSocks5Reply(in);
-    case TStep::HttpReply: return FeedHttp(in);
+    case TStep::Socks4Reply:
+      return FeedSocks4(in);
+    case TStep::Socks5Method:
+      return FeedSocks5Method(in);
+    case TStep::Socks5Auth:
+      return FeedSocks5Auth(in);
+    case TStep::Socks5Reply:
+      return FeedSocks5Reply(in);
+    case TStep::HttpReply:
+      return FeedHttp(in);
   }
   return 0;
 }
@@ -182,8 +198,9 @@ std::size_t TProxyHandshake::FeedSocks5Method(std::string_view in) {
     step_ = TStep::Socks5Auth;
     state_ = TState::Send;
   } else if (method == k_no_method || method == k_user_pass) {
-    Fail(TProxyFailure::AuthRequired,
-         request_.UserName.empty() ? "the proxy requires a login" : "the proxy accepts none of our login methods");
+    Fail(TProxyFailure::AuthRequired, request_.UserName.empty()
+                                          ? "the proxy requires a login"
+                                          : "the proxy accepts none of our login methods");
   } else {
     Fail(TProxyFailure::Malformed, "the proxy chose a method we did not offer");
   }
@@ -226,19 +243,26 @@ void TProxyHandshake::QueueSocks5Connect() {
 
 // VER 5, REP, RSV, ATYP, BND.ADDR (4, 16, or a length and a name), BND.PORT.
 std::size_t TProxyHandshake::FeedSocks5Reply(std::string_view in) {
-  if (in.size() < 5) return 0;
+  if (in.size() < 4) return 0;
   if (Byte(in, 0) != k_socks5) {
     Fail(TProxyFailure::Malformed, "the answer is not a SOCKS5 reply");
-    return in.size();
+    return 4;
   }
   std::size_t addrLen = 0;
   switch (Byte(in, 3)) {
-    case k_atyp_ipv4: addrLen = 4; break;
-    case k_atyp_ipv6: addrLen = 16; break;
-    case k_atyp_name: addrLen = 1 + static_cast<std::size_t>(Byte(in, 4)); break;
+    case k_atyp_ipv4:
+      addrLen = 4;
+      break;
+    case k_atyp_ipv6:
+      addrLen = 16;
+      break;
+    case k_atyp_name:
+      if (in.size() < 5) return 0;
+      addrLen = 1 + static_cast<std::size_t>(Byte(in, 4));
+      break;
     default:
       Fail(TProxyFailure::Malformed, "the SOCKS5 reply names an unknown address type");
-      return in.size();
+      return 4;
   }
   const std::size_t total = 4 + addrLen + 2;
   if (in.size() < total) return 0;
@@ -257,7 +281,8 @@ std::size_t TProxyHandshake::FeedSocks5Reply(std::string_view in) {
 std::size_t TProxyHandshake::FeedHttp(std::string_view in) {
   std::size_t end = in.find("\r\n\r\n");
   std::size_t endLen = 4;
-  if (const std::size_t lf = in.find("\n\n"); lf != std::string_view::npos && (end == std::string_view::npos || lf < end)) {
+  if (const std::size_t lf = in.find("\n\n");
+      lf != std::string_view::npos && (end == std::string_view::npos || lf < end)) {
     end = lf;
     endLen = 2;
   }
@@ -273,8 +298,10 @@ std::size_t TProxyHandshake::FeedHttp(std::string_view in) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   // "HTTP/1.1 200 Connection established"
   int code = 0;
-  if (line.size() >= 12 && line.substr(0, 5) == "HTTP/" && line[8] == ' ' && std::isdigit(static_cast<unsigned char>(line[9])) &&
-      std::isdigit(static_cast<unsigned char>(line[10])) && std::isdigit(static_cast<unsigned char>(line[11]))) {
+  if (line.size() >= 12 && line.substr(0, 5) == "HTTP/" && line[8] == ' ' &&
+      std::isdigit(static_cast<unsigned char>(line[9])) &&
+      std::isdigit(static_cast<unsigned char>(line[10])) &&
+      std::isdigit(static_cast<unsigned char>(line[11]))) {
     code = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
   }
   const std::string status(line.substr(0, std::min<std::size_t>(line.size(), 200)));
@@ -282,9 +309,12 @@ std::size_t TProxyHandshake::FeedHttp(std::string_view in) {
     Fail(TProxyFailure::Malformed, "the answer to CONNECT is not an HTTP reply");
   } else if (code >= 200 && code < 300) {
     state_ = TState::Done;
-  } else if (code == 407) {
+  } else if (code == 407 || code == 401) {
+    // 407 is the proxy's own; some proxies (tinyproxy) answer a CONNECT they refuse a login
+    // for with 401.
     Fail(request_.UserName.empty() ? TProxyFailure::AuthRequired : TProxyFailure::AuthRefused,
-         (request_.UserName.empty() ? "the proxy requires a login: " : "the proxy refused the login: ") + status);
+         (request_.UserName.empty() ? "the proxy requires a login: " : "the proxy refused the login: ") +
+             status);
   } else if (code == 502 || code == 503 || code == 504) {
     Fail(TProxyFailure::TargetUnreachable, "the proxy could not reach the target: " + status);
   } else {

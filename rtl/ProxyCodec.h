@@ -30,12 +30,12 @@ struct TProxyRequest {
 // Why a handshake failed; the text says it for a person.
 enum class TProxyFailure {
   None,
-  BadRequest,          // what we were asked to send cannot be sent (too long, line breaks...)
-  AuthRequired,        // the proxy wants a login we did not offer, or offers no method we have
-  AuthRefused,         // the proxy refused the user name and password
-  TargetUnreachable,   // the proxy could not reach the target (refused, unreachable, no such host)
-  Refused,             // any other refusal by the proxy
-  Malformed,           // the answer is not this protocol's
+  BadRequest,         // what we were asked to send cannot be sent (too long, line breaks...)
+  AuthRequired,       // the proxy wants a login we did not offer, or offers no method we have
+  AuthRefused,        // the proxy refused the user name and password
+  TargetUnreachable,  // the proxy could not reach the target (refused, unreachable, no such host)
+  Refused,            // any other refusal by the proxy
+  Malformed,          // the answer is not this protocol's
 };
 
 class TProxyHandshake {

@@ -70,6 +70,11 @@ bool SameText(std::string_view a, std::string_view b) {
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
+bool TextLess::operator()(std::string_view a, std::string_view b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [](char x, char y) { return Lower(x) < Lower(y); });
+}
+
 std::string UpperCase(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = Upper(c);

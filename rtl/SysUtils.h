@@ -15,6 +15,10 @@ std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
 
 bool SameText(std::string_view a, std::string_view b);
+// Case-insensitive order (ASCII), for maps keyed by names that match regardless of case.
+struct TextLess {
+  bool operator()(std::string_view a, std::string_view b) const;
+};
 // "host:port" for messages and requests; an IPv6 literal goes in brackets ("[::1]:21").
 std::string JoinHostPort(std::string_view host, int port);
 std::string UpperCase(std::string_view s);

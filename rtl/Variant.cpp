@@ -1,4 +1,5 @@
 #include "rtl/Variant.h"
+#include "rtl/SysUtils.h"
 
 #include <charconv>
 #include <cmath>
@@ -53,7 +54,7 @@ std::int64_t Variant::AsInteger() const {
       if (ParseInteger(s, i)) return i;
       double d = 0;
       if (ParseDouble(s, d)) return static_cast<std::int64_t>(std::llround(d));
-      if (strcasecmp(s.c_str(), "true") == 0) return 1;
+      if (SameText(s, "true")) return 1;
       return 0;
     }
     default: return 0;
@@ -80,7 +81,7 @@ bool Variant::AsBoolean() const {
     case 3: return std::get<double>(v_) != 0;
     case 4: {
       const auto& s = std::get<std::string>(v_);
-      if (strcasecmp(s.c_str(), "true") == 0) return true;
+      if (SameText(s, "true")) return true;
       double d = 0;
       return ParseDouble(s, d) && d != 0;
     }

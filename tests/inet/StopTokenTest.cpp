@@ -92,10 +92,10 @@ std::unique_ptr<TDriver> SmtpDriver() {
   auto smtp = std::make_unique<TIdSMTP>();
   smtp->HeloName = "client.test";
   return std::make_unique<TCommandDriver>(
-      std::move(smtp), TCommandDriver::TScript{[](ScriptedPeer& p) {
-                                                 p.Send("220 hi\r\n").Expect("EHLO client.test").Send("250 hi\r\n");
-                                               },
-                                               "NOOP", "250 ok\r\n"});
+      std::move(smtp),
+      TCommandDriver::TScript{
+          [](ScriptedPeer& p) { p.Send("220 hi\r\n").Expect("EHLO client.test").Send("250 hi\r\n"); }, "NOOP",
+          "250 ok\r\n"});
 }
 
 std::unique_ptr<TDriver> Pop3Driver() {
@@ -124,7 +124,8 @@ std::unique_ptr<TIdFTP> FtpClient() {
 }
 
 std::unique_ptr<TDriver> FtpControlDriver() {
-  return std::make_unique<TCommandDriver>(FtpClient(), TCommandDriver::TScript{FtpLogin, "NOOP", "200 ok\r\n"});
+  return std::make_unique<TCommandDriver>(FtpClient(),
+                                          TCommandDriver::TScript{FtpLogin, "NOOP", "200 ok\r\n"});
 }
 
 // A download whose data connection delivers a few bytes, or nothing at all.
@@ -142,7 +143,8 @@ class TFtpDataDriver : public TDriver {
     control_ = std::make_unique<ScriptedPeer>();
     FtpLogin(*control_);
     control_->Expect("TYPE I").Send("200 ok\r\n");
-    control_->Expect("EPSV").Send("229 Entering Extended Passive Mode (|||" + std::to_string(data_->Port()) + "|)\r\n");
+    control_->Expect("EPSV").Send("229 Entering Extended Passive Mode (|||" + std::to_string(data_->Port()) +
+                                  "|)\r\n");
     control_->Expect("RETR f").Send("150 go\r\n");
     if (hang)
       control_->Stall(k_stall);
@@ -251,7 +253,9 @@ struct TClientCase {
   std::function<std::unique_ptr<TDriver>()> make;
 };
 
-void PrintTo(const TClientCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TClientCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const TClientCase k_clients[] = {
     {"SMTP", SmtpDriver},
@@ -284,7 +288,8 @@ milliseconds StopDuring(std::stop_source& stop, milliseconds delay, const std::f
   EXPECT_TRUE(aborted) << "the call ended by itself";
   // In the XML report (--gtest_output=xml), for the record of what a stop costs.
   ::testing::Test::RecordProperty(
-      "stop_latency_us", std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(ended - stoppedAt).count()));
+      "stop_latency_us",
+      std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(ended - stoppedAt).count()));
   return std::chrono::duration_cast<milliseconds>(ended - stoppedAt);
 }
 

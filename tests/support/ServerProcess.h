@@ -95,12 +95,12 @@ bool Inside(const std::filesystem::path& path, const std::filesystem::path& dir)
 // own): SIGTERM, then SIGKILL to what is left, each time waiting up to 2 s for the list to empty.
 void EndProcesses(const std::function<std::vector<pid_t>()>& find);
 
-// A fresh directory for one test's files (below QUILLON_TEST_TMP), removed in the destructor.
 // The tests' scratch folder: QUILLON_TEST_TMP when set (CI sets one per run), else a folder
 // of this user's under the system temp folder. Created, and open to servers that drop
 // privileges.
 std::filesystem::path TestTmpBase();
 
+// A fresh directory for one test's files (below TestTmpBase()), removed in the destructor.
 class ScratchDir {
  public:
   explicit ScratchDir(const std::string& prefix = "scratch");
