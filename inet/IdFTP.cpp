@@ -25,9 +25,9 @@
 #include "inet/IdException.h"
 #include "rtl/Base64.h"
 #include "rtl/Masks.h"
+#include "rtl/SecretMask.h"
 #include "rtl/SysUtils.h"
 #include "rtl/UniqueFd.h"
-#include "rtl/SecretMask.h"
 
 namespace inet {
 
@@ -200,23 +200,6 @@ std::optional<std::int64_t> ParseCrc(const std::string& text) {
   for (auto it = words.rbegin(); it != words.rend(); ++it)
     if (all(*it, std::isxdigit)) return read(*it, 16);
   return std::nullopt;
-}
-
-// "type=file;size=12;modify=20240102030405;unix.mode=0644; name" -> value of one fact.
-std::string MlsdFact(std::string_view line, std::string_view fact) {
-  const auto space = line.find(' ');
-  const std::string_view facts = line.substr(0, space);
-  std::size_t pos = 0;
-  while (pos < facts.size()) {
-    auto semi = facts.find(';', pos);
-    if (semi == std::string_view::npos) semi = facts.size();
-    const std::string_view f = facts.substr(pos, semi - pos);
-    const auto eq = f.find('=');
-    if (eq != std::string_view::npos && rtl::SameText(f.substr(0, eq), fact))
-      return std::string(f.substr(eq + 1));
-    pos = semi + 1;
-  }
-  return {};
 }
 
 // A listing line in the "ls -l" layout, so that MLSD results read like LIST output.
@@ -432,7 +415,6 @@ struct TIdFTP::Impl {
 
   int TimeoutMs() const { return ftp.ConnectTimeout > 0 ? ftp.ConnectTimeout : k_default_connect_timeout_ms; }
 
-
   // After an abort or a broken transfer the dialogue is out of step: the connection goes.
   void Drop() noexcept { ftp.IOHandler().Close(); }
 
@@ -476,7 +458,8 @@ struct TIdFTP::Impl {
   // USER, then PASS on 331 and ACCT on 332 (RFC 959's login sequence).
   void Login(const std::string& user, const std::string& pass, bool account) {
     int code = ftp.SendCmd("USER " + user, {230, 202, 331, 332}).Code;
-    if (code == 331) code = ftp.SendCmd("PASS " + pass, {230, 202, 332}, rtl::MaskedCommand("PASS " + pass)).Code;
+    if (code == 331)
+      code = ftp.SendCmd("PASS " + pass, {230, 202, 332}, rtl::MaskedCommand("PASS " + pass)).Code;
     if (code == 332) {
       if (!account) throw EIdReplyRFCError(code, ftp.LastCmdResult().Raw);
       ftp.SendCmd("ACCT " + ftp.Account, {230, 202}, rtl::MaskedCommand("ACCT " + ftp.Account));
@@ -645,9 +628,9 @@ struct TIdFTP::Impl {
     for (;;) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      const auto wait = left.count() <= 0 ? TIdIOHandlerSocket::TWaitResult::TimedOut
-                                          : ftp.IOHandler().WaitForEither(listener, POLLIN,
-                                                                          static_cast<int>(left.count()));
+      const auto wait = left.count() <= 0
+                            ? TIdIOHandlerSocket::TWaitResult::TimedOut
+                            : ftp.IOHandler().WaitForEither(listener, POLLIN, static_cast<int>(left.count()));
       if (wait == TIdIOHandlerSocket::TWaitResult::TimedOut)
         throw EIdConnectTimeout("Timed out after " + std::to_string(TimeoutMs()) +
                                 " ms waiting for the server's data connection");

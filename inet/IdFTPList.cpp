@@ -1,9 +1,11 @@
 #include "inet/IdFTPList.h"
+#include "rtl/SysUtils.h"
 
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -17,17 +19,7 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
+using rtl::SameText;
 
 std::string_view SkipBlanks(std::string_view s) {
   std::size_t i = 0;
@@ -70,7 +62,7 @@ int MonthOf(std::string_view s) {
                                                                 "jul", "aug", "sep", "oct", "nov", "dec"};
   if (s.size() != 3) return 0;
   for (std::size_t i = 0; i < k_months.size(); ++i) {
-    if (EqualsNoCase(s, k_months[i])) return static_cast<int>(i) + 1;
+    if (SameText(s, k_months[i])) return static_cast<int>(i) + 1;
   }
   return 0;
 }
@@ -289,11 +281,11 @@ bool ParseWindowsLine(std::string_view line, rtl::TDateTime, TIdFTPListItem& ite
   std::string_view time = t[1].text;
   std::string_view half;
   std::size_t next = 2;
-  if (time.size() > 2 && (EqualsNoCase(time.substr(time.size() - 2), "AM") ||
-                          EqualsNoCase(time.substr(time.size() - 2), "PM"))) {
+  if (time.size() > 2 &&
+      (SameText(time.substr(time.size() - 2), "AM") || SameText(time.substr(time.size() - 2), "PM"))) {
     half = time.substr(time.size() - 2);
     time.remove_suffix(2);
-  } else if (EqualsNoCase(t[2].text, "AM") || EqualsNoCase(t[2].text, "PM")) {
+  } else if (SameText(t[2].text, "AM") || SameText(t[2].text, "PM")) {
     half = t[2].text;
     next = 3;
   }
@@ -301,15 +293,14 @@ bool ParseWindowsLine(std::string_view line, rtl::TDateTime, TIdFTPListItem& ite
   if (!ClockOf(time, clock)) return false;
   if (!half.empty()) {
     if (clock.hour < 1 || clock.hour > 12) return false;
-    clock.hour = clock.hour % 12 + (Lower(half[0]) == 'p' ? 12 : 0);
+    clock.hour = clock.hour % 12 + (SameText(half.substr(0, 1), "p") ? 12 : 0);
   }
   if (next + 1 >= t.size()) return false;
   const std::string_view kind = t[next].text;
   std::int64_t size = -1;
-  if (EqualsNoCase(kind, "<DIR>")) {
+  if (SameText(kind, "<DIR>")) {
     item.ItemType = TIdDirItemType::ditDirectory;
-  } else if (EqualsNoCase(kind, "<SYMLINK>") || EqualsNoCase(kind, "<SYMLINKD>") ||
-             EqualsNoCase(kind, "<JUNCTION>")) {
+  } else if (SameText(kind, "<SYMLINK>") || SameText(kind, "<SYMLINKD>") || SameText(kind, "<JUNCTION>")) {
     item.ItemType = TIdDirItemType::ditSymbolicLink;
   } else if (Number(kind, size)) {
     item.ItemType = TIdDirItemType::ditFile;
@@ -362,40 +353,31 @@ bool MlsdTimeOf(std::string_view s, rtl::TDateTime& result) {
 // "OS.unix=symlink", "OS.unix=slink" or "OS.unix=slink:target".
 bool IsMlsdLink(std::string_view type) {
   const auto eq = type.find('=');
-  if (eq == std::string_view::npos || !EqualsNoCase(type.substr(0, 3), "OS.")) return false;
+  if (eq == std::string_view::npos || !SameText(type.substr(0, 3), "OS.")) return false;
   std::string_view kind = type.substr(eq + 1);
   kind = kind.substr(0, kind.find(':'));
-  return EqualsNoCase(kind, "symlink") || EqualsNoCase(kind, "slink");
+  return SameText(kind, "symlink") || SameText(kind, "slink");
 }
 
 bool ParseMlsdLine(std::string_view line, rtl::TDateTime, TIdFTPListItem& item) {
   if (!line.empty() && line[0] == ' ') line.remove_prefix(1);  // MLST's form
   const auto blank = line.find(' ');
   if (blank == std::string_view::npos || blank == 0) return false;
-  std::string_view facts = line.substr(0, blank);
   const std::string_view name = line.substr(blank + 1);
   if (name.empty()) return false;
   item.FileName = std::string(name);
   item.ItemType = TIdDirItemType::ditOther;
   bool typed = false;
-  while (!facts.empty()) {
-    const auto semi = facts.find(';');
-    const std::string_view fact = facts.substr(0, semi);
-    facts = semi == std::string_view::npos ? std::string_view() : facts.substr(semi + 1);
-    if (fact.empty()) continue;
-    const auto eq = fact.find('=');
-    if (eq == std::string_view::npos || eq == 0) return false;
-    const std::string_view key = fact.substr(0, eq);
-    const std::string_view value = fact.substr(eq + 1);
-    if (EqualsNoCase(key, "type")) {
+  const bool wellFormed = ForEachMlsdFact(line, [&](std::string_view key, std::string_view value) {
+    if (SameText(key, "type")) {
       typed = true;
-      if (EqualsNoCase(value, "file")) {
+      if (SameText(value, "file")) {
         item.ItemType = TIdDirItemType::ditFile;
-      } else if (EqualsNoCase(value, "dir")) {
+      } else if (SameText(value, "dir")) {
         item.ItemType = TIdDirItemType::ditDirectory;
-      } else if (EqualsNoCase(value, "cdir") || EqualsNoCase(value, "pdir")) {
+      } else if (SameText(value, "cdir") || SameText(value, "pdir")) {
         item.ItemType = TIdDirItemType::ditDirectory;
-        item.FileName = Lower(value[0]) == 'c' ? "." : "..";
+        item.FileName = SameText(value, "cdir") ? "." : "..";
       } else if (IsMlsdLink(value)) {
         item.ItemType = TIdDirItemType::ditSymbolicLink;
         const auto colon = value.find(':');
@@ -403,14 +385,15 @@ bool ParseMlsdLine(std::string_view line, rtl::TDateTime, TIdFTPListItem& item) 
       } else {
         item.ItemType = TIdDirItemType::ditOther;
       }
-    } else if (EqualsNoCase(key, "size") || EqualsNoCase(key, "sizd")) {
+    } else if (SameText(key, "size") || SameText(key, "sizd")) {
       std::int64_t size = -1;
       if (Number(value, size)) item.Size = size;
-    } else if (EqualsNoCase(key, "modify")) {
+    } else if (SameText(key, "modify")) {
       rtl::TDateTime date = 0;
       if (MlsdTimeOf(value, date)) item.ModifiedDate = date;
     }
-  }
+  });
+  if (!wellFormed) return false;
   // Without a type fact the entry is taken for a file, the common case of terse servers.
   if (!typed) item.ItemType = TIdDirItemType::ditFile;
   return true;
@@ -479,6 +462,30 @@ TIdFTPListItems ParseListing(const std::vector<std::string>& lines, bool mlsd, r
   }
   if (style) *style = best.Count() > 0 ? bestStyle : TIdListingStyle::Unknown;
   return best;
+}
+
+bool ForEachMlsdFact(std::string_view line,
+                     const std::function<void(std::string_view, std::string_view)>& fact) {
+  if (!line.empty() && line[0] == ' ') line.remove_prefix(1);  // MLST's form
+  std::string_view facts = line.substr(0, line.find(' '));
+  while (!facts.empty()) {
+    const auto semi = facts.find(';');
+    const std::string_view one = facts.substr(0, semi);
+    facts = semi == std::string_view::npos ? std::string_view() : facts.substr(semi + 1);
+    if (one.empty()) continue;
+    const auto eq = one.find('=');
+    if (eq == std::string_view::npos || eq == 0) return false;
+    fact(one.substr(0, eq), one.substr(eq + 1));
+  }
+  return true;
+}
+
+std::string MlsdFact(std::string_view line, std::string_view name) {
+  std::string value;
+  ForEachMlsdFact(line, [&](std::string_view key, std::string_view v) {
+    if (value.empty() && SameText(key, name)) value = std::string(v);
+  });
+  return value;
 }
 
 }  // namespace inet

@@ -3,6 +3,7 @@
 // One parser per server style, each with sample lines above it; a listing is read by the
 // style that parses it with the fewest failures, and lines no style reads are skipped.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,11 +17,11 @@ enum class TIdDirItemType { ditFile, ditDirectory, ditSymbolicLink, ditOther };
 struct TIdFTPListItem {
   std::string FileName;
   TIdDirItemType ItemType = TIdDirItemType::ditFile;
-  std::int64_t Size = -1;          // -1 when the listing gives none
-  rtl::TDateTime ModifiedDate = 0; // local time; 0 when the listing gives none
-  bool ModifiedDateIsGMT = false;  // MLSD "modify" facts are UTC before conversion
-  std::string LinkTarget;          // symbolic links of Unix listings
-  std::string Data;                // the listing line as received
+  std::int64_t Size = -1;           // -1 when the listing gives none
+  rtl::TDateTime ModifiedDate = 0;  // local time; 0 when the listing gives none
+  bool ModifiedDateIsGMT = false;   // MLSD "modify" facts are UTC before conversion
+  std::string LinkTarget;           // symbolic links of Unix listings
+  std::string Data;                 // the listing line as received
 };
 
 class TIdFTPListItems {
@@ -45,5 +46,12 @@ enum class TIdListingStyle { Unknown, Unix, Windows, MLSD };
 // Never throws; unreadable lines are skipped; "." and ".." entries are kept (callers decide).
 TIdFTPListItems ParseListing(const std::vector<std::string>& lines, bool mlsd, rtl::TDateTime now,
                              TIdListingStyle* style = nullptr);
+
+// The facts of an MLSD or MLST line ("type=file;size=12;modify=20240102030405; name"), in
+// order, as name and value; false when one is not "name=value" (the line is no MLSD line).
+bool ForEachMlsdFact(std::string_view line,
+                     const std::function<void(std::string_view, std::string_view)>& fact);
+// One fact's value by name (any case); empty when the line has none.
+std::string MlsdFact(std::string_view line, std::string_view name);
 
 }  // namespace inet

@@ -435,3 +435,20 @@ TEST_F(FtpListTest, StyleWithFewestFailuresReadsTheListing) {
 
 }  // namespace
 }  // namespace inet
+
+namespace {
+
+// The one reader of MLSD facts, for the listing parser and the client alike.
+TEST(MlsdFactTest, FactsByNameInAnyCase) {
+  const std::string line = "Type=file;Size=12;UNIX.mode=0644;modify=20240102030405; name with; semis";
+  EXPECT_EQ(inet::MlsdFact(line, "type"), "file");
+  EXPECT_EQ(inet::MlsdFact(line, "unix.mode"), "0644");
+  EXPECT_EQ(inet::MlsdFact(line, "perm"), "");
+  EXPECT_EQ(inet::MlsdFact(" size=5; terse", "size"), "5");  // MLST's leading blank
+  std::vector<std::string> keys;
+  EXPECT_TRUE(inet::ForEachMlsdFact(line, [&](std::string_view k, std::string_view) { keys.emplace_back(k); }));
+  EXPECT_EQ(keys, (std::vector<std::string>{"Type", "Size", "UNIX.mode", "modify"}));
+  EXPECT_FALSE(inet::ForEachMlsdFact("type=file;junk; name", [](std::string_view, std::string_view) {}));
+}
+
+}  // namespace
