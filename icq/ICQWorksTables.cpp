@@ -4,6 +4,7 @@
 #include <array>
 
 #include "icq/ICQWorksText.h"
+#include "rtl/SysUtils.h"
 
 namespace icq {
 namespace {
@@ -418,20 +419,9 @@ std::string CodeToName(std::span<const TCodeName> table, std::uint16_t code) {
   return it != table.end() && it->Code == code ? std::string(it->Name) : std::string();
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::uint16_t NameToCode(std::span<const TCodeName> table, std::string_view name) {
   for (const TCodeName& e : table)
-    if (EqualsNoCase(e.Name, name)) return e.Code;
+    if (rtl::SameText(e.Name, name)) return e.Code;
   return 0;
 }
 

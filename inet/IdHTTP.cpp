@@ -15,6 +15,7 @@
 #include <optional>
 #include <string_view>
 
+#include "rtl/SysUtils.h"
 #include "rtl/UniqueFd.h"
 
 namespace inet {
@@ -71,11 +72,6 @@ std::string Lower(std::string s) {
   return s;
 }
 
-bool IEquals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return LowerChar(x) == LowerChar(y); });
-}
-
 bool IsScheme(std::string_view s) {
   if (s.empty() || !IsAlpha(static_cast<unsigned char>(s[0]))) return false;
   return std::all_of(s.begin(), s.end(), [](char ch) {
@@ -118,10 +114,6 @@ std::string DefaultPort(const std::string& protocol) {
   if (p == "http") return "80";
   if (p == "https") return "443";
   return {};
-}
-
-std::string HostPort(const std::string& host, const std::string& port) {
-  return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + port;
 }
 
 // The scheme of a Location value; empty for a relative reference.
@@ -232,7 +224,7 @@ std::string TIdURI::GetFullURI(bool withUserInfo, bool withBookmark) const {
       if (!Password.empty()) out += ":" + EncodeUserInfo(Password, true);
       out += "@";
     }
-    out += Host.find(':') != std::string::npos ? "[" + Host + "]" : Host;
+    out += rtl::BracketedHost(Host);
     // The scheme's own port goes without saying; any other is kept, also 80 for https.
     if (!Port.empty() && Port != DefaultPort(Protocol)) out += ":" + Port;
     if (Path.empty() || Path[0] != '/') out += "/";
@@ -312,7 +304,7 @@ class TTransfer {
       const TIdURI hop(next);
       hopUrl_ = next;
       hopTls_ = Lower(hop.Protocol) == "https";
-      hopPeer_ = HostPort(hop.Host, hop.Port.empty() ? DefaultPort(hop.Protocol) : hop.Port);
+      hopPeer_ = rtl::JoinHostPort(hop.Host, hop.Port.empty() ? DefaultPort(hop.Protocol) : hop.Port);
       // Credentials go to the host they were given for, never to where it redirects.
       const bool sameOrigin = Origin(hop) == origin_;
       Set(CURLOPT_URL, next.c_str());
@@ -356,7 +348,7 @@ class TTransfer {
   bool UsesProxy() const { return !http_.ProxyParams.ProxyServer.empty(); }
 
   std::string ProxyPeer() const {
-    return HostPort(http_.ProxyParams.ProxyServer, std::to_string(http_.ProxyParams.ProxyPort));
+    return rtl::JoinHostPort(http_.ProxyParams.ProxyServer, http_.ProxyParams.ProxyPort);
   }
 
   // Where the socket goes: the proxy if there is one.
@@ -595,7 +587,7 @@ class TTransfer {
       return len;
     }
     constexpr std::string_view k_location = "location:";
-    if (line.size() > k_location.size() && IEquals(line.substr(0, k_location.size()), k_location)) {
+    if (line.size() > k_location.size() && rtl::SameText(line.substr(0, k_location.size()), k_location)) {
       std::string_view value = line.substr(k_location.size());
       while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
       while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);

@@ -27,12 +27,8 @@ constexpr std::size_t k_base64Line = 76;
 constexpr std::size_t k_fileBlock = 57 * 2048;
 constexpr const char* k_preamble = "This is a multi-part message in MIME format.\r\n";
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && rtl::SameText(text.substr(0, prefix.size()), prefix);
-}
-
 bool IsMultipart(std::string_view contentType) {
-  return StartsWithNoCase(rtl::Trim(contentType), "multipart/");
+  return rtl::StartsText("multipart/", rtl::Trim(contentType));
 }
 
 bool HasControl(std::string_view text) {

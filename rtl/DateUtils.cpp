@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "rtl/Exception.h"
+#include "rtl/SysUtils.h"
 
 namespace rtl {
 
@@ -231,10 +232,7 @@ char Upper(char c) {
 }
 
 bool StartsNoCase(std::string_view s, std::size_t at, std::string_view what) {
-  if (s.size() - at < what.size()) return false;
-  for (std::size_t i = 0; i < what.size(); ++i)
-    if (Upper(s[at + i]) != Upper(what[i])) return false;
-  return true;
+  return at <= s.size() && StartsText(what, s.substr(at));
 }
 
 std::string Padded(int value, int width) {

@@ -492,15 +492,17 @@ std::string FormatFloat(std::string_view pattern, double value) {
   return layout.prefix + (minus && !number.zero ? "-" : "") + number.text + layout.suffix;
 }
 
+std::string BracketedHost(std::string_view host) {
+  const bool bare6 = host.find(':') != std::string_view::npos && !host.starts_with('[');
+  return bare6 ? "[" + std::string(host) + "]" : std::string(host);
+}
+
+std::string JoinHostPort(std::string_view host, std::string_view port) {
+  return BracketedHost(host) + ":" + std::string(port);
+}
+
 std::string JoinHostPort(std::string_view host, int port) {
-  std::string out;
-  const bool v6 = host.find(':') != std::string_view::npos;
-  if (v6) out += '[';
-  out += host;
-  if (v6) out += ']';
-  out += ':';
-  out += std::to_string(port);
-  return out;
+  return JoinHostPort(host, std::to_string(port));
 }
 
 }  // namespace rtl

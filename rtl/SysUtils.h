@@ -19,8 +19,11 @@ bool SameText(std::string_view a, std::string_view b);
 struct TextLess {
   bool operator()(std::string_view a, std::string_view b) const;
 };
+// A host as it stands before ":port" or in a URL: an IPv6 literal in brackets, once.
+std::string BracketedHost(std::string_view host);
 // "host:port" for messages and requests; an IPv6 literal goes in brackets ("[::1]:21").
 std::string JoinHostPort(std::string_view host, int port);
+std::string JoinHostPort(std::string_view host, std::string_view port);
 std::string UpperCase(std::string_view s);
 std::string LowerCase(std::string_view s);
 // Argument order as in the classic runtime: StartsText/EndsText take the part first,

@@ -51,6 +51,8 @@ TEST(SysUtilsTextTest, HostPortAndCaseInsensitiveOrder) {
   EXPECT_EQ(rtl::JoinHostPort("ftp.example.org", 21), "ftp.example.org:21");
   EXPECT_EQ(rtl::JoinHostPort("127.0.0.1", 8080), "127.0.0.1:8080");
   EXPECT_EQ(rtl::JoinHostPort("::1", 21), "[::1]:21");
+  EXPECT_EQ(rtl::JoinHostPort("[::1]", "8443"), "[::1]:8443");  // bracketed once
+  EXPECT_EQ(rtl::BracketedHost("fe80::1"), "[fe80::1]");
   std::map<std::string, int, rtl::TextLess> names{{"Site", 1}, {"alpha", 2}};
   EXPECT_EQ(names.count("SITE"), 1u);
   EXPECT_EQ(names.begin()->first, "alpha");
