@@ -437,7 +437,8 @@ struct TIdFTP::Impl {
   }
 
   // What a raw command may have changed on the server is no longer known here.
-  bool restPending = false;  // a raw REST the next transfer would start from
+  bool restPending = false;     // a raw REST the next transfer would start from
+  bool finalReplyRead = false;  // an active transfer's end came before its data connection
   void ForgetAfterRawCommand(const std::string& cmd) {
     serverType = -1;
     if (Keyword(cmd) == "REST") restPending = true;
@@ -634,11 +635,18 @@ struct TIdFTP::Impl {
       if (wait == TIdIOHandlerSocket::TWaitResult::TimedOut)
         throw EIdConnectTimeout("Timed out after " + std::to_string(TimeoutMs()) +
                                 " ms waiting for the server's data connection");
-      if (wait == TIdIOHandlerSocket::TWaitResult::Readable) {
-        // The server gave up on the connection (425, 426...): its reply is the error.
-        const TIdReply& r = ftp.GetResponse();
-        throw EIdProtocolError("The server answered before opening the data connection: " + r.Raw);
+      if (wait == TIdIOHandlerSocket::TWaitResult::Readable && !finalReplyRead) {
+        // The server gave up on the connection (425, 426...): its reply is the error, raised
+        // here. A quick server may also have sent everything and its 226 already: the
+        // connection then waits in the listener, and that reply ends the transfer.
+        ftp.GetResponse();
+        finalReplyRead = true;
+        continue;
       }
+      if (wait == TIdIOHandlerSocket::TWaitResult::Readable &&
+          !ftp.IOHandler().WaitFor(listener, POLLIN, static_cast<int>(left.count())))
+        throw EIdConnectTimeout("Timed out after " + std::to_string(TimeoutMs()) +
+                                " ms waiting for the server's data connection");
       rtl::TUniqueFd s(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
       if (!s.Valid()) continue;
       // Anyone else connecting here would be stealing or feeding the transfer.
@@ -696,11 +704,16 @@ struct TIdFTP::Impl {
   void Transfer(const std::string& cmd, std::int64_t restAt, F&& body) {
     TTransfer t;
     bool accepted = false;
+    finalReplyRead = false;
     try {
       OpenTransfer(t, cmd, restAt, accepted);
       body(t);
       t.channel.reset();
-      ftp.GetResponse({226, 250});
+      if (!std::exchange(finalReplyRead, false)) {
+        ftp.GetResponse({226, 250});
+      } else if (const int code = ftp.LastCmdResult().Code; code != 226 && code != 250) {
+        throw EIdReplyRFCError(code, ftp.LastCmdResult().Raw);
+      }
     } catch (const EIdReplyRFCError&) {
       throw;
     } catch (...) {
