@@ -629,13 +629,18 @@ struct TIdFTP::Impl {
     for (;;) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      const auto wait = left.count() <= 0
-                            ? TIdIOHandlerSocket::TWaitResult::TimedOut
-                            : ftp.IOHandler().WaitForEither(listener, POLLIN, static_cast<int>(left.count()));
-      if (wait == TIdIOHandlerSocket::TWaitResult::TimedOut)
+      using TWait = TIdIOHandlerSocket::TWaitResult;
+      auto& control = ftp.IOHandler();
+      const int ms = static_cast<int>(left.count());
+      // Once the server's final reply is in, only the listener is left to watch.
+      TWait wait = TWait::TimedOut;
+      if (ms > 0)
+        wait = finalReplyRead ? (control.WaitFor(listener, POLLIN, ms) ? TWait::Ready : TWait::TimedOut)
+                              : control.WaitForEither(listener, POLLIN, ms);
+      if (wait == TWait::TimedOut)
         throw EIdConnectTimeout("Timed out after " + std::to_string(TimeoutMs()) +
                                 " ms waiting for the server's data connection");
-      if (wait == TIdIOHandlerSocket::TWaitResult::Readable && !finalReplyRead) {
+      if (wait == TWait::Readable) {
         // The server gave up on the connection (425, 426...): its reply is the error, raised
         // here. A quick server may also have sent everything and its 226 already: the
         // connection then waits in the listener, and that reply ends the transfer.
@@ -643,10 +648,6 @@ struct TIdFTP::Impl {
         finalReplyRead = true;
         continue;
       }
-      if (wait == TIdIOHandlerSocket::TWaitResult::Readable &&
-          !ftp.IOHandler().WaitFor(listener, POLLIN, static_cast<int>(left.count())))
-        throw EIdConnectTimeout("Timed out after " + std::to_string(TimeoutMs()) +
-                                " ms waiting for the server's data connection");
       rtl::TUniqueFd s(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
       if (!s.Valid()) continue;
       // Anyone else connecting here would be stealing or feeding the transfer.
@@ -775,10 +776,10 @@ struct TIdFTP::Impl {
     }
     TIdFTPListItems parsed = ServerTimesToLocal(ParseListing(raw, mlsd, rtl::LocalToUTC(rtl::Now())));
     if (matchHere) {
-      // Parsed entries and listing lines correspond one to one only where every line parsed.
+      // Each kept entry brings its own listing line.
       for (const TIdFTPListItem& item : parsed) {
         if (!rtl::MatchesMask(item.FileName, mask)) continue;
-        lines.push_back(item.Data.empty() ? UnixLine(item) : item.Data);
+        lines.push_back(item.Data);
         items.Add(item);
       }
       return;

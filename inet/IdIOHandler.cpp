@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstring>
 #include <optional>
 #include <system_error>
@@ -156,30 +155,38 @@ struct TIdIOHandlerSocket::Impl {
       throw EIdSocketError("Not connected" + (peer.empty() ? "" : " (" + peer + ")"), ENOTCONN);
   }
 
-  // Waits for events on fd (none for a plain pause: fd -1) or the abort wake-up. False when the
-  // deadline passed; EIdAborted on a stop.
-  bool Wait(int socket, short events, const TDeadline& deadline) {
+  // Waits for events on fd (none for a plain pause: fd -1), and for input on `other` when one
+  // is given, or the stop's wake-up. 0 when the deadline passed, 1 when fd is ready, 2 when
+  // `other` is; EIdAborted on a stop.
+  int WaitAny(int socket, short events, int other, const TDeadline& deadline) {
     for (;;) {
       CheckAborted();
-      pollfd fds[2] = {{socket, events, 0}, {wake.Get(), POLLIN, 0}};
+      pollfd fds[3] = {{wake.Get(), POLLIN, 0}, {socket, events, 0}, {other, POLLIN, 0}};
       timespec ts{};
       timespec* timeout = nullptr;
       if (!deadline.infinite) {
         const auto left = deadline.at - Clock::now();
-        if (left <= Clock::duration::zero()) return false;
+        if (left <= Clock::duration::zero()) return 0;
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
         ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
         ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
         timeout = &ts;
       }
-      const int r = ::ppoll(fds, 2, timeout, nullptr);
+      const int r = ::ppoll(fds, other >= 0 ? 3 : 2, timeout, nullptr);
       if (r < 0) {
         if (errno == EINTR) continue;
         throw EIdSocketError("Cannot wait for " + peer + ": " + rtl::SysErrorMessage(errno), errno);
       }
-      if (fds[1].revents != 0) CheckAborted();
-      if (socket >= 0 && fds[0].revents != 0) return true;
+      if (fds[0].revents != 0) CheckAborted();
+      if (socket >= 0 && fds[1].revents != 0) return 1;
+      if (other >= 0 && fds[2].revents != 0) return 2;
     }
+  }
+
+  // Waits for events on fd (none for a plain pause: fd -1) or the stop's wake-up. False when
+  // the deadline passed; EIdAborted on a stop.
+  bool Wait(int socket, short events, const TDeadline& deadline) {
+    return WaitAny(socket, events, -1, deadline) == 1;
   }
 
   // Asks every intercept how long to wait before n bytes move, and waits the longest.
@@ -810,24 +817,13 @@ TIdIOHandlerSocket::TWaitResult TIdIOHandlerSocket::WaitForEither(int fd, short 
   Impl& i = *impl_;
   i.CheckUsable();
   if (i.Buffered() > 0 || (i.tls && i.tls->HasPending())) return TWaitResult::Readable;
-  const TDeadline deadline = TDeadline::After(ms);
-  for (;;) {
-    i.CheckAborted();
-    pollfd fds[3] = {{fd, events, 0}, {i.fd.Get(), POLLIN, 0}, {i.wake.Get(), POLLIN, 0}};
-    int timeout = -1;
-    if (!deadline.infinite) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline.at - Clock::now()).count();
-      if (left <= 0) return TWaitResult::TimedOut;
-      timeout = static_cast<int>(std::min<std::int64_t>(left, INT_MAX));
-    }
-    const int r = ::poll(fds, 3, timeout);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw EIdSocketError("Cannot wait for " + i.peer + ": " + rtl::SysErrorMessage(errno), errno);
-    }
-    if (fds[2].revents != 0) i.CheckAborted();
-    if (fds[0].revents != 0) return TWaitResult::Ready;
-    if (fds[1].revents != 0) return TWaitResult::Readable;
+  switch (i.WaitAny(fd, events, i.fd.Get(), TDeadline::After(ms))) {
+    case 1:
+      return TWaitResult::Ready;
+    case 2:
+      return TWaitResult::Readable;
+    default:
+      return TWaitResult::TimedOut;
   }
 }
 
