@@ -1,8 +1,8 @@
 #include "host/MxAction.h"
 
+#include <strings.h>
 #include <cctype>
 #include <cstdlib>
-#include <strings.h>
 
 #include "host/MxExpression.h"
 #include "host/MxScripting.h"
@@ -38,8 +38,17 @@ std::vector<std::pair<std::string, rtl::Variant>> TProjectContext::Variables() c
 }
 
 void TProjectContext::RequestStop() {
-  std::lock_guard lock(stopMu_);
-  stop_.request_stop();
+  {
+    std::lock_guard lock(stopMu_);
+    stop_.request_stop();
+  }
+  WakeSleepers();
+}
+
+void TProjectContext::WakeSleepers() {
+  // Taken and let go, so a sleeper between its check and its wait cannot miss the wake-up.
+  { std::lock_guard lock(sleepMu_); }
+  sleepCv_.notify_all();
 }
 
 void TProjectContext::ClearStop() {
@@ -52,14 +61,15 @@ std::stop_token TProjectContext::StopToken() const {
   return stop_.get_token();
 }
 
-bool TProjectContext::Sleep(std::chrono::milliseconds ms) { return Sleep(ms, StopToken()); }
+bool TProjectContext::Sleep(std::chrono::milliseconds ms) {
+  return Sleep(ms, StopToken());
+}
 
 bool TProjectContext::Sleep(std::chrono::milliseconds ms, const std::stop_token& stop) {
-  std::mutex mu;
-  std::condition_variable_any cv;
-  std::unique_lock lock(mu);
-  cv.wait_for(lock, stop, ms, [] { return false; });
-  return !stop.stop_requested();
+  // Every stop of a run or an execution wakes the sleepers here (RequestStop, WakeSleepers), so
+  // a sleep needs no stop callback of its own to come and go with each call.
+  std::unique_lock lock(sleepMu_);
+  return !sleepCv_.wait_for(lock, ms, [&stop] { return stop.stop_requested(); });
 }
 
 TCoreScriptingService* TProjectContext::Scripting() const {
@@ -80,7 +90,9 @@ class TActionScriptHost final : public IScriptHost {
  public:
   explicit TActionScriptHost(TMxAction& a) : a_(a) {}
   rtl::Variant GetVariable(const std::string& name) override { return a_.GetVariableValue(name); }
-  void SetVariable(const std::string& name, const rtl::Variant& value) override { a_.SetVariable(name, value); }
+  void SetVariable(const std::string& name, const rtl::Variant& value) override {
+    a_.SetVariable(name, value);
+  }
   void Log(const std::string& text, int tag) override { a_.SendMessage(text, tag); }
 
  private:
@@ -91,9 +103,13 @@ class TActionScriptHost final : public IScriptHost {
 TMxAction::TMxAction() : scripts_(std::make_unique<TScriptList>()) {}
 TMxAction::~TMxAction() = default;
 
-TProjectContext& TMxAction::Context() const { return context_ ? *context_ : DetachedContext(); }
+TProjectContext& TMxAction::Context() const {
+  return context_ ? *context_ : DetachedContext();
+}
 
-bool TMxAction::Validate(IMxActionValidationError&) { return true; }
+bool TMxAction::Validate(IMxActionValidationError&) {
+  return true;
+}
 
 void TMxAction::GetHiddenProperties(rtl::TStringList& list) const {
   for (const TPropInfo& p : GetProperties())
@@ -132,7 +148,9 @@ void TMxAction::SendMessage(const std::string& text, int tag) {
   if (c.OnLog) c.OnLog(*this, text, tag);
 }
 
-void TMxAction::SendLogMessage(const std::string& text, int tag) { SendMessage(text, tag); }
+void TMxAction::SendLogMessage(const std::string& text, int tag) {
+  SendMessage(text, tag);
+}
 
 void TMxAction::SendProgress(const std::string& text, int value) {
   auto& c = Context();
@@ -166,15 +184,21 @@ bool TMxAction::TryExpandExpression(const std::string& name, const std::string& 
   }
 }
 
-rtl::Variant TMxAction::GetVariableValue(const std::string& name) const { return Context().GetVariable(name); }
+rtl::Variant TMxAction::GetVariableValue(const std::string& name) const {
+  return Context().GetVariable(name);
+}
 
 void TMxAction::SetVariable(const std::string& name, const rtl::Variant& value) {
   Context().SetVariable(name, value);
 }
 
-bool TMxAction::IsVariableDefined(const std::string& name) const { return Context().IsVariableDefined(name); }
+bool TMxAction::IsVariableDefined(const std::string& name) const {
+  return Context().IsVariableDefined(name);
+}
 
-bool TMxAction::Sleep(int ms) { return Context().Sleep(std::chrono::milliseconds(ms < 0 ? 0 : ms), StopToken()); }
+bool TMxAction::Sleep(int ms) {
+  return Context().Sleep(std::chrono::milliseconds(ms < 0 ? 0 : ms), StopToken());
+}
 
 std::stop_token TMxAction::StopToken() const {
   {
@@ -187,6 +211,7 @@ std::stop_token TMxAction::StopToken() const {
 void TMxAction::RequestExecutionStop() {
   std::lock_guard lock(executionMu_);
   if (execution_) execution_->RequestStop();
+  Context().WakeSleepers();
 }
 
 TMxAction::TExecution::TExecution(TMxAction& action) : action_(action) {
@@ -203,11 +228,17 @@ TMxAction::TExecution::~TExecution() {
   action_.execution_.reset();
 }
 
-bool TMxAction::IsStopSignalled() const { return Context().StopRequested(); }
+bool TMxAction::IsStopSignalled() const {
+  return Context().StopRequested();
+}
 
-TScript& TMxAction::AddScript(const std::string& name) { return scripts_->AddScript(name); }
+TScript& TMxAction::AddScript(const std::string& name) {
+  return scripts_->AddScript(name);
+}
 
-TScript* TMxAction::GetScriptByName(const std::string& name) { return scripts_->GetScriptByName(name); }
+TScript* TMxAction::GetScriptByName(const std::string& name) {
+  return scripts_->GetScriptByName(name);
+}
 
 bool TMxAction::ExecuteScript(const std::string& name, rtl::Variant& result) {
   TCoreScriptingService* service = Context().Scripting();

@@ -19,8 +19,8 @@
 #include "rtl/Exception.h"
 #include "rtl/StopChain.h"
 #include "rtl/StringList.h"
-#include "rtl/Variant.h"
 #include "rtl/SysUtils.h"
+#include "rtl/Variant.h"
 
 namespace host {
 
@@ -91,6 +91,8 @@ class TProjectContext {
   // stopped.
   bool Sleep(std::chrono::milliseconds ms);
   bool Sleep(std::chrono::milliseconds ms, const std::stop_token& stop);
+  // Wakes every Sleep to look at its stop again; called after any stop request.
+  void WakeSleepers();
 
   // The scripting service scripts run with (the current host's by default).
   TCoreScriptingService* Scripting() const;
@@ -102,6 +104,8 @@ class TProjectContext {
   TProjectObjectService objects_;
   mutable std::mutex stopMu_;
   std::stop_source stop_;
+  std::mutex sleepMu_;
+  std::condition_variable sleepCv_;
   TCoreScriptingService* scripting_ = nullptr;
 };
 
