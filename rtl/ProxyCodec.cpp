@@ -165,10 +165,12 @@ std::string TProxyHandshake::Target() const {
   return JoinHostPort(request_.TargetHost, request_.TargetPort);
 }
 
-std::size_t TProxyHandshake::FailTooLong(std::size_t consumed) {
+// Fails having read the bytes that made the answer too long, however many more were at hand,
+// so the verdict does not depend on how the answer was split.
+std::size_t TProxyHandshake::FailTooLong() {
   Fail(TProxyFailure::Malformed, "sent an answer to CONNECT longer than " +
                                      std::to_string(k_max_proxy_reply) + " bytes, which is no proxy's");
-  return consumed;
+  return k_max_proxy_reply + 1;
 }
 
 std::string TProxyHandshake::TakeOutput() {
@@ -319,12 +321,12 @@ std::size_t TProxyHandshake::FeedHttp(std::string_view in) {
     endLen = 2;
   }
   if (end == std::string_view::npos) {
-    if (in.size() > k_max_proxy_reply) return FailTooLong(in.size());
+    if (in.size() > k_max_proxy_reply) return FailTooLong();
     return 0;
   }
   const std::size_t consumed = end + endLen;
   // The same verdict however the answer arrives: a block past the limit fails in one piece too.
-  if (consumed > k_max_proxy_reply) return FailTooLong(consumed);
+  if (consumed > k_max_proxy_reply) return FailTooLong();
   std::string_view line = in.substr(0, std::min(in.find('\n'), end));
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   // "HTTP/1.1 200 Connection established"

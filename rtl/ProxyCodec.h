@@ -63,7 +63,7 @@ class TProxyHandshake {
  private:
   enum class TStep { Socks4Reply, Socks5Method, Socks5Auth, Socks5Reply, HttpReply };
   void Fail(TProxyFailure failure, std::string text);
-  std::size_t FailTooLong(std::size_t consumed);
+  std::size_t FailTooLong();
   std::string Target() const;
   void QueueSocks5Connect();
   std::size_t FeedSocks4(std::string_view in);

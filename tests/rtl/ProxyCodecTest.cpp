@@ -317,10 +317,13 @@ TEST(ProxyCodecTest, AnHttpAnswerPastTheLimitFailsHoweverItArrives) {
     for (const std::size_t piece : {std::size_t{1000}, c.answer.size()}) {
       SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(piece));
       TProxyHandshake hs({TProxyKind::HttpConnect, "h", 21, "", ""});
-      Play(hs, c.answer, piece);
+      const TPlayed p = Play(hs, c.answer, piece);
       EXPECT_EQ(hs.State(), c.state) << hs.Error();
       if (c.state == State::Failed) {
         EXPECT_EQ(hs.Failure(), TProxyFailure::Malformed);
+        EXPECT_EQ(p.consumed, limit + 1);
+      } else {
+        EXPECT_EQ(p.consumed, c.answer.size());
       }
     }
   }
