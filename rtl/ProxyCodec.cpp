@@ -78,8 +78,7 @@ TProxyHandshake::TProxyHandshake(TProxyRequest request) : request_(std::move(req
   }
   if (!IsHostName(r.TargetHost)) {
     Fail(TProxyFailure::BadRequest,
-         "the target host name is longer than 255 bytes or holds a blank or a "
-         "control character");
+         "the target host name is over 255 bytes or holds a blank or control character");
     return;
   }
   if (HasLineBreakOrNul(r.UserName) || HasLineBreakOrNul(r.Password)) {
