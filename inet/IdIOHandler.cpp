@@ -463,12 +463,18 @@ void TIdIOHandlerSocket::Open(const std::string& host, int port, int connectTime
   Impl& i = *impl_;
   const std::string name =
       std::string(ProxyKindName(proxy.Kind)) + " proxy " + JoinHostPort(proxy.Host, proxy.Port);
+  const std::string target = JoinHostPort(host, port);
+  rtl::TProxyHandshake hs({proxy.Kind, host, port, proxy.UserName, proxy.Password});
+  // A request that cannot be made is refused before anything reaches the proxy.
+  if (hs.Failure() == rtl::TProxyFailure::BadRequest) {
+    Close();
+    throw EIdInvalidArgument("Cannot connect to " + target + " through " + name + ": " + hs.Error());
+  }
   const int ms = Effective(connectTimeoutMs, k_default_connect_timeout_ms);
   const TDeadline deadline = TDeadline::After(ms);
   Open(proxy.Host, proxy.Port, connectTimeoutMs);
   // From here on the connection stands for the target: TLS checks its name, messages show it.
   host_ = host;
-  const std::string target = JoinHostPort(host, port);
   i.peer = target;
   // The handshake's bytes carry the proxy login: no intercept sees them.
   std::vector<std::shared_ptr<TIdConnectionIntercept>> intercepts;
@@ -479,7 +485,6 @@ void TIdIOHandlerSocket::Open(const std::string& host, int port, int connectTime
     ~TRestore() { impl.intercepts.swap(saved); }
   } restore{i, intercepts};
   try {
-    rtl::TProxyHandshake hs({proxy.Kind, host, port, proxy.UserName, proxy.Password});
     for (;;) {
       switch (hs.State()) {
         case rtl::TProxyHandshake::TState::Send: {
@@ -508,11 +513,9 @@ void TIdIOHandlerSocket::Open(const std::string& host, int port, int connectTime
           if (OnStatus) OnStatus("Connected to " + target + " through " + name);
           return;
         case rtl::TProxyHandshake::TState::Failed:
-          if (hs.HttpStatus() != 0)
-            throw EIdReplyRFCError(hs.HttpStatus(),
-                                   name + " refused CONNECT to " + target + ": " + hs.Error());
-          throw EIdSocketError(name + " refused the connection to " + target + ": " + hs.Error(),
-                               ECONNREFUSED);
+          // "SOCKS5 proxy 127.0.0.1:1080 refused the login"
+          if (hs.HttpStatus() != 0) throw EIdReplyRFCError(hs.HttpStatus(), name + " " + hs.Error());
+          throw EIdSocketError(name + " " + hs.Error(), ECONNREFUSED);
       }
     }
   } catch (...) {

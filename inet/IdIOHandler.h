@@ -53,6 +53,8 @@ class TIdIOHandlerSocket {
   // and its handshake share the connect time-out. The proxy's bytes reach no intercept. A
   // refusal names the proxy: EIdReplyRFCError with the HTTP status for HTTP CONNECT,
   // EIdSocketError otherwise (a refused login, an unreachable target, a close mid-handshake).
+  // A target or login the proxy's protocol cannot carry (SOCKS4 and a host name, a field over
+  // 255 bytes, a line break) throws EIdInvalidArgument before connecting.
   void Open(const std::string& host, int port, int connectTimeoutMs, const TIdProxySettings& proxy);
   // Connects to a literal address (an FTP data connection to the control connection's peer).
   void OpenAddress(const std::string& address, int port, int connectTimeoutMs = 0);

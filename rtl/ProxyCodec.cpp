@@ -27,6 +27,15 @@ bool HasLineBreakOrNul(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+// A host name travels as one field of a request line or a length-prefixed SOCKS field: a
+// blank or control character in it is never a name, and could end the field early.
+bool IsHostName(std::string_view s) {
+  return !s.empty() && s.size() <= k_max_proxy_field && std::none_of(s.begin(), s.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b <= 0x20 || b == 0x7F;
+  });
+}
+
 void AppendPort(std::string& out, int port) {
   out += static_cast<char>((port >> 8) & 0xFF);
   out += static_cast<char>(port & 0xFF);
@@ -67,8 +76,13 @@ TProxyHandshake::TProxyHandshake(TProxyRequest request) : request_(std::move(req
     Fail(TProxyFailure::BadRequest, "no target host and port to connect to");
     return;
   }
-  if (HasLineBreakOrNul(r.TargetHost) || HasLineBreakOrNul(r.UserName) || HasLineBreakOrNul(r.Password)) {
-    Fail(TProxyFailure::BadRequest, "a line break or NUL in the target or the credentials");
+  if (!IsHostName(r.TargetHost)) {
+    Fail(TProxyFailure::BadRequest,
+         "the target host name is over 255 bytes or holds a blank or control character");
+    return;
+  }
+  if (HasLineBreakOrNul(r.UserName) || HasLineBreakOrNul(r.Password)) {
+    Fail(TProxyFailure::BadRequest, "a line break or NUL in the proxy user name or password");
     return;
   }
   switch (r.Kind) {
@@ -78,6 +92,10 @@ TProxyHandshake::TProxyHandshake(TProxyRequest request) : request_(std::move(req
       const bool literal = ::inet_pton(AF_INET, r.TargetHost.c_str(), v4.data()) == 1;
       if (r.Kind == TProxyKind::Socks4 && !literal) {
         Fail(TProxyFailure::BadRequest, "SOCKS4 connects to IPv4 addresses only, not to " + r.TargetHost);
+        return;
+      }
+      if (r.UserName.size() > k_max_proxy_field) {
+        Fail(TProxyFailure::BadRequest, "a SOCKS4 user id is longer than 255 bytes");
         return;
       }
       out_ += static_cast<char>(k_socks4);
@@ -99,8 +117,9 @@ TProxyHandshake::TProxyHandshake(TProxyRequest request) : request_(std::move(req
       break;
     }
     case TProxyKind::Socks5:
-      if (r.UserName.size() > 255 || r.Password.size() > 255 || r.TargetHost.size() > 255) {
-        Fail(TProxyFailure::BadRequest, "a SOCKS5 user name, password or host name is longer than 255 bytes");
+      // RFC 1929 gives each a one-byte length.
+      if (r.UserName.size() > k_max_proxy_field || r.Password.size() > k_max_proxy_field) {
+        Fail(TProxyFailure::BadRequest, "a SOCKS5 user name or password is longer than 255 bytes");
         return;
       }
       out_ += static_cast<char>(k_socks5);
@@ -141,6 +160,18 @@ void TProxyHandshake::Fail(TProxyFailure failure, std::string text) {
   out_.clear();
 }
 
+std::string TProxyHandshake::Target() const {
+  return JoinHostPort(request_.TargetHost, request_.TargetPort);
+}
+
+// Fails having read the bytes that made the answer too long, however many more were at hand,
+// so the verdict does not depend on how the answer was split.
+std::size_t TProxyHandshake::FailTooLong() {
+  Fail(TProxyFailure::Malformed, "sent an answer to CONNECT longer than " +
+                                     std::to_string(k_max_proxy_reply) + " bytes, which is no proxy's");
+  return k_max_proxy_reply + 1;
+}
+
 std::string TProxyHandshake::TakeOutput() {
   std::string out;
   out.swap(out_);
@@ -170,13 +201,15 @@ std::size_t TProxyHandshake::FeedSocks4(std::string_view in) {
   if (in.size() < 8) return 0;
   const unsigned char code = Byte(in, 1);
   if (Byte(in, 0) != 0 || code < 90 || code > 93) {
-    Fail(TProxyFailure::Malformed, "the answer is not a SOCKS4 reply");
+    Fail(TProxyFailure::Malformed, "sent an answer that is not a SOCKS4 reply");
   } else if (code == 90) {
     state_ = TState::Done;
   } else if (code == 91) {
-    Fail(TProxyFailure::TargetUnreachable, "request rejected or failed (the target may be unreachable)");
+    // 91 is all SOCKS4 has for "no": a refused target and a forbidden one look the same.
+    Fail(TProxyFailure::TargetUnreachable,
+         "rejected the connection to " + Target() + " (unreachable, or not allowed by its rules)");
   } else {
-    Fail(TProxyFailure::AuthRefused, "the proxy could not confirm the user id with identd");
+    Fail(TProxyFailure::AuthRefused, "could not confirm the user id with identd");
   }
   return 8;
 }
@@ -186,7 +219,7 @@ std::size_t TProxyHandshake::FeedSocks5Method(std::string_view in) {
   if (in.size() < 2) return 0;
   const unsigned char method = Byte(in, 1);
   if (Byte(in, 0) != k_socks5) {
-    Fail(TProxyFailure::Malformed, "the answer is not a SOCKS5 reply");
+    Fail(TProxyFailure::Malformed, "sent an answer that is not a SOCKS5 reply");
   } else if (method == k_no_auth) {
     QueueSocks5Connect();
   } else if (method == k_user_pass && !request_.UserName.empty()) {
@@ -198,11 +231,10 @@ std::size_t TProxyHandshake::FeedSocks5Method(std::string_view in) {
     step_ = TStep::Socks5Auth;
     state_ = TState::Send;
   } else if (method == k_no_method || method == k_user_pass) {
-    Fail(TProxyFailure::AuthRequired, request_.UserName.empty()
-                                          ? "the proxy requires a login"
-                                          : "the proxy accepts none of our login methods");
+    Fail(TProxyFailure::AuthRequired,
+         request_.UserName.empty() ? "requires a login" : "accepts none of our login methods");
   } else {
-    Fail(TProxyFailure::Malformed, "the proxy chose a method we did not offer");
+    Fail(TProxyFailure::Malformed, "chose a login method we did not offer");
   }
   return 2;
 }
@@ -211,9 +243,9 @@ std::size_t TProxyHandshake::FeedSocks5Method(std::string_view in) {
 std::size_t TProxyHandshake::FeedSocks5Auth(std::string_view in) {
   if (in.size() < 2) return 0;
   if (Byte(in, 0) != 1)
-    Fail(TProxyFailure::Malformed, "the answer is not a SOCKS5 login reply");
+    Fail(TProxyFailure::Malformed, "sent an answer that is not a SOCKS5 login reply");
   else if (Byte(in, 1) != 0)
-    Fail(TProxyFailure::AuthRefused, "the proxy refused the login");
+    Fail(TProxyFailure::AuthRefused, "refused the login");
   else
     QueueSocks5Connect();
   return 2;
@@ -245,7 +277,7 @@ void TProxyHandshake::QueueSocks5Connect() {
 std::size_t TProxyHandshake::FeedSocks5Reply(std::string_view in) {
   if (in.size() < 4) return 0;
   if (Byte(in, 0) != k_socks5) {
-    Fail(TProxyFailure::Malformed, "the answer is not a SOCKS5 reply");
+    Fail(TProxyFailure::Malformed, "sent an answer that is not a SOCKS5 reply");
     return 4;
   }
   std::size_t addrLen = 0;
@@ -261,7 +293,7 @@ std::size_t TProxyHandshake::FeedSocks5Reply(std::string_view in) {
       addrLen = 1 + static_cast<std::size_t>(Byte(in, 4));
       break;
     default:
-      Fail(TProxyFailure::Malformed, "the SOCKS5 reply names an unknown address type");
+      Fail(TProxyFailure::Malformed, "sent a SOCKS5 reply with an unknown address type");
       return 4;
   }
   const std::size_t total = 4 + addrLen + 2;
@@ -270,9 +302,10 @@ std::size_t TProxyHandshake::FeedSocks5Reply(std::string_view in) {
   if (rep == 0) {
     state_ = TState::Done;
   } else {
-    const TProxyFailure kind = rep == 3 || rep == 4 || rep == 5 || rep == 6 ? TProxyFailure::TargetUnreachable
-                                                                            : TProxyFailure::Refused;
-    Fail(kind, std::string("the proxy could not connect: ") + Socks5ReplyText(rep));
+    const bool unreachable = rep == 3 || rep == 4 || rep == 5 || rep == 6;
+    Fail(unreachable ? TProxyFailure::TargetUnreachable : TProxyFailure::Refused,
+         (unreachable ? "could not reach " : "refused the connection to ") + Target() + " (" +
+             Socks5ReplyText(rep) + ")");
   }
   return total;
 }
@@ -287,13 +320,12 @@ std::size_t TProxyHandshake::FeedHttp(std::string_view in) {
     endLen = 2;
   }
   if (end == std::string_view::npos) {
-    if (in.size() > k_max_proxy_reply) {
-      Fail(TProxyFailure::Malformed, "the answer to CONNECT is not an HTTP reply (too long)");
-      return in.size();
-    }
+    if (in.size() > k_max_proxy_reply) return FailTooLong();
     return 0;
   }
   const std::size_t consumed = end + endLen;
+  // The same verdict however the answer arrives: a block past the limit fails in one piece too.
+  if (consumed > k_max_proxy_reply) return FailTooLong();
   std::string_view line = in.substr(0, std::min(in.find('\n'), end));
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   // "HTTP/1.1 200 Connection established"
@@ -304,21 +336,25 @@ std::size_t TProxyHandshake::FeedHttp(std::string_view in) {
       std::isdigit(static_cast<unsigned char>(line[11]))) {
     code = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
   }
-  const std::string status(line.substr(0, std::min<std::size_t>(line.size(), 200)));
+  // The status line goes into error texts and logs: cut short, and no control characters.
+  std::string status(line.substr(0, std::min<std::size_t>(line.size(), 200)));
+  std::replace_if(
+      status.begin(), status.end(),
+      [](char c) { return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7F; },
+      '?');
   if (code == 0) {
-    Fail(TProxyFailure::Malformed, "the answer to CONNECT is not an HTTP reply");
+    Fail(TProxyFailure::Malformed, "sent an answer to CONNECT that is not an HTTP reply");
   } else if (code >= 200 && code < 300) {
     state_ = TState::Done;
   } else if (code == 407 || code == 401) {
     // 407 is the proxy's own; some proxies (tinyproxy) answer a CONNECT they refuse a login
     // for with 401.
     Fail(request_.UserName.empty() ? TProxyFailure::AuthRequired : TProxyFailure::AuthRefused,
-         (request_.UserName.empty() ? "the proxy requires a login: " : "the proxy refused the login: ") +
-             status);
+         (request_.UserName.empty() ? "requires a login (" : "refused the login (") + status + ")");
   } else if (code == 502 || code == 503 || code == 504) {
-    Fail(TProxyFailure::TargetUnreachable, "the proxy could not reach the target: " + status);
+    Fail(TProxyFailure::TargetUnreachable, "could not reach " + Target() + " (" + status + ")");
   } else {
-    Fail(TProxyFailure::Refused, "the proxy refused CONNECT: " + status);
+    Fail(TProxyFailure::Refused, "refused CONNECT to " + Target() + " (" + status + ")");
   }
   httpStatus_ = code;
   return consumed;

@@ -53,8 +53,9 @@ class TProxyHandshake {
   std::size_t Feed(std::string_view in);
   TState State() const { return state_; }
   TProxyFailure Failure() const { return failure_; }
-  // Why it failed, for a person; with the proxy's own words where it gave any
-  // ("407 Proxy Authentication Required").
+  // Why it failed, for a person, as the words that follow the proxy's name: "refused the login",
+  // "could not reach ftp.example.org:21 (host unreachable)", with the proxy's own status line
+  // where it gave one. For BadRequest, why the request cannot be made.
   const std::string& Error() const { return error_; }
   // HTTP CONNECT: the proxy's status code (0 before its answer).
   int HttpStatus() const { return httpStatus_; }
@@ -62,6 +63,8 @@ class TProxyHandshake {
  private:
   enum class TStep { Socks4Reply, Socks5Method, Socks5Auth, Socks5Reply, HttpReply };
   void Fail(TProxyFailure failure, std::string text);
+  std::size_t FailTooLong();
+  std::string Target() const;
   void QueueSocks5Connect();
   std::size_t FeedSocks4(std::string_view in);
   std::size_t FeedSocks5Method(std::string_view in);
@@ -80,5 +83,8 @@ class TProxyHandshake {
 
 // An HTTP proxy's answer to CONNECT is a status line and a few headers; more is not a proxy.
 inline constexpr std::size_t k_max_proxy_reply = 16 * 1024;
+// A target host name, and each SOCKS user name, password or user id: SOCKS gives them a
+// one-byte length, and no DNS name is longer.
+inline constexpr std::size_t k_max_proxy_field = 255;
 
 }  // namespace rtl

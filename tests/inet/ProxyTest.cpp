@@ -21,6 +21,7 @@ namespace {
 using namespace inet;
 using rtl::TProxyKind;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using testsupport::ScriptedPeer;
 
 // The proxies, started once for the whole program.
@@ -59,7 +60,8 @@ struct TProxyCase {
   const char* password;
   const char* targetHost;  // "127.0.0.1", or a name the proxy resolves
   bool reachable;          // false: a port nothing listens on
-  // Empty: the greeting comes through. Otherwise a piece of the error text.
+  // Empty: the greeting comes through. Otherwise a piece of the error text, after the proxy's
+  // name; "{target}" stands for the target's host:port.
   const char* error;
 };
 
@@ -78,15 +80,21 @@ const TProxyCase k_cases[] = {
     {"Socks5NoLogin", TProxyKind::Socks5, TProxyServer::SocksLogin, "", "", "127.0.0.1", true,
      "requires a login"},
     {"Socks5Unreachable", TProxyKind::Socks5, TProxyServer::Socks, "", "", "127.0.0.1", false,
-     "could not connect"},
-    {"Socks4Unreachable", TProxyKind::Socks4, TProxyServer::Socks, "", "", "127.0.0.1", false, "rejected"},
+     "could not reach {target} (connection refused)"},
+    {"Socks4Unreachable", TProxyKind::Socks4, TProxyServer::Socks, "", "", "127.0.0.1", false,
+     "rejected the connection to {target}"},
+    // SOCKS4 carries no password, so a proxy that wants a login lets it nowhere.
+    {"Socks4ToALoginProxy", TProxyKind::Socks4, TProxyServer::SocksLogin, testsupport::k_socks_user, "",
+     "127.0.0.1", true, "rejected the connection to {target}"},
     {"HttpConnect", TProxyKind::HttpConnect, TProxyServer::Http, "", "", "127.0.0.1", true, ""},
     {"HttpConnectLogin", TProxyKind::HttpConnect, TProxyServer::HttpLogin, "pu", "ppw", "127.0.0.1", true,
      ""},
     {"HttpConnectWrongPassword", TProxyKind::HttpConnect, TProxyServer::HttpLogin, "pu", "wrong", "127.0.0.1",
      true, "refused the login"},
+    {"HttpConnectNoLogin", TProxyKind::HttpConnect, TProxyServer::HttpLogin, "", "", "127.0.0.1", true,
+     "requires a login"},
     {"HttpConnectUnreachable", TProxyKind::HttpConnect, TProxyServer::Http, "", "", "127.0.0.1", false,
-     "refused CONNECT"},
+     "refused CONNECT to {target} (HTTP/1.1 500"},
 };
 
 class ProxyTest : public ::testing::TestWithParam<TProxyCase> {};
@@ -110,12 +118,15 @@ TEST_P(ProxyTest, ConnectsThroughTheProxyOrSaysWhyNot) {
     return;
   }
   const std::string proxyName = "proxy 127.0.0.1:" + std::to_string(proxy.Port);
+  std::string error = c.error;
+  if (const auto at = error.find("{target}"); at != std::string::npos)
+    error.replace(at, 8, std::string(c.targetHost) + ":" + std::to_string(port));
   try {
     io.Open(c.targetHost, port, 10000, proxy);
     ADD_FAILURE() << "connected";
   } catch (const EIdException& e) {
-    EXPECT_THAT(e.what(), HasSubstr(proxyName));
-    EXPECT_THAT(e.what(), HasSubstr(c.error));
+    // "SOCKS5 proxy 127.0.0.1:1080 refused the login"
+    EXPECT_THAT(e.what(), HasSubstr(proxyName + " " + error));
   }
   EXPECT_FALSE(io.Connected());
 }
@@ -137,6 +148,30 @@ TEST(ProxyHandshakeTest, AProxyThatClosesMidHandshakeIsNamed) {
       EXPECT_THAT(e.what(), HasSubstr("proxy 127.0.0.1:" + std::to_string(proxy.Port())));
       EXPECT_THAT(e.what(), HasSubstr("closed the connection during the handshake"));
     }
+  }
+}
+
+// What a proxy's protocol cannot carry is refused before connecting: the proxy's port here has
+// nothing listening, so an attempt to reach it would fail differently.
+TEST(ProxyHandshakeTest, ATargetOrLoginTheProxyCannotCarryIsRefusedBeforeConnecting) {
+  const int closedPort = testsupport::FreePort();
+  const TIdProxySettings cases[] = {
+      {TProxyKind::Socks4, "127.0.0.1", closedPort, "", ""},  // SOCKS4 takes no host names
+      {TProxyKind::Socks5, "127.0.0.1", closedPort, "ann", std::string(256, 'p')},
+      {TProxyKind::HttpConnect, "127.0.0.1", closedPort, "ann", "p\r\nX-Injected: 1"},
+  };
+  for (const TIdProxySettings& proxy : cases) {
+    SCOPED_TRACE(static_cast<int>(proxy.Kind));
+    TIdIOHandlerSocket io;
+    try {
+      io.Open("ftp.example.org", 21, 5000, proxy);
+      ADD_FAILURE() << "connected";
+    } catch (const EIdInvalidArgument& e) {
+      EXPECT_THAT(e.what(), HasSubstr("Cannot connect to ftp.example.org:21 through "));
+      EXPECT_THAT(e.what(), HasSubstr("proxy 127.0.0.1:" + std::to_string(closedPort)));
+      EXPECT_THAT(e.what(), Not(HasSubstr("X-Injected")));
+    }
+    EXPECT_FALSE(io.Connected());
   }
 }
 

@@ -54,6 +54,7 @@ struct TCodecCase {
   std::string sent;      // everything the client sends
   std::size_t consumed;  // bytes of `answers` that belong to the handshake
   int httpStatus = 0;
+  const char* error = "";  // a piece of the text that follows the proxy's name
 };
 
 const std::string k_http_ok = "HTTP/1.1 200 Connection established\r\nVia: proxy\r\n\r\n";
@@ -73,14 +74,9 @@ std::vector<TCodecCase> Cases() {
        State::Failed,
        TProxyFailure::TargetUnreachable,
        Bytes({4, 1, 0, 21, 10, 1, 2, 3, 0}),
-       8},
-      {"socks4 needs an address",
-       {TProxyKind::Socks4, "ftp.example.org", 21, "", ""},
-       "",
-       State::Failed,
-       TProxyFailure::BadRequest,
-       "",
-       0},
+       8,
+       0,
+       "rejected the connection to 10.1.2.3:21"},
       {"socks4a by name",
        {TProxyKind::Socks4a, "ftp.example.org", 990, "", ""},
        Bytes({0, 90, 0, 0, 0, 0, 0, 0}),
@@ -116,7 +112,9 @@ std::vector<TCodecCase> Cases() {
        State::Failed,
        TProxyFailure::AuthRefused,
        Bytes({5, 2, 0, 2}) + Bytes({1, 3}) + "ann" + Bytes({3}) + "bad",
-       4},
+       4,
+       0,
+       "refused the login"},
       {"socks5 wants a login we lack",
        {TProxyKind::Socks5, "10.0.0.1", 21, "", ""},
        Bytes({5, 0xFF}),
@@ -130,7 +128,18 @@ std::vector<TCodecCase> Cases() {
        State::Failed,
        TProxyFailure::TargetUnreachable,
        Bytes({5, 1, 0}) + Bytes({5, 1, 0, 1, 10, 0, 0, 1, 0, 21}),
-       12},
+       12,
+       0,
+       "could not reach 10.0.0.1:21 (connection refused)"},
+      {"socks5 host unreachable",
+       {TProxyKind::Socks5, "ftp.example.org", 21, "", ""},
+       Bytes({5, 0}) + Bytes({5, 4, 0, 1, 0, 0, 0, 0, 0, 0}),
+       State::Failed,
+       TProxyFailure::TargetUnreachable,
+       Bytes({5, 1, 0}) + Bytes({5, 1, 0, 3, 15}) + "ftp.example.org" + Bytes({0, 21}),
+       12,
+       0,
+       "could not reach ftp.example.org:21 (host unreachable)"},
       {"socks5 not allowed",
        {TProxyKind::Socks5, "10.0.0.1", 21, "", ""},
        Bytes({5, 0}) + Bytes({5, 2, 0, 1, 0, 0, 0, 0, 0, 0}),
@@ -145,13 +154,14 @@ std::vector<TCodecCase> Cases() {
        TProxyFailure::Malformed,
        Bytes({5, 1, 0}) + Bytes({5, 1, 0, 1, 10, 0, 0, 1, 0, 21}),
        2 + 4},
-      {"socks5 user name too long",
-       {TProxyKind::Socks5, "10.0.0.1", 21, std::string(256, 'u'), ""},
-       "",
-       State::Failed,
-       TProxyFailure::BadRequest,
-       "",
-       0},
+      {"socks5 password of 255 bytes",
+       {TProxyKind::Socks5, "10.0.0.1", 21, "ann", std::string(255, 'p')},
+       Bytes({5, 2}) + Bytes({1, 0}) + Bytes({5, 0, 0, 1, 0, 0, 0, 0, 0, 0}),
+       State::Done,
+       TProxyFailure::None,
+       Bytes({5, 2, 0, 2}) + Bytes({1, 3}) + "ann" + Bytes({255}) + std::string(255, 'p') +
+           Bytes({5, 1, 0, 1, 10, 0, 0, 1, 0, 21}),
+       14},
       {"http connect, the tunnel's bytes left alone",
        {TProxyKind::HttpConnect, "ftp.example.org", 21, "", ""},
        k_http_ok + "220 ready\r\n",
@@ -175,7 +185,8 @@ std::vector<TCodecCase> Cases() {
        TProxyFailure::AuthRefused,
        "CONNECT h:21 HTTP/1.1\r\nHost: h:21\r\nProxy-Authorization: Basic cHU6eA==\r\n\r\n",
        73,
-       407},
+       407,
+       "refused the login (HTTP/1.1 407 Proxy Authentication Required)"},
       {"http target unreachable",
        {TProxyKind::HttpConnect, "h", 21, "", ""},
        "HTTP/1.0 503 Service Unavailable\n\n",
@@ -183,7 +194,17 @@ std::vector<TCodecCase> Cases() {
        TProxyFailure::TargetUnreachable,
        "CONNECT h:21 HTTP/1.1\r\nHost: h:21\r\n\r\n",
        34,
-       503},
+       503,
+       "could not reach h:21 (HTTP/1.0 503 Service Unavailable)"},
+      {"http refusal with control characters in its status",
+       {TProxyKind::HttpConnect, "h", 21, "", ""},
+       "HTTP/1.1 403 No\x1b[2J\r\n\r\n",
+       State::Failed,
+       TProxyFailure::Refused,
+       "CONNECT h:21 HTTP/1.1\r\nHost: h:21\r\n\r\n",
+       23,
+       403,
+       "refused CONNECT to h:21 (HTTP/1.1 403 No?[2J)"},
       {"http not http",
        {TProxyKind::HttpConnect, "h", 21, "", ""},
        "SSH-2.0-OpenSSH\r\n\r\n",
@@ -191,13 +212,6 @@ std::vector<TCodecCase> Cases() {
        TProxyFailure::Malformed,
        "CONNECT h:21 HTTP/1.1\r\nHost: h:21\r\n\r\n",
        19},
-      {"http line break in the target",
-       {TProxyKind::HttpConnect, "h\r\nX-Injected: 1", 21, "", ""},
-       "",
-       State::Failed,
-       TProxyFailure::BadRequest,
-       "",
-       0},
   };
 }
 
@@ -215,17 +229,70 @@ TEST(ProxyCodecTest, EachHandshakeSendsItsBytesAndReadsItsAnswerWhateverThePiece
       if (c.state == State::Failed) {
         EXPECT_FALSE(hs.Error().empty());
       }
+      EXPECT_NE(hs.Error().find(c.error), std::string::npos) << hs.Error();
     }
   }
 }
 
-TEST(ProxyCodecTest, AnEndlessHttpAnswerIsRefusedAtTheLimit) {
-  TProxyHandshake hs({TProxyKind::HttpConnect, "h", 21, "", ""});
-  hs.TakeOutput();
-  const std::string endless = "HTTP/1.1 200 OK\r\n" + std::string(rtl::k_max_proxy_reply, 'x');
-  EXPECT_EQ(hs.Feed(endless), endless.size());
-  EXPECT_EQ(hs.State(), State::Failed);
-  EXPECT_EQ(hs.Failure(), TProxyFailure::Malformed);
+// What a proxy's protocol cannot carry is refused before a byte is sent: SOCKS4 and a name,
+// fields past their one-byte lengths, and anything that could end a field or a line early.
+TEST(ProxyCodecTest, ARequestTheProtocolCannotCarryIsRefusedBeforeAnyByte) {
+  const struct {
+    const char* name;
+    TProxyRequest request;
+  } cases[] = {
+      {"socks4 needs an address", {TProxyKind::Socks4, "ftp.example.org", 21, "", ""}},
+      {"socks5 user name too long", {TProxyKind::Socks5, "10.0.0.1", 21, std::string(256, 'u'), ""}},
+      {"socks5 password too long", {TProxyKind::Socks5, "10.0.0.1", 21, "ann", std::string(256, 'p')}},
+      {"socks4a host name too long", {TProxyKind::Socks4a, std::string(256, 'h'), 21, "", ""}},
+      {"socks4 user id too long", {TProxyKind::Socks4, "10.1.2.3", 21, std::string(256, 'u'), ""}},
+      {"socks4a NUL in the host name", {TProxyKind::Socks4a, std::string("ftp\0evil", 8), 21, "", ""}},
+      {"socks5 line break in the password", {TProxyKind::Socks5, "10.0.0.1", 21, "ann", "p\nw"}},
+      {"http line break in the target", {TProxyKind::HttpConnect, "h\r\nX-Injected: 1", 21, "", ""}},
+      {"http blank in the target", {TProxyKind::HttpConnect, "h:21 HTTP/1.0\tX", 21, "", ""}},
+      {"http colon in the user name", {TProxyKind::HttpConnect, "h", 21, "ann:x", "pw"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TProxyHandshake hs(c.request);
+    EXPECT_EQ(hs.State(), State::Failed);
+    EXPECT_EQ(hs.Failure(), TProxyFailure::BadRequest);
+    EXPECT_FALSE(hs.Error().empty());
+    EXPECT_EQ(hs.TakeOutput(), "");
+    EXPECT_EQ(hs.Feed(Bytes({5, 0})), 0u);
+  }
+}
+
+// The header block's limit gives the same verdict whether the answer comes in one read or
+// many: an answer without its end, and a whole block past the limit, both fail.
+TEST(ProxyCodecTest, AnHttpAnswerPastTheLimitFailsHoweverItArrives) {
+  const std::string head = "HTTP/1.1 200 Connection established\r\nX-Pad: ";
+  const std::string tail = "\r\n\r\n";
+  const std::size_t limit = rtl::k_max_proxy_reply;
+  struct {
+    const char* name;
+    std::string answer;
+    State state;
+  } cases[] = {
+      {"endless", "HTTP/1.1 200 OK\r\n" + std::string(limit, 'x'), State::Failed},
+      {"one byte past the limit", head + std::string(limit + 1 - head.size() - tail.size(), 'x') + tail,
+       State::Failed},
+      {"at the limit", head + std::string(limit - head.size() - tail.size(), 'x') + tail, State::Done},
+  };
+  for (const auto& c : cases) {
+    for (const std::size_t piece : {std::size_t{1000}, c.answer.size()}) {
+      SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(piece));
+      TProxyHandshake hs({TProxyKind::HttpConnect, "h", 21, "", ""});
+      const TPlayed p = Play(hs, c.answer, piece);
+      EXPECT_EQ(hs.State(), c.state) << hs.Error();
+      if (c.state == State::Failed) {
+        EXPECT_EQ(hs.Failure(), TProxyFailure::Malformed);
+        EXPECT_EQ(p.consumed, limit + 1);
+      } else {
+        EXPECT_EQ(p.consumed, c.answer.size());
+      }
+    }
+  }
 }
 
 }  // namespace
