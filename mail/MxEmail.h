@@ -358,6 +358,7 @@ class TCustomEmailAction : public host::TMxAction, public host::IMxTimeoutTarget
   bool SetSubjectDetails();
   bool SetSenderDetails();
   bool SetFromDetails();
+  bool CheckFromAddress();
   bool SetReplyToDetails();
   bool SetRecipientsDetails();
   bool SetCopyToDetails();

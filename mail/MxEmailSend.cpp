@@ -205,6 +205,14 @@ bool TCustomEmailAction::SetFromDetails() {
   }
 }
 
+// Every message needs a From header (RFC 5322 3.6); the Sender stands in for the envelope
+// sender only. Checked before any connection is made.
+bool TCustomEmailAction::CheckFromAddress() {
+  if (!rtl::Trim(FMessage->From.Address).empty()) return true;
+  SendMessage("The message has no From address: set the From address of the action", host::stError);
+  return false;
+}
+
 bool TCustomEmailAction::LoadAddressesFromFile(const std::string& listName, TMxCustomAddressList& list,
                                                const std::string& path) {
   std::string file;
@@ -492,7 +500,7 @@ bool TCustomEmailAction::Execute() {
   if (SetAttachmentList()) {
     ConnectToSMTP();
     if (SetAuthentication() && SetHostAndPort() && SetUsernameAndPassword() && SetSubjectDetails() &&
-        SetSenderDetails() && SetFromDetails() && SetReplyToDetails() &&
+        SetSenderDetails() && SetFromDetails() && CheckFromAddress() && SetReplyToDetails() &&
         (!FPopBeforeSMTP || DoPopBeforeSend())) {
       result = FMode == emNormal ? SendNormal() : SendIndividual();
     }

@@ -21,6 +21,7 @@
 #include "tests/mail/MailTestSupport.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/ServerProcess.h"
+#include "tests/support/SilentPort.h"
 #include "tests/support/SmtpServer.h"
 
 namespace mx {
@@ -354,6 +355,44 @@ TEST(MxEmailSend, TlsWithoutSslIsAConnectErrorNotPlainText) {
   EXPECT_FALSE(run.A().Execute());
   EXPECT_THAT(run.Capture.Texts(3), ElementsAre("Unable to Send Message (Connect)", testing::_));
   EXPECT_THAT(server.Spool(), IsEmpty());
+}
+
+// Every message needs a From header; a Sender address does not make one.
+TEST(MxEmailSend, AMessageWithoutAFromAddressIsRefusedBeforeConnecting) {
+  testsupport::LoopbackListener listener;
+  for (const TEmailMode mode : {emNormal, emIndividual}) {
+    SCOPED_TRACE(mode);
+    TMailRun run(listener.Port());
+    auto& a = run.A();
+    a.SetMode(mode);
+    a.FromObject().SetText("%FROM%");
+    run.SetVariable("FROM", "");
+    a.SenderObject().SetText("robot@example.org");
+    a.RecipientsList().Add("", "bob@example.org", true);
+    EXPECT_FALSE(a.Execute());
+    EXPECT_THAT(run.Capture.Texts(3),
+                ElementsAre("The message has no From address: set the From address of the action"));
+    EXPECT_FALSE(listener.Pending());
+  }
+}
+
+// UseEhlo off must not keep a TLS mode from learning that the server offers STARTTLS.
+TEST(MxEmailSend, ATlsModeUpgradesAlsoWithoutUseEhlo) {
+  TTrustTestCA trust;
+  for (const TIdUseTLS mode : {utUseExplicitTLS, utUseRequireTLS}) {
+    SCOPED_TRACE(k_use_tls_names[mode]);
+    TSmtpServer server({"--tls", "starttls"});  // would take the message in clear too
+    TMailRun run(server.Port());
+    auto& a = run.A();
+    a.RecipientsList().Add("", "bob@example.org", true);
+    a.SetUseEhlo(false);
+    a.SetUseSSL(true);
+    a.SetUseTLS(mode);
+    ASSERT_TRUE(a.Execute()) << ::testing::PrintToString(run.Capture.Texts());
+    const auto envelopes = server.Envelopes();
+    ASSERT_EQ(envelopes.size(), 1u);
+    EXPECT_THAT(envelopes[0], Contains("tls"));
+  }
 }
 
 // ---------------------------------------------------------------- POP before SMTP
