@@ -66,7 +66,17 @@ struct TCustomEmailAction::TListRole {
 
 void TCustomEmailAction::Report(const std::string& text, const std::exception& e) {
   SendMessage(text, host::stError);
-  SendMessage(e.what(), host::stError);
+  SendMessage(FailureText(e), host::stError);
+}
+
+// After the monitor fired, what the client says ("Operation aborted") is only the means.
+std::string TCustomEmailAction::FailureText(const std::exception& e) {
+  if (!FTimedOut) return e.what();
+  const auto ms = TimeoutMonitorLength().count();
+  const std::string length = ms % 60000 == 0
+                                 ? std::to_string(ms / 60000) + (ms == 60000 ? " minute" : " minutes")
+                                 : std::to_string(ms) + " ms";
+  return "Timed out after " + length + " (" + e.what() + ")";
 }
 
 // ---------------------------------------------------------------- composition
@@ -567,13 +577,13 @@ bool TCustomEmailAction::SendIndividual() {
     // A refused login ends the run here: sending on without it could only fail, and an
     // ignored failure would then turn the run into a success.
     if (FSMTP->Connected() && (!GetAuthenticate() || FSMTP->Authenticate())) {
-      result = true;
-      if (!AddAttachmentParts()) {
-        FSMTP->Disconnect();
+      // The text parts first, then the attachments: as in normal mode, a reader shows the
+      // message's own text, not a file, as its body.
+      if (!SetRecipientsDetails() || !SetSubjectDetails() || !SetSenderDetails() || !SetFromDetails() ||
+          !SetCopyToDetails() || !SetBlindCopyToDetails() || !SetBodyDetails(FHasAttachments)) {
         result = false;
-      } else if (!SetRecipientsDetails() || !SetSubjectDetails() || !SetSenderDetails() ||
-                 !SetFromDetails() || !SetCopyToDetails() || !SetBlindCopyToDetails() ||
-                 !SetBodyDetails(FHasAttachments)) {
+      } else if (!AddAttachmentParts()) {
+        FSMTP->Disconnect();
         result = false;
       } else {
         result = SendToEach();
@@ -652,7 +662,7 @@ bool TCustomEmailAction::SendToEach() {
     } catch (const std::exception& e) {
       SendMessage("Unable to Send Message to " + sent.Address, host::stError);
       if (!FIgnoreIndivualFailures) {
-        SendMessage(e.what(), host::stError);
+        SendMessage(FailureText(e), host::stError);
         throw EStopIndividualRun(dynamic_cast<const inet::EIdReplyRFCError*>(&e) != nullptr);
       }
     }
@@ -712,7 +722,7 @@ bool TCustomEmailAction::SendToEach() {
       if (!waiting.empty() && waiting.back().Index == index) waiting.pop_back();
       SendMessage("Unable to Send Message to " + address, host::stError);
       if (!FIgnoreIndivualFailures) {
-        SendMessage(e.what(), host::stError);
+        SendMessage(FailureText(e), host::stError);
         return false;
       }
     }

@@ -454,6 +454,38 @@ TEST(MxEmailSend, IndividualModeSendsOneMessagePerRecipientWithTheCopies) {
   }
 }
 
+// A reader shows the first text part as the body: the text comes before the files in both modes.
+TEST(MxEmailSend, TextPartsComeBeforeAttachmentsInBothModes) {
+  ScratchDir dir("attach");
+  const std::string notes = File(dir, "notes.txt", "some notes\n");
+  for (const TEmailMode mode : {emNormal, emIndividual}) {
+    for (const bool withPlain : {true, false}) {
+      SCOPED_TRACE(std::string(mode == emNormal ? "normal" : "individual") + (withPlain ? ", plain" : ""));
+      TSmtpServer server;
+      TMailRun run(server.Port());
+      auto& a = run.A();
+      a.SetMode(mode);
+      a.RecipientsList().Add("", "ann@example.org", true);
+      a.SetHTMLMessage(true);
+      a.BodyObject().SetText("<p>Hello</p>");
+      a.PlainBodyObject().SetText(withPlain ? "Hello" : "");
+      a.AttachmentsObject().Add(notes);
+      ASSERT_TRUE(a.Execute()) << ::testing::PrintToString(run.Capture.Texts());
+      const auto spool = server.Spool();
+      ASSERT_EQ(spool.size(), 1u);
+      std::vector<std::string> parts;
+      for (const auto& line : spool[0].Parsed)
+        if (line.starts_with("part ")) parts.push_back(line.substr(0, line.find(' ', 5)));
+      const std::vector<std::string> expected =
+          withPlain ? std::vector<std::string>{"part multipart/mixed", "part multipart/alternative",
+                                               "part text/plain", "part text/html", "part text/plain"}
+                    : std::vector<std::string>{"part multipart/mixed", "part text/html", "part text/plain"};
+      EXPECT_EQ(parts, expected) << ::testing::PrintToString(spool[0].Parsed);
+      EXPECT_EQ(spool[0].Parsed.back(), "defects 0");
+    }
+  }
+}
+
 TEST(MxEmailSend, OnSendCanSkipARecipientAndChangeAnother) {
   TSmtpServer server;
   TMailRun run(server.Port());
@@ -625,6 +657,9 @@ TEST_P(MxEmailStall, TheMonitorAbortsASendThatStalls) {
   ASSERT_FALSE(errors.empty());
   EXPECT_EQ(errors[0], GetParam() == emNormal ? "Unable to Send Message (Send)"
                                               : "Unable to Send Message to ann@example.org");
+  // Says what happened, not only how the send was ended.
+  ASSERT_GE(errors.size(), 2u);
+  EXPECT_THAT(errors[1], StartsWith("Timed out after 300 ms (Operation aborted"));
   EXPECT_FALSE(a.SMTP().Connected());
 }
 
