@@ -5,6 +5,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <string_view>
 
 #include "host/MxGUID.h"
 #include "host/MxServices.h"
@@ -42,6 +43,17 @@ class EStopIndividualRun : public rtl::Exception {
       : rtl::Exception("The run stopped after a failed message"), InStep(inStep) {}
   bool InStep;
 };
+
+// Each occurrence of the secret, not the line that holds it: a password that happens to be
+// common text ("OK") would otherwise blank every reply containing it.
+std::string MaskOccurrences(std::string text, const std::string& secret) {
+  constexpr std::string_view k_mask = "xxx";
+  if (secret.empty()) return text;
+  for (std::size_t at = text.find(secret); at != std::string::npos;
+       at = text.find(secret, at + k_mask.size()))
+    text.replace(at, secret.size(), k_mask);
+  return text;
+}
 
 int Percent(double part, double whole) {
   if (whole <= 0) return 0;
@@ -447,10 +459,9 @@ void TCustomEmailAction::StopMonitor(std::unique_ptr<host::TTimeoutMonitorThread
 // ---------------------------------------------------------------- log and progress
 
 void TCustomEmailAction::LogProtocol(const std::string& label, const std::string& data) {
-  const std::string& password = FSMTP->Password;
-  const bool secret = data.find("pass") != std::string::npos ||
-                      (!password.empty() && data.find(password) != std::string::npos);
-  const std::string text = label + " : " + (secret ? std::string("pass xxx") : data);
+  const bool secret = data.find("pass") != std::string::npos;
+  const std::string text =
+      label + " : " + (secret ? std::string("pass xxx") : MaskOccurrences(data, FSMTP->Password));
   std::size_t start = 0;
   for (;;) {
     const std::size_t cr = text.find('\r', start);

@@ -299,6 +299,21 @@ TEST(MxEmailSend, ARefusedLoginFailsWithoutAnErrorLine) {
   EXPECT_THAT(server.Spool(), IsEmpty());
 }
 
+// A password that is also common text is hidden where it occurs; the lines around it stay.
+TEST(MxEmailSend, APasswordIsMaskedWhereItOccursNotTheWholeLine) {
+  TSmtpServer server({"--user", "ann:OK", "--auth-without-tls"});
+  TMailRun run(server.Port());
+  run.A().RecipientsList().Add("", "bob@example.org", true);
+  run.A().SetAuthenticate(true);
+  run.A().SetUserId("ann");
+  run.A().SetPassword("OK");
+  ASSERT_TRUE(run.A().Execute()) << ::testing::PrintToString(run.Capture.Texts());
+  const auto info = run.Capture.Texts(0);
+  EXPECT_THAT(info, Contains("Recv : 250 xxx queued as 1"));
+  EXPECT_THAT(info, Not(Contains(HasSubstr("OK"))));
+  EXPECT_THAT(info, Not(Contains("Recv : pass xxx")));
+}
+
 struct TChannelCase {
   const char* Name;
   std::vector<std::string> Server;
