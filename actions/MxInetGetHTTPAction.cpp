@@ -224,6 +224,10 @@ std::chrono::milliseconds TMxInetHTTPGetAction::TimeoutMonitorLength() {
   return std::chrono::minutes(GetTimeoutLength());
 }
 
+int TMxInetHTTPGetAction::IdleReadTimeoutMs() const {
+  return inet::k_default_read_timeout_ms;
+}
+
 std::unique_ptr<inet::TIdSSLIOHandlerSocketOpenSSL> TMxInetHTTPGetAction::CreateSSLHandler(
     const std::string& className) {
   if (className != "TIdSSLIOHandlerSocketOpenSSL")
@@ -313,7 +317,7 @@ bool TMxInetHTTPGetAction::ExpandRequest(TRequest& r) {
     return false;
   }
   r.Url = inet::TIdURI::URLEncode(r.Url);
-  SendMessage("URL : " + r.Url, host::stInformation);
+  SendMessage("URL : " + inet::TIdURI::MaskPassword(r.Url), host::stInformation);
 
   // Credentials go out only as a pair.
   if (!FUsername.empty() && !FPassword.empty()) {
@@ -385,6 +389,7 @@ bool TMxInetHTTPGetAction::UseTLS(inet::TIdHTTP& http) {
     SendMessage(k_http_ssl_download, stError);
     return false;
   }
+  http.IdleReadTimeout = IdleReadTimeoutMs();
   return true;
 }
 
@@ -415,7 +420,7 @@ bool TMxInetHTTPGetAction::Fetch(inet::TIdHTTP& http, const inet::TIdHTTP::TSink
   }
 
   if (!error) return true;
-  SendMessage("Error retrieving url : " + *error, host::stError);
+  SendMessage("Error retrieving url : " + inet::TIdURI::MaskPassword(*error), host::stError);
   if (http.ResponseCode() > 400)
     SendMessage("Response Code : " + std::to_string(http.ResponseCode()), host::stError);
   return false;

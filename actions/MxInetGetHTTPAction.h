@@ -126,6 +126,8 @@ class TMxInetHTTPGetAction : public host::TMxAction,
  protected:
   // How long the monitor around the fetch waits before DoTimeOut (the tests shorten it).
   virtual std::chrono::milliseconds TimeoutMonitorLength();
+  // How long a read waits for a byte while EnableTimeout is off (the tests shorten it).
+  virtual int IdleReadTimeoutMs() const;
 
  private:
   struct TRequest;
