@@ -771,9 +771,51 @@ TEST_F(HttpGet, AFileThatAppearsDuringTheDownloadIsNotReplaced) {
   const bool ok = a.Execute();
   intruder.join();
   EXPECT_FALSE(ok);
-  EXPECT_TRUE(EndsWith(Capture, {{"URL Retrieved: 200", 1}, {k_http_file_exists + target.string(), 3}}));
+  // Nothing was delivered: no success line before the refusal.
+  EXPECT_TRUE(EndsWith(Capture, {{"URL : " + a.GetURL(), 0}, {k_http_file_exists + target.string(), 3}}));
   EXPECT_EQ(ReadFile(target), "theirs");
   EXPECT_EQ(Entries(Dir.Path()), std::vector<std::string>{"late.bin"});
+}
+
+// The log says success only once the body is where it was asked to go. A symbolic link is
+// written through to its file, never replaced by one.
+TEST_F(HttpGet, SuccessIsLoggedOnlyAfterTheFileIsInPlaceAndLinksAreWrittenThrough) {
+  TServers& s = Servers();
+  const std::string fresh = testsupport::HttpPattern(1000);
+
+  // A target that cannot be replaced: the failure is the host's, and no success precedes it.
+  const fs::path folder = Dir.Path() / "a-folder";
+  fs::create_directories(folder);
+  auto& a = AddFor(s.Py.Url("/bytes/1000"), s.Py.Port());
+  a.SetDownloadTo(dSaveToFile);
+  a.SetDownloadToFile(folder.string());
+  a.SetOverwriteFile(true);
+  EXPECT_THROW(a.Execute(), rtl::Exception);
+  for (const auto& line : Capture.Log())
+    EXPECT_THAT(line.Text, Not(HasSubstr("URL Retrieved"))) << Capture.Dump();
+  EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_EQ(Entries(Dir.Path()), std::vector<std::string>{"a-folder"});
+
+  struct {
+    const char* name;
+    bool fileExists;
+  } const links[] = {{"link to a file", true}, {"link to no file yet", false}};
+  for (const auto& c : links) {
+    Capture.Clear();
+    const fs::path dir = Dir.Path() / c.name;
+    fs::create_directories(dir / "real");
+    const fs::path file = dir / "real" / "data.bin";
+    const fs::path link = dir / "link.bin";
+    if (c.fileExists) WriteFile(file, "old content");
+    fs::create_symlink(file, link);
+    a.SetDownloadToFile(link.string());
+    EXPECT_TRUE(a.Execute()) << c.name << "\n" << Capture.Dump();
+    EXPECT_TRUE(EndsWith(Capture, {{"URL Retrieved: 200", 1}})) << c.name;
+    EXPECT_TRUE(fs::is_symlink(link)) << c.name;
+    EXPECT_EQ(fs::read_symlink(link), file) << c.name;
+    EXPECT_TRUE(ReadFile(file) == fresh) << c.name;
+    EXPECT_EQ(Entries(dir), (std::vector<std::string>{"link.bin", "real"})) << c.name;
+  }
 }
 
 // Only http and https are followed; a redirect anywhere else fails and delivers nothing. A
@@ -811,6 +853,20 @@ TEST_F(HttpGet, ARedirectThatCannotBeFollowedFailsAndPasswordsInURLsAreMasked) {
     EXPECT_EQ(ReadFile(target), "old content") << c.to;
     EXPECT_EQ(Entries(Dir.Path()), std::vector<std::string>{"kept.bin"}) << c.to;
   }
+}
+
+// A variable holds the body in memory: a larger body fails, naming the URL and the limit.
+TEST_F(HttpGet, ABodyLargerThanAVariableMayHoldFails) {
+  TServers& s = Servers();
+  const std::string path = "/bytes/" + std::to_string(k_http_max_variable_body + 1);
+  auto& a = AddFor(s.Py.Url(path), s.Py.Port());
+  IntoVariable(a);
+  Project.Context().SetVariable("PAGE", "before");
+  EXPECT_FALSE(a.Execute());
+  EXPECT_TRUE(EndsWith(Capture, {{"Error retrieving url : The body of " + s.Py.Url(path) +
+                                      " is larger than the 64 MiB a variable may hold",
+                                  3}}));
+  EXPECT_EQ(Project.Context().GetVariable("PAGE").AsString(), "before");
 }
 
 // The idle limit, shortened from minutes for the test.
