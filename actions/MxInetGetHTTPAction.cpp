@@ -81,10 +81,14 @@ class TPartFile {
   }
 
   // Puts the complete file in the target's place. Without `replace`, a target that appeared
-  // during the download is kept and the result is false.
+  // during the download is kept and the result is false. A symbolic link stays: the file it
+  // points to is written (created or truncated), as writing to the link's name would.
   bool Commit(bool replace) {
     if (::close(fd_.Release()) != 0) Fail("Cannot write the download file ", errno);
-    if (replace) {
+    struct stat st {};
+    if (replace && ::lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      CopyThroughLink();
+    } else if (replace) {
       if (::rename(path_.c_str(), target_.c_str()) != 0) Fail("Cannot replace the file ", errno);
     } else if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
       if (errno == EEXIST) return false;
@@ -101,6 +105,32 @@ class TPartFile {
   }
 
  private:
+  void CopyThroughLink() {
+    rtl::TUniqueFd in(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.Valid()) Fail("Cannot read the download file ", errno);
+    rtl::TUniqueFd out(::open(target_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!out.Valid()) Fail("Cannot write the file ", errno);
+    char buffer[k_file_write_size];
+    for (;;) {
+      const ssize_t n = ::read(in.Get(), buffer, sizeof buffer);
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Fail("Cannot read the download file ", errno);
+      }
+      for (ssize_t done = 0; done < n;) {
+        const ssize_t w = ::write(out.Get(), buffer + done, static_cast<std::size_t>(n - done));
+        if (w < 0) {
+          if (errno == EINTR) continue;
+          Fail("Cannot write the file ", errno);
+        }
+        done += w;
+      }
+    }
+    if (::close(out.Release()) != 0) Fail("Cannot write the file ", errno);
+    ::unlink(path_.c_str());
+  }
+
   [[noreturn]] void Fail(const std::string& what, int err) const {
     throw rtl::Exception(what + target_ + ": " + rtl::SysErrorMessage(err));
   }
@@ -220,6 +250,10 @@ std::chrono::milliseconds TMxInetHTTPGetAction::TimeoutMonitorLength() {
   return std::chrono::minutes(GetTimeoutLength());
 }
 
+int TMxInetHTTPGetAction::IdleReadTimeoutMs() const {
+  return inet::k_default_read_timeout_ms;
+}
+
 std::unique_ptr<inet::TIdSSLIOHandlerSocketOpenSSL> TMxInetHTTPGetAction::CreateSSLHandler(
     const std::string& className) {
   if (className != "TIdSSLIOHandlerSocketOpenSSL")
@@ -265,7 +299,13 @@ bool TMxInetHTTPGetAction::Execute() {
     part = std::make_unique<TPartFile>(request.FileName);
     sink = [&part](const char* data, std::size_t len) { part->Write(data, len); };
   } else if (FDownloadTo == dSaveToMxVariable) {
-    sink = [&body](const char* data, std::size_t len) { body.append(data, len); };
+    sink = [&body, &request](const char* data, std::size_t len) {
+      if (len > k_http_max_variable_body - body.size())
+        throw rtl::Exception(
+            "The body of " + inet::TIdURI::MaskPassword(request.Url) + " is larger than the " +
+            std::to_string(k_http_max_variable_body / (1024 * 1024)) + " MiB a variable may hold");
+      body.append(data, len);
+    };
   }
 
   http.URL.SetURI(request.Url);
@@ -284,8 +324,6 @@ bool TMxInetHTTPGetAction::Execute() {
     SendMessage("Error retrieving url: " + std::to_string(code), host::stError);
     return false;
   }
-  SendMessage("URL Retrieved: " + std::to_string(code), host::stSuccess);
-
   if (FDownloadTo == dSaveToFile) {
     // Without OverwriteFile, a file that appeared during the download is not replaced either.
     if (!part->Commit(FOverwriteFile)) {
@@ -295,6 +333,9 @@ bool TMxInetHTTPGetAction::Execute() {
   } else if (FDownloadTo == dSaveToMxVariable) {
     SetVariable(request.VarName, rtl::Variant(rtl::BytesToText(body)));
   }
+  // Only once the body is where it was asked to go: a commit that fails must not follow a
+  // success line.
+  SendMessage("URL Retrieved: " + std::to_string(code), host::stSuccess);
   return true;
 }
 
@@ -309,7 +350,7 @@ bool TMxInetHTTPGetAction::ExpandRequest(TRequest& r) {
     return false;
   }
   r.Url = inet::TIdURI::URLEncode(r.Url);
-  SendMessage("URL : " + r.Url, host::stInformation);
+  SendMessage("URL : " + inet::TIdURI::MaskPassword(r.Url), host::stInformation);
 
   // Credentials go out only as a pair.
   if (!FUsername.empty() && !FPassword.empty()) {
@@ -360,6 +401,7 @@ bool TMxInetHTTPGetAction::ConfigureClient(inet::TIdHTTP& http) {
     http.ConnectTimeout = ms;
     http.ReadTimeout = ms;
   }
+  http.IdleReadTimeout = IdleReadTimeoutMs();
   return true;
 }
 
@@ -411,7 +453,7 @@ bool TMxInetHTTPGetAction::Fetch(inet::TIdHTTP& http, const inet::TIdHTTP::TSink
   }
 
   if (!error) return true;
-  SendMessage("Error retrieving url : " + *error, host::stError);
+  SendMessage("Error retrieving url : " + inet::TIdURI::MaskPassword(*error), host::stError);
   if (http.ResponseCode() > 400)
     SendMessage("Response Code : " + std::to_string(http.ResponseCode()), host::stError);
   return false;

@@ -28,6 +28,8 @@ inline constexpr const char* k_http_get_quick_help_file = "Plugins\\HTTPGet.html
 inline constexpr int k_http_get_help_topic = 2320;
 // The largest TimeoutLength whose millisecond count fits a signed 32-bit integer.
 inline constexpr std::uint32_t k_http_max_timeout_minutes = 35791;
+// The largest body kept in a variable: a variable lives in memory, a file streams.
+inline constexpr std::size_t k_http_max_variable_body = 64 * 1024 * 1024;
 
 // Log texts that tests and other units share.
 inline constexpr const char* k_http_url_scheme_error = "Error - URL doesn't start with http:// or https://";
@@ -125,6 +127,8 @@ class TMxInetHTTPGetAction : public host::TMxAction,
  protected:
   // How long the monitor around the fetch waits before DoTimeOut (the tests shorten it).
   virtual std::chrono::milliseconds TimeoutMonitorLength();
+  // How long a read waits for a byte while EnableTimeout is off (the tests shorten it).
+  virtual int IdleReadTimeoutMs() const;
 
  private:
   struct TRequest;

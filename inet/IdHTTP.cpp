@@ -256,6 +256,20 @@ std::string TIdURI::URLEncode(const std::string& url) {
   return out;
 }
 
+std::string TIdURI::MaskPassword(const std::string& text) {
+  std::string out = text;
+  for (std::size_t sep = out.find("://"); sep != std::string::npos; sep = out.find("://", sep + 3)) {
+    const std::size_t start = sep + 3;
+    const std::size_t end = std::min(out.find_first_of("/?# \t\r\n", start), out.size());
+    const std::size_t at = out.rfind('@', end == 0 ? 0 : end - 1);
+    if (at == std::string::npos || at < start) continue;
+    const std::size_t colon = out.find(':', start);
+    if (colon == std::string::npos || colon > at) continue;
+    out.replace(colon + 1, at - colon - 1, "***");
+  }
+  return out;
+}
+
 // ---------------------------------------------------------------------------------------------
 // TIdHTTP
 
@@ -351,6 +365,8 @@ class TTransfer {
     return rtl::JoinHostPort(http_.ProxyParams.ProxyServer, http_.ProxyParams.ProxyPort);
   }
 
+  int ReadTimeoutMs() const { return http_.ReadTimeout == 0 ? http_.IdleReadTimeout : http_.ReadTimeout; }
+
   // Where the socket goes: the proxy if there is one.
   std::string ConnectPeer() const { return UsesProxy() ? ProxyPeer() : hopPeer_; }
 
@@ -413,6 +429,7 @@ class TTransfer {
     statusLine_.clear();
     location_.clear();
     follow_.clear();
+    refused_.clear();
     skipBody_ = false;
     statusError_ = false;
     readTimedOut_ = false;
@@ -428,7 +445,8 @@ class TTransfer {
       throw EIdException(std::string("Cannot start the HTTP transfer: ") + curl_multi_strerror(mc));
     added_ = true;
     int running = 1;
-    const bool readLimit = http_.ReadTimeout > 0;
+    const int readMs = ReadTimeoutMs();
+    const bool readLimit = readMs > 0;
     for (;;) {
       if (stop_.stop_requested()) break;
       mc = curl_multi_perform(multi_.get(), &running);
@@ -437,7 +455,7 @@ class TTransfer {
       if (!running || stop_.stop_requested()) break;
       int waitMs = 1000;
       if (readLimit && requestSent_) {
-        const auto left = lastByte_ + std::chrono::milliseconds(http_.ReadTimeout) - Clock::now();
+        const auto left = lastByte_ + std::chrono::milliseconds(readMs) - Clock::now();
         if (left <= Clock::duration::zero()) {
           readTimedOut_ = true;
           break;
@@ -465,8 +483,14 @@ class TTransfer {
     if (callbackError_) std::rethrow_exception(callbackError_);
     if (stop_.stop_requested()) throw EIdAborted("Transfer from " + hopPeer_ + " aborted");
     if (readTimedOut_) {
-      throw EIdReadTimeout("Read timed out after " + std::to_string(http_.ReadTimeout) + " ms (" + hopPeer_ +
+      const std::string idle =
+          http_.ReadTimeout == 0 ? ", the client's idle limit without a read time-out" : "";
+      throw EIdReadTimeout("Read timed out after " + std::to_string(readMs) + " ms" + idle + " (" + hopPeer_ +
                            ")");
+    }
+    if (!refused_.empty()) {
+      throw EIdHTTPProtocolException(status_, "Redirect to " + TIdURI::MaskPassword(refused_) +
+                                                  " refused: only http and https locations are followed");
     }
     if (statusError_ || (result == CURLE_OK && status_ >= 400))
       throw EIdHTTPProtocolException(status_, statusLine_);
@@ -547,9 +571,11 @@ class TTransfer {
     const bool redirect =
         status_ == 301 || status_ == 302 || status_ == 303 || status_ == 307 || status_ == 308;
     if (!redirect || !http_.HandleRedirects || location_.empty()) return;
+    // A redirect that cannot be followed fails: its page is not what was asked for.
     const std::string scheme = SchemeOf(location_);
-    if (!scheme.empty() && scheme != "http" && scheme != "https") return;  // not ours to follow
-    follow_ = ResolveReference(hopUrl_, location_);
+    if (scheme.empty() || scheme == "http" || scheme == "https")
+      follow_ = ResolveReference(hopUrl_, location_);
+    if (follow_.empty()) refused_ = location_;
     skipBody_ = !follow_.empty();
   }
 
@@ -577,6 +603,7 @@ class TTransfer {
         t.statusLine_ = std::string(line);
         t.location_.clear();
         t.follow_.clear();
+        t.refused_.clear();
         t.skipBody_ = false;
       }
       return len;
@@ -602,8 +629,8 @@ class TTransfer {
     if (t.stop_.stop_requested()) return CURL_WRITEFUNC_ERROR;
     t.lastByte_ = Clock::now();
     if (t.skipBody_) return len;
-    // An error status ends the transfer: its body is not delivered.
-    if (t.status_ >= 400) {
+    // An error status or a refused redirect ends the transfer: its body is not delivered.
+    if (t.status_ >= 400 || !t.refused_.empty()) {
       t.statusError_ = true;
       return CURL_WRITEFUNC_ERROR;
     }
@@ -709,7 +736,8 @@ class TTransfer {
   int status_ = 0;
   std::string statusLine_;
   std::string location_;
-  std::string follow_;  // the redirect taken after this step
+  std::string follow_;   // the redirect taken after this step
+  std::string refused_;  // the location of a redirect that cannot be followed
   bool skipBody_ = false;
   bool statusError_ = false;
   bool readTimedOut_ = false;

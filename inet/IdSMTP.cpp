@@ -113,7 +113,8 @@ void TIdSMTP::DoOnConnected() {
 void TIdSMTP::SayHello() {
   capabilities_.clear();
   const std::string name = HeloName.empty() ? DefaultHeloName(IOHandler()) : HeloName;
-  if (UseEhlo || AuthType == TIdSMTPAuthenticationType::satDefault) {
+  // STARTTLS is an ESMTP extension: a client that says HELO never learns it is offered.
+  if (UseEhlo || AuthType == TIdSMTPAuthenticationType::satDefault || UseTLS != utNoTLSSupport) {
     try {
       const TIdReply& reply = SendCmd("EHLO " + name, {250});
       // The first line names the server; the others are its extensions (some servers end
@@ -222,6 +223,8 @@ namespace {
 
 void EnvelopeOf(const TIdMessage& message, std::string& from, std::vector<std::string>& recipients) {
   from = !message.From.Address.empty() ? message.From.Address : message.Sender.Address;
+  // "MAIL FROM:<>" is a bounce (RFC 5321 4.5.5), never what an ordinary message means.
+  if (from.empty()) throw EIdException("The message has no From address");
   for (const auto* list : {&message.Recipients, &message.CCList, &message.BccList})
     for (const auto& item : *list) recipients.push_back(item.Address);
 }

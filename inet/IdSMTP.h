@@ -32,7 +32,8 @@ class TIdSMTP : public TIdCmdTCPClient {
   // Groups MAIL, RCPT (and DATA) into one write when the server offers PIPELINING.
   bool UsePipelining = true;
 
-  // Connects (implicit TLS for utUseImplicitTLS), reads the greeting, says EHLO (or HELO),
+  // Connects (implicit TLS for utUseImplicitTLS), reads the greeting, says EHLO (HELO only
+  // without UseEhlo, AuthType and a TLS mode, or when the server refuses EHLO),
   // upgrades with STARTTLS for utUseRequireTLS (failing when not offered) and
   // utUseExplicitTLS (when offered), then says EHLO again. TLS modes need SSL set.
   void Connect() override;

@@ -364,6 +364,9 @@ bool TCustomEmailAction::Validate(host::IMxActionValidationError& errors) {
       break;
   }
   if (FSubject.empty()) fail("Subject", "Message subject has not been set");
+  // A time-out of no time would end every send the moment it starts.
+  if (FEnableTimeout && FTimeoutLength == 0)
+    fail("TimeoutLength", "The time-out length must be at least one minute while the time-out is enabled");
   return ok;
 }
 

@@ -349,6 +349,7 @@ class TCustomEmailAction : public host::TMxAction, public host::IMxTimeoutTarget
   bool SetSubjectDetails();
   bool SetSenderDetails();
   bool SetFromDetails();
+  bool CheckFromAddress();
   bool SetReplyToDetails();
   bool SetRecipientsDetails();
   bool SetCopyToDetails();
@@ -389,6 +390,8 @@ class TCustomEmailAction : public host::TMxAction, public host::IMxTimeoutTarget
   rtl::Variant SelfHandle();
   void StopMonitor(std::unique_ptr<host::TTimeoutMonitorThread>& monitor, int waitMs);
   void Report(const std::string& text, const std::exception& e);
+  // The text of a failure; after a time-out it says so, and after how long.
+  std::string FailureText(const std::exception& e);
   void LogProtocol(const std::string& label, const std::string& data);
   void OnWorkBegin(inet::TWorkMode mode, std::int64_t max);
   void OnWork(inet::TWorkMode mode, std::int64_t count);

@@ -149,16 +149,20 @@ bool TMxCustomAddressList::AddFromFile(const std::string& fileName) {
   if (!in) throw rtl::Exception("Cannot read address file " + fileName);
   std::ostringstream text;
   text << in.rdbuf();
+  std::string content = text.str();
+  // Editors on Windows start a UTF-8 file with a byte-order mark; it is no part of an address.
+  if (content.starts_with("\xEF\xBB\xBF")) content.erase(0, 3);
   rtl::TStringList lines;
-  lines.SetText(text.str());
+  lines.SetText(content);
   for (const std::string& line : lines) {
     if (rtl::Trim(line).empty()) continue;
     auto entry = std::make_shared<TMxEmailAddress>();
+    // Blanks around the address would end up inside "RCPT TO:<...>"; a name keeps its text.
     const auto p = line.find(',');
     if (p == std::string::npos) {
-      entry->SetAddress(line);
+      entry->SetAddress(rtl::Trim(line));
     } else {
-      entry->SetAddress(line.substr(0, p));
+      entry->SetAddress(rtl::Trim(line.substr(0, p)));
       if (p + 1 < line.size()) entry->SetName(line.substr(p + 1));
     }
     Append(std::move(entry));

@@ -5,6 +5,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <string_view>
 
 #include "host/MxGUID.h"
 #include "host/MxServices.h"
@@ -67,7 +68,17 @@ struct TCustomEmailAction::TListRole {
 
 void TCustomEmailAction::Report(const std::string& text, const std::exception& e) {
   SendMessage(text, host::stError);
-  SendMessage(e.what(), host::stError);
+  SendMessage(FailureText(e), host::stError);
+}
+
+// After the monitor fired, what the client says ("Operation aborted") is only the means.
+std::string TCustomEmailAction::FailureText(const std::exception& e) {
+  if (!FTimedOut) return e.what();
+  const auto ms = TimeoutMonitorLength().count();
+  const std::string length = ms % 60000 == 0
+                                 ? std::to_string(ms / 60000) + (ms == 60000 ? " minute" : " minutes")
+                                 : std::to_string(ms) + " ms";
+  return "Timed out after " + length + " (" + e.what() + ")";
 }
 
 // ---------------------------------------------------------------- composition
@@ -204,6 +215,14 @@ bool TCustomEmailAction::SetFromDetails() {
     Report("Unable to Set From Address or name", e);
     return false;
   }
+}
+
+// Every message needs a From header (RFC 5322 3.6); the Sender stands in for the envelope
+// sender only. Checked before any connection is made.
+bool TCustomEmailAction::CheckFromAddress() {
+  if (!rtl::Trim(FMessage->From.Address).empty()) return true;
+  SendMessage("The message has no From address: set the From address of the action", host::stError);
+  return false;
 }
 
 bool TCustomEmailAction::LoadAddressesFromFile(const std::string& listName, TMxCustomAddressList& list,
@@ -481,7 +500,7 @@ bool TCustomEmailAction::Execute() {
   if (SetAttachmentList()) {
     ConnectToSMTP();
     if (SetAuthentication() && SetHostAndPort() && SetUsernameAndPassword() && SetSubjectDetails() &&
-        SetSenderDetails() && SetFromDetails() && SetReplyToDetails() &&
+        SetSenderDetails() && SetFromDetails() && CheckFromAddress() && SetReplyToDetails() &&
         (!FPopBeforeSMTP || DoPopBeforeSend())) {
       result = FMode == emNormal ? SendNormal() : SendIndividual();
     }
@@ -548,13 +567,13 @@ bool TCustomEmailAction::SendIndividual() {
     // A refused login ends the run here: sending on without it could only fail, and an
     // ignored failure would then turn the run into a success.
     if (FSMTP->Connected() && (!GetAuthenticate() || FSMTP->Authenticate())) {
-      result = true;
-      if (!AddAttachmentParts()) {
-        FSMTP->Disconnect();
+      // The text parts first, then the attachments: as in normal mode, a reader shows the
+      // message's own text, not a file, as its body.
+      if (!SetRecipientsDetails() || !SetSubjectDetails() || !SetSenderDetails() || !SetFromDetails() ||
+          !SetCopyToDetails() || !SetBlindCopyToDetails() || !SetBodyDetails(FHasAttachments)) {
         result = false;
-      } else if (!SetRecipientsDetails() || !SetSubjectDetails() || !SetSenderDetails() ||
-                 !SetFromDetails() || !SetCopyToDetails() || !SetBlindCopyToDetails() ||
-                 !SetBodyDetails(FHasAttachments)) {
+      } else if (!AddAttachmentParts()) {
+        FSMTP->Disconnect();
         result = false;
       } else {
         result = SendToEach();
@@ -633,7 +652,7 @@ bool TCustomEmailAction::SendToEach() {
     } catch (const std::exception& e) {
       SendMessage("Unable to Send Message to " + sent.Address, host::stError);
       if (!FIgnoreIndivualFailures) {
-        SendMessage(e.what(), host::stError);
+        SendMessage(FailureText(e), host::stError);
         throw EStopIndividualRun(dynamic_cast<const inet::EIdReplyRFCError*>(&e) != nullptr);
       }
     }
@@ -693,7 +712,7 @@ bool TCustomEmailAction::SendToEach() {
       if (!waiting.empty() && waiting.back().Index == index) waiting.pop_back();
       SendMessage("Unable to Send Message to " + address, host::stError);
       if (!FIgnoreIndivualFailures) {
-        SendMessage(e.what(), host::stError);
+        SendMessage(FailureText(e), host::stError);
         return false;
       }
     }

@@ -50,7 +50,9 @@ const char* const k_usage =
     "  --log text|json    log format (default text)\n"
     "  --quiet            only warnings and errors\n"
     "  --for CLASS        with secret: the action class whose stored form to print\n"
-    "  --set NAME=VALUE   with options: change a global option (repeatable)\n";
+    "  --set NAME=VALUE   with options: change a global option (repeatable)\n"
+    "  --set-secret NAME  with options: read the value of NAME from standard input, as secret\n"
+    "                     does, so a password stays out of the command line (repeatable)\n";
 
 class EUsage : public rtl::Exception {
  public:
@@ -62,6 +64,7 @@ struct TOptions {
   std::string Project;
   std::vector<std::pair<std::string, std::string>> Vars;
   std::vector<std::pair<std::string, std::string>> Sets;
+  std::vector<std::string> SecretSets;  // names whose values are read from standard input
   std::string OptionsFile;
   std::string KeyFile;
   std::string CaFile;
@@ -92,6 +95,8 @@ TOptions ParseArgs(const std::vector<std::string>& args) {
       o.Vars.push_back(SplitAssignment(a, value(a)));
     } else if (a == "--set") {
       o.Sets.push_back(SplitAssignment(a, value(a)));
+    } else if (a == "--set-secret") {
+      o.SecretSets.push_back(value(a));
     } else if (a == "--options") {
       o.OptionsFile = value(a);
     } else if (a == "--key-file") {
@@ -500,12 +505,16 @@ int CmdActions(const TOptions& o, TConsole& c) {
   return ecSuccess;
 }
 
+std::string ReadSecret(TConsole& c, const std::string& prompt = "Password: ");
+
 int CmdOptions(const TOptions& o, TConsole& c) {
   TRuntime rt(o);
   for (const auto& w : rt.Warnings) c.Err << w << "\n";
-  if (!o.Sets.empty()) {
+  std::vector<std::pair<std::string, std::string>> sets = o.Sets;
+  for (const auto& name : o.SecretSets) sets.emplace_back(name, ReadSecret(c, name + ": "));
+  if (!sets.empty()) {
     std::vector<host::TMxOptionsObject*> changed;
-    for (const auto& [name, value] : o.Sets) {
+    for (const auto& [name, value] : sets) {
       host::TMxOptionsObject* owner = nullptr;
       for (const auto& obj : rt.Host.Options().Objects())
         if (obj->GetProperties().Find(name)) owner = obj.get();
@@ -526,14 +535,16 @@ int CmdOptions(const TOptions& o, TConsole& c) {
   return ecSuccess;
 }
 
-std::string ReadSecret(TConsole& c) {
+// One line, without echo on a terminal: a secret kept out of the command line is kept out of
+// the shell's history and the process list.
+std::string ReadSecret(TConsole& c, const std::string& prompt) {
   struct termios old {};
   bool restore = false;
   if (c.InputTerminal && ::tcgetattr(STDIN_FILENO, &old) == 0) {
     struct termios quiet = old;
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     restore = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
-    c.Err << "Password: " << std::flush;
+    c.Err << prompt << std::flush;
   }
   std::string line;
   std::getline(c.In, line);

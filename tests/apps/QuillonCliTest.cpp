@@ -368,6 +368,34 @@ TEST_F(QuillonCliTest, OptionsSetThenShowKeepsPasswordsOutOfSight) {
   EXPECT_THAT(bad.Err, HasSubstr("FTPPort"));
 }
 
+// A password given as --set NAME=VALUE stays in the shell's history and the process list;
+// --set-secret reads it from standard input, one line per name, in order.
+TEST_F(QuillonCliTest, OptionsSetSecretReadsTheValueFromStandardInput) {
+  TResult set = RunWithStores(
+      {"options", "--set-secret", "SMTPPass", "--set", "SMTPUser=ann", "--set-secret", "ftppass"},
+      "mail pass wörd\nftp-secret\n");
+  ASSERT_EQ(set.Code, ecSuccess) << set.Err;
+  EXPECT_THAT(set.Out,
+              AllOf(HasSubstr("SMTPUser = ann"), HasSubstr("SMTPPass = (set)"), HasSubstr("FTPPass = (set)"),
+                    Not(HasSubstr("wörd")), Not(HasSubstr("ftp-secret"))));
+
+  // What the store holds decrypts to the lines that were read.
+  std::ifstream in(optionsFile_);
+  const std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_THAT(stored, AllOf(Not(HasSubstr("wörd")), Not(HasSubstr("ftp-secret"))));
+  host::TCryptoUtils::SetKeyFile(keyFile_);
+  std::vector<std::string> decrypted;
+  for (std::size_t at = stored.find("q1:"); at != std::string::npos; at = stored.find("q1:", at + 1)) {
+    const std::size_t end = stored.find_first_of("<\" \n", at);
+    decrypted.push_back(host::TCryptoUtils::DecryptString(stored.substr(at, end - at)));
+  }
+  EXPECT_THAT(decrypted, ::testing::UnorderedElementsAre("mail pass wörd", "ftp-secret"));
+
+  TResult missing = Run({"options", "--set-secret"});
+  EXPECT_EQ(missing.Code, ecUsage);
+  EXPECT_THAT(missing.Err, HasSubstr("--set-secret needs a value"));
+}
+
 TEST_F(QuillonCliTest, SecretPrintsAStoredFormThatDecryptsToTheInput) {
   TResult r = RunWithStores({"secret"}, "correct horse battery\n");
   ASSERT_EQ(r.Code, ecSuccess) << r.Err;

@@ -208,8 +208,6 @@ TEST_F(HttpClientTest, StatusesRedirectsAndErrors) {
       {"/status/204", 204, false, "", "HTTP/1.1 204 No Content"},
       {"/status/301", 200, false, k_http_text, "HTTP/1.1 200 OK"},
       {"/redirect?code=307&to=/chain/2", 200, false, k_http_text, "HTTP/1.1 200 OK"},
-      // A redirect elsewhere than http or https is the final answer.
-      {"/redirect?to=ftp://127.0.0.1/file", 302, false, "moved\n", "HTTP/1.1 302 Found"},
       {"/status/304", 304, false, "", "HTTP/1.1 304 Not Modified"},
       {"/status/400", 400, true, "", "HTTP/1.1 400 Bad Request"},
       {"/status/404", 404, true, "", "HTTP/1.1 404 Not Found"},
@@ -237,6 +235,25 @@ TEST_F(HttpClientTest, StatusesRedirectsAndErrors) {
     EXPECT_EQ(f.body, c.body);
     EXPECT_EQ(http->ResponseCode(), c.code);
     EXPECT_EQ(http->ResponseText(), c.text);
+  }
+
+  // A redirect elsewhere than http or https cannot be followed: it fails, and its page is
+  // delivered nowhere.
+  for (const char* to : {"ftp://127.0.0.1/file", "file:///etc/passwd"}) {
+    SCOPED_TRACE(to);
+    Fetched f;
+    auto http = Client(f);
+    try {
+      Get(*http, Url("/redirect?to=" + std::string(to)), f);
+      ADD_FAILURE() << "no exception";
+    } catch (const EIdHTTPProtocolException& e) {
+      EXPECT_EQ(e.ErrorCode(), 302);
+      EXPECT_EQ(std::string(e.what()),
+                "Redirect to " + std::string(to) + " refused: only http and https locations are followed");
+    }
+    EXPECT_EQ(f.body, "");
+    EXPECT_TRUE(f.work.empty());
+    EXPECT_EQ(http->ResponseCode(), 302);
   }
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -300,6 +301,8 @@ struct TValidateCase {
   bool HasRecipient;
   std::string Path, Variable, Subject;
   std::vector<std::pair<std::string, std::string>> Errors;
+  bool EnableTimeout = false;
+  std::uint32_t TimeoutLength = 1;
 };
 
 TEST_F(MxEmailActionModel, ValidateReportsEveryFailedCheckInOrder) {
@@ -333,6 +336,18 @@ TEST_F(MxEmailActionModel, ValidateReportsEveryFailedCheckInOrder) {
        "s",
        {{"Recipients", "No variable to load recipients from has been defined"}}},
       {"variable", "h", asFromVariable, false, "", "TO", "s", {}},
+      {"time-out of no length",
+       "h",
+       asSpecify,
+       true,
+       "",
+       "",
+       "s",
+       {{"TimeoutLength", "The time-out length must be at least one minute while the time-out is enabled"}},
+       true,
+       0},
+      {"no length while the time-out is off", "h", asSpecify, true, "", "", "s", {}, false, 0},
+      {"time-out of one minute", "h", asSpecify, true, "", "", "s", {}, true, 1},
   };
   for (const auto& c : cases) {
     TEmailAction a;
@@ -342,6 +357,8 @@ TEST_F(MxEmailActionModel, ValidateReportsEveryFailedCheckInOrder) {
     a.SetPathOfRecipientFile(c.Path);
     a.SetRecipientVariable(c.Variable);
     a.SetSubject(c.Subject);
+    a.SetEnableTimeout(c.EnableTimeout);
+    a.SetTimeoutLength(c.TimeoutLength);
     host::TValidationErrors errors;
     EXPECT_EQ(a.Validate(errors), c.Errors.empty()) << c.Name;
     std::vector<std::pair<std::string, std::string>> got;

@@ -21,6 +21,7 @@
 #include "tests/mail/MailTestSupport.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/ServerProcess.h"
+#include "tests/support/SilentPort.h"
 #include "tests/support/SmtpServer.h"
 
 namespace mx {
@@ -298,6 +299,21 @@ TEST(MxEmailSend, ARefusedLoginFailsWithoutAnErrorLine) {
   EXPECT_THAT(server.Spool(), IsEmpty());
 }
 
+// A password that is also common text is hidden where it occurs; the lines around it stay.
+TEST(MxEmailSend, APasswordIsMaskedWhereItOccursNotTheWholeLine) {
+  TSmtpServer server({"--user", "ann:OK", "--auth-without-tls"});
+  TMailRun run(server.Port());
+  run.A().RecipientsList().Add("", "bob@example.org", true);
+  run.A().SetAuthenticate(true);
+  run.A().SetUserId("ann");
+  run.A().SetPassword("OK");
+  ASSERT_TRUE(run.A().Execute()) << ::testing::PrintToString(run.Capture.Texts());
+  const auto info = run.Capture.Texts(0);
+  EXPECT_THAT(info, Contains("Recv : 250 **** queued as 1"));
+  EXPECT_THAT(info, Not(Contains(HasSubstr("OK"))));
+  EXPECT_THAT(info, Not(Contains("Recv : pass xxx")));
+}
+
 struct TChannelCase {
   const char* Name;
   std::vector<std::string> Server;
@@ -356,6 +372,44 @@ TEST(MxEmailSend, TlsWithoutSslIsAConnectErrorNotPlainText) {
   EXPECT_THAT(server.Spool(), IsEmpty());
 }
 
+// Every message needs a From header; a Sender address does not make one.
+TEST(MxEmailSend, AMessageWithoutAFromAddressIsRefusedBeforeConnecting) {
+  testsupport::LoopbackListener listener;
+  for (const TEmailMode mode : {emNormal, emIndividual}) {
+    SCOPED_TRACE(mode);
+    TMailRun run(listener.Port());
+    auto& a = run.A();
+    a.SetMode(mode);
+    a.FromObject().SetText("%FROM%");
+    run.SetVariable("FROM", "");
+    a.SenderObject().SetText("robot@example.org");
+    a.RecipientsList().Add("", "bob@example.org", true);
+    EXPECT_FALSE(a.Execute());
+    EXPECT_THAT(run.Capture.Texts(3),
+                ElementsAre("The message has no From address: set the From address of the action"));
+    EXPECT_FALSE(listener.Pending());
+  }
+}
+
+// UseEhlo off must not keep a TLS mode from learning that the server offers STARTTLS.
+TEST(MxEmailSend, ATlsModeUpgradesAlsoWithoutUseEhlo) {
+  TTrustTestCA trust;
+  for (const TIdUseTLS mode : {utUseExplicitTLS, utUseRequireTLS}) {
+    SCOPED_TRACE(k_use_tls_names[mode]);
+    TSmtpServer server({"--tls", "starttls"});  // would take the message in clear too
+    TMailRun run(server.Port());
+    auto& a = run.A();
+    a.RecipientsList().Add("", "bob@example.org", true);
+    a.SetUseEhlo(false);
+    a.SetUseSSL(true);
+    a.SetUseTLS(mode);
+    ASSERT_TRUE(a.Execute()) << ::testing::PrintToString(run.Capture.Texts());
+    const auto envelopes = server.Envelopes();
+    ASSERT_EQ(envelopes.size(), 1u);
+    EXPECT_THAT(envelopes[0], Contains("tls"));
+  }
+}
+
 // ---------------------------------------------------------------- POP before SMTP
 
 TEST(MxEmailSend, PopBeforeSmtpLogsInWithTheSameCredentials) {
@@ -412,6 +466,38 @@ TEST(MxEmailSend, IndividualModeSendsOneMessagePerRecipientWithTheCopies) {
     EXPECT_THAT(spool[i].Parsed, Contains("Cc: copy@example.org"));
     EXPECT_THAT(spool[i].Parsed, Contains("Reply-To: desk@example.org"));
     EXPECT_THAT(spool[i].Parsed, Contains(HasSubstr(to[i])));
+  }
+}
+
+// A reader shows the first text part as the body: the text comes before the files in both modes.
+TEST(MxEmailSend, TextPartsComeBeforeAttachmentsInBothModes) {
+  ScratchDir dir("attach");
+  const std::string notes = File(dir, "notes.txt", "some notes\n");
+  for (const TEmailMode mode : {emNormal, emIndividual}) {
+    for (const bool withPlain : {true, false}) {
+      SCOPED_TRACE(std::string(mode == emNormal ? "normal" : "individual") + (withPlain ? ", plain" : ""));
+      TSmtpServer server;
+      TMailRun run(server.Port());
+      auto& a = run.A();
+      a.SetMode(mode);
+      a.RecipientsList().Add("", "ann@example.org", true);
+      a.SetHTMLMessage(true);
+      a.BodyObject().SetText("<p>Hello</p>");
+      a.PlainBodyObject().SetText(withPlain ? "Hello" : "");
+      a.AttachmentsObject().Add(notes);
+      ASSERT_TRUE(a.Execute()) << ::testing::PrintToString(run.Capture.Texts());
+      const auto spool = server.Spool();
+      ASSERT_EQ(spool.size(), 1u);
+      std::vector<std::string> parts;
+      for (const auto& line : spool[0].Parsed)
+        if (line.starts_with("part ")) parts.push_back(line.substr(0, line.find(' ', 5)));
+      const std::vector<std::string> expected =
+          withPlain ? std::vector<std::string>{"part multipart/mixed", "part multipart/alternative",
+                                               "part text/plain", "part text/html", "part text/plain"}
+                    : std::vector<std::string>{"part multipart/mixed", "part text/html", "part text/plain"};
+      EXPECT_EQ(parts, expected) << ::testing::PrintToString(spool[0].Parsed);
+      EXPECT_EQ(spool[0].Parsed.back(), "defects 0");
+    }
   }
 }
 
@@ -586,6 +672,9 @@ TEST_P(MxEmailStall, TheMonitorAbortsASendThatStalls) {
   ASSERT_FALSE(errors.empty());
   EXPECT_EQ(errors[0], GetParam() == emNormal ? "Unable to Send Message (Send)"
                                               : "Unable to Send Message to ann@example.org");
+  // Says what happened, not only how the send was ended.
+  ASSERT_GE(errors.size(), 2u);
+  EXPECT_THAT(errors[1], StartsWith("Timed out after 300 ms (Operation aborted"));
   EXPECT_FALSE(a.SMTP().Connected());
 }
 

@@ -2,8 +2,9 @@
 """An aiosmtpd server for the SMTP client's tests; every message it accepts lands in a spool.
 
 For message N (1, 2, ...) the spool gets N.eml (the content as received, dot-unstuffed) and
-then N.env, one "key value" line each: "from <addr>", "rcpt <addr>" per recipient, and for an
-authenticated session "auth <user>" and "mech <mechanism>". A test that saw the 250 finds both.
+then N.env, one "key value" line each: "from <addr>", "rcpt <addr>" per recipient, for an
+authenticated session "auth <user>" and "mech <mechanism>", and last "tls" when the message
+came over TLS (STARTTLS or implicit). A test that saw the 250 finds both.
 
   --tls starttls|implicit   STARTTLS offered (--require-starttls: before anything else), or
                             TLS on the listening socket
@@ -53,6 +54,9 @@ class Handler:
         if session.authenticated:
             lines.append(f"auth {session.auth_data.login.decode()}")
             lines.append(f"mech {getattr(session, 'mechanism', '')}")
+        # session.ssl covers STARTTLS only; the transport knows about implicit TLS too.
+        if session.ssl is not None or server.transport.get_extra_info("ssl_object") is not None:
+            lines.append("tls")
         # Written whole and renamed, so a reader never sees half an envelope.
         with open(base + ".tmp", "w") as f:
             f.write("\n".join(lines) + "\n")
