@@ -165,6 +165,10 @@ bool TNbXMLObject::AddChildObject(std::unique_ptr<TNbXMLObject>) {
   return false;
 }
 
+std::string TNbXMLObject::ChildRefusal(const TNbXMLObject&) const {
+  return {};
+}
+
 void TNbXMLObject::GetChildren(const std::function<void(TNbXMLObject&)>&) {}
 
 }  // namespace host

@@ -210,10 +210,11 @@ class TPropBuilder {
     t_.Add(std::move(p));
     return *this;
   }
-  // A public property that is never written to a project file (clear passwords).
+  // A clear password: public, never written to a project file (its encrypted form is).
   template <class G, class S>
   TPropBuilder& Transient(std::string name, G get, S set) {
-    return String(std::move(name), get, set, {}, false);
+    String(std::move(name), get, set, {}, false);
+    return Secret();
   }
   // A read-only text value, listed but neither stored nor settable.
   template <class G>
@@ -305,6 +306,9 @@ class TNbXMLObject : public TPublishedObject {
  public:
   // Offers a loaded child object; return false to refuse it (the loader reports an error).
   virtual bool AddChildObject(std::unique_ptr<TNbXMLObject> child);
+  // Why AddChildObject would refuse this child, said so the user can mend the file; empty when
+  // it takes the child, or when its class is all there is to say.
+  virtual std::string ChildRefusal(const TNbXMLObject& child) const;
   // Calls fn once per persisted child, in the order they are written.
   virtual void GetChildren(const std::function<void(TNbXMLObject&)>& fn);
   virtual void Loaded() {}

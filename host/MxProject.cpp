@@ -16,13 +16,10 @@
 
 namespace host {
 
-namespace {
-
-
 // Reports errors with the file name and the line of the node at fault.
-class TLoader {
+class TProjectLoader {
  public:
-  TLoader(const std::string& source, const std::string& text, THost& host, TProject& project)
+  TProjectLoader(const std::string& source, const std::string& text, THost& host, TProject& project)
       : source_(source), text_(text), host_(host), project_(project) {}
 
   [[noreturn]] void Fail(const pugi::xml_node& node, const std::string& message) const {
@@ -64,14 +61,23 @@ class TLoader {
     }
     LoadBody(n, *action, action.get());
     action->Loaded();
+    project_.actionLines_[action.get()] = LineOf(n);
     return action;
   }
 
   // Properties, child objects, scripts and child actions of one persisted object.
   void LoadBody(const pugi::xml_node& n, TNbXMLObject& obj, TMxAction* action) {
+    // A second value for one property would silently win over the first.
+    std::vector<std::pair<std::string, int>> seen;
     for (pugi::xml_node c : n.children()) {
       if (c.type() != pugi::node_element) continue;
       if (rtl::SameText(c.name(), "property")) {
+        const std::string name = c.attribute("name").value();
+        for (const auto& [earlier, line] : seen)
+          if (rtl::SameText(earlier, name))
+            Fail(c, "property \"" + name + "\" of " + obj.ClassName() + " is given twice (first on line " +
+                        std::to_string(line) + ")");
+        seen.emplace_back(name, LineOf(c));
         LoadProperty(c, obj);
       } else if (rtl::SameText(c.name(), "child")) {
         LoadChild(c, obj);
@@ -82,6 +88,9 @@ class TLoader {
         const char* lang = c.attribute("language").value();
         if (*lang && !rtl::SameText(lang, "lua")) Fail(c, "unsupported script language \"" + std::string(lang) + "\"");
         script->Text = c.child_value();
+        // The text starts where its node does: a script's line 1 is on that file line.
+        pugi::xml_node text = c.first_child();
+        project_.scriptLines_[script] = text ? LineOf(text) : LineOf(c);
       } else if (rtl::SameText(c.name(), "actions") && action) {
         LoadActions(c, action->ChildActions());
       } else {
@@ -95,9 +104,14 @@ class TLoader {
     const TPropInfo* p = obj.GetProperties().Find(name);
     if (!p) Fail(c, "unknown property \"" + std::string(name) + "\" of " + obj.ClassName());
     // What a class never stores (clear passwords above all) is not taken from a file either.
-    if (!p->Stored && p->Kind != TPropKind::Object)
+    if (p->Secret && !p->Stored)
       Fail(c, "property \"" + p->Name + "\" of " + obj.ClassName() +
-                  " is never stored in a project file (passwords are stored with `quillon secret`)");
+                  " is a password, never stored in clear in a project file (store it with `quillon secret`)");
+    if (p->ReadOnly())
+      Fail(c, "property \"" + p->Name + "\" of " + obj.ClassName() + " is read-only: it shows a value the " +
+                  obj.ClassName() + " works out and cannot be set");
+    if (!p->Stored && p->Kind != TPropKind::Object)
+      Fail(c, "property \"" + p->Name + "\" of " + obj.ClassName() + " is never stored in a project file");
     try {
       switch (p->Kind) {
         case TPropKind::StringList: {
@@ -114,7 +128,6 @@ class TLoader {
         case TPropKind::Object:
           Fail(c, "property \"" + p->Name + "\" of " + obj.ClassName() + " is written as a <child> element");
         default:
-          if (!p->Set) Fail(c, "property \"" + p->Name + "\" of " + obj.ClassName() + " is read-only");
           p->Set(obj, c.child_value());
       }
     } catch (const EPropertyError& e) {
@@ -137,6 +150,7 @@ class TLoader {
     std::unique_ptr<TNbXMLObject> owned(child);
     LoadBody(c, *owned, nullptr);
     owned->Loaded();
+    if (std::string why = parent.ChildRefusal(*owned); !why.empty()) Fail(c, why);
     if (!parent.AddChildObject(std::move(owned)))
       Fail(c, parent.ClassName() + " does not take a child of class \"" + cls + "\"");
   }
@@ -147,6 +161,8 @@ class TLoader {
   THost& host_;
   TProject& project_;
 };
+
+namespace {
 
 void SaveBody(pugi::xml_node n, TNbXMLObject& obj, TMxAction* action);
 
@@ -199,6 +215,9 @@ TProject::~TProject() {
 }
 
 std::unique_ptr<TProject> TProject::LoadFromFile(const std::string& path, THost& host) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec))
+    throw EProjectError(path + ": is a directory, not a project file");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw EProjectError(path + ": cannot open the project file");
   std::ostringstream ss;
@@ -210,7 +229,8 @@ std::unique_ptr<TProject> TProject::LoadFromFile(const std::string& path, THost&
 std::unique_ptr<TProject> TProject::LoadFromString(const std::string& xml, const std::string& sourceName,
                                                    THost& host) {
   auto project = std::make_unique<TProject>();
-  TLoader loader(sourceName, xml, host, *project);
+  project->sourceName_ = sourceName;
+  TProjectLoader loader(sourceName, xml, host, *project);
   pugi::xml_document doc;
   pugi::xml_parse_result r =
       doc.load_buffer(xml.data(), xml.size(), pugi::parse_default | pugi::parse_ws_pcdata_single);

@@ -14,6 +14,7 @@
 //   </project>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -57,8 +58,24 @@ class TProject {
   // Sets the declared variables into the context (the start of a run).
   void ApplyVariables();
 
+  // Where the loader found an action, and the file line of a script's first line: what a
+  // validation error points at. The source name, and 0 for what was built in code.
+  const std::string& SourceName() const { return sourceName_; }
+  int LineOf(const TMxAction& action) const { return Find(actionLines_, &action); }
+  int LineOf(const TScript& script) const { return Find(scriptLines_, &script); }
+
  private:
+  friend class TProjectLoader;
+  template <typename T>
+  static int Find(const std::unordered_map<const T*, int>& lines, const T* key) {
+    auto it = lines.find(key);
+    return it == lines.end() ? 0 : it->second;
+  }
+
   std::unique_ptr<TProjectContext> context_;
+  std::string sourceName_;
+  std::unordered_map<const TMxAction*, int> actionLines_;
+  std::unordered_map<const TScript*, int> scriptLines_;
 };
 
 }  // namespace host

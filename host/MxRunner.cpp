@@ -1,11 +1,26 @@
 #include "host/MxRunner.h"
 
+#include "host/MxScripting.h"
+
 namespace host {
 
 namespace {
-void ValidateList(std::vector<std::unique_ptr<TMxAction>>& actions, std::vector<TValidationFailure>& out) {
+void ValidateList(const TProject& project, std::vector<std::unique_ptr<TMxAction>>& actions,
+                  const std::string& parentPosition, std::vector<TValidationFailure>& out) {
+  int index = 0;
   for (auto& a : actions) {
+    // Disabled actions keep their number: positions count as the file reads.
+    const std::string position = parentPosition + std::to_string(++index);
     if (!a->GetEnabled()) continue;
+    auto failure = [&](std::string property, std::string message) {
+      TValidationFailure f;
+      f.Action = a->GetFormattedDescription();
+      f.Property = std::move(property);
+      f.Message = std::move(message);
+      f.Position = position;
+      f.Line = project.LineOf(*a);
+      return f;
+    };
     TValidationErrors errors;
     bool ok = false;
     try {
@@ -13,16 +28,29 @@ void ValidateList(std::vector<std::unique_ptr<TMxAction>>& actions, std::vector<
     } catch (const std::exception& e) {
       errors.AddError("", e.what());
     }
-    for (const auto& e : errors.Errors()) out.push_back({a->GetFormattedDescription(), e.Property, e.Message});
-    if (!ok && errors.Empty()) out.push_back({a->GetFormattedDescription(), "", "validation failed"});
-    ValidateList(a->ChildActions(), out);
+    for (const auto& e : errors.Errors()) out.push_back(failure(e.Property, e.Message));
+    if (!ok && errors.Empty()) out.push_back(failure("", "validation failed"));
+    // A script that cannot compile would fail only when the run reaches it, after connecting.
+    for (const auto& script : a->Scripts().Scripts()) {
+      if (!script->HasContent()) continue;
+      try {
+        script->CheckSyntax();
+      } catch (const EScriptError& e) {
+        TValidationFailure f = failure("", "script " + script->Name + (e.Line() > 0 ? ", line " + std::to_string(e.Line()) : "") + ": " + e.Detail());
+        f.Script = script->Name;
+        f.ScriptLine = e.Line();
+        if (const int first = project.LineOf(*script); first > 0 && e.Line() > 0) f.Line = first + e.Line() - 1;
+        out.push_back(std::move(f));
+      }
+    }
+    ValidateList(project, a->ChildActions(), position + ".", out);
   }
 }
 }  // namespace
 
 std::vector<TValidationFailure> TProjectRunner::Validate() {
   std::vector<TValidationFailure> out;
-  ValidateList(project_.Actions, out);
+  ValidateList(project_, project_.Actions, "", out);
   return out;
 }
 

@@ -17,6 +17,10 @@ struct TValidationFailure {
   std::string Action;  // the action's description
   std::string Property;
   std::string Message;
+  std::string Position;  // "3" for the third action, "3.2" for the second child action of it
+  int Line = 0;          // in the project file; 0 when the project was not loaded from one
+  std::string Script;    // a script's syntax error: its name and its own line
+  int ScriptLine = 0;
 };
 
 enum class TRunResult { Success, Failed, Stopped };
@@ -25,7 +29,8 @@ class TProjectRunner {
  public:
   explicit TProjectRunner(TProject& project) : project_(project) {}
 
-  // Validate on every enabled action (children included); the failures in order.
+  // Validate on every enabled action (children included), and every script compiled; the
+  // failures in order.
   std::vector<TValidationFailure> Validate();
 
   // Runs the project. Log lines and progress go to the project's context sinks; OnActionStart

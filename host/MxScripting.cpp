@@ -574,6 +574,20 @@ TScript& TScriptList::AddScript(const std::string& name) {
   return *scripts_.back();
 }
 
+void TScript::CheckSyntax() const {
+  if (!SameText(Language, "lua")) throw EScriptError(Name, 0, "unsupported script language \"" + Language + "\"");
+  std::unique_ptr<lua_State, TLuaCloser> state(luaL_newstate());
+  if (!state) throw EScriptError(Name, 0, "not enough memory");
+  const std::string chunk = "=" + Name;
+  // Loading only parses; nothing of the script runs, so no library is needed.
+  if (luaL_loadbufferx(state.get(), Text.data(), Text.size(), chunk.c_str(), "t") == LUA_OK) return;
+  const char* text = lua_tostring(state.get(), -1);
+  std::string message = text ? text : "unknown error";
+  int line = 0;
+  SplitPosition(Name, message, line);
+  throw EScriptError(Name, line, message);
+}
+
 TScript* TScriptList::GetScriptByName(const std::string& name) {
   for (auto& s : scripts_) {
     if (SameText(s->Name, name)) return s.get();

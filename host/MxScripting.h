@@ -113,6 +113,9 @@ class TScript {
   // Empty for an undeclared parameter.
   rtl::Variant GetParam(const std::string& name) const;
   bool HasContent() const;
+  // Compiles the text without running it: throws EScriptError with the script's line on a
+  // syntax error, or for a language this host does not run.
+  void CheckSyntax() const;
 
  private:
   friend class TScriptList;

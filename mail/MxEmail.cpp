@@ -341,6 +341,33 @@ bool TCustomEmailAction::AddChildObject(std::unique_ptr<host::TNbXMLObject> chil
   return host::TMxAction::AddChildObject(std::move(child));
 }
 
+namespace {
+// A role tag the action does not know, said with the tags it does; a tag that differs only in
+// case is named as it must be written.
+std::string RoleRefusal(const host::TNbXMLObject& child, const char* property, const std::string& tag,
+                        std::initializer_list<const char*> roles) {
+  std::string known;
+  for (const char* role : roles) {
+    if (tag == role) return {};
+    if (rtl::SameText(tag, role))
+      return child.ClassName() + ": " + property + " \"" + tag + "\" must be written \"" + role + "\"";
+    known += std::string(known.empty() ? "" : ", ") + "\"" + role + "\"";
+  }
+  return child.ClassName() + ": " + property + " \"" + tag + "\" is none of the action's " + property + "s (" + known +
+         ")";
+}
+}  // namespace
+
+std::string TCustomEmailAction::ChildRefusal(const host::TNbXMLObject& child) const {
+  if (auto* address = dynamic_cast<const TMxCustomEmailAddress*>(&child))
+    return RoleRefusal(child, "AddressType", address->GetAddressType(),
+                       {k_address_from, k_address_sender, k_address_receipt_recipient});
+  if (auto* list = dynamic_cast<const TMxCustomAddressList*>(&child))
+    return RoleRefusal(child, "ListType", list->GetListType(),
+                       {k_list_replyto, k_list_recipients, k_list_copyto, k_list_blindcopyto});
+  return {};
+}
+
 // ---------------------------------------------------------------- validation
 
 bool TCustomEmailAction::Validate(host::IMxActionValidationError& errors) {
@@ -349,7 +376,12 @@ bool TCustomEmailAction::Validate(host::IMxActionValidationError& errors) {
     errors.AddError(property, message);
     ok = false;
   };
-  if (GetHost().empty()) fail("Host", "Host has not been set");
+  if (GetHost().empty()) {
+    // With the global options the host is not the action's to set: name the option that is.
+    fail("Host", FUseGlobalOptions ? "Host has not been set: the action uses the global options, whose SMTPHost is "
+                                     "empty (set it with `quillon options --set SMTPHost=...`)"
+                                   : "Host has not been set");
+  }
   switch (FRecipientsSource) {
     case asSpecify:
       if (FRecipients->GetCount() == 0) fail("Recipients", "No recipients have been specified");

@@ -199,6 +199,7 @@ class TCustomEmailAction : public host::TMxAction, public host::IMxTimeoutTarget
   std::string GetPasswordKeyText() const override { return k_email_password_key; }
 
   bool AddChildObject(std::unique_ptr<host::TNbXMLObject> child) override;
+  std::string ChildRefusal(const host::TNbXMLObject& child) const override;
   void GetChildren(const std::function<void(host::TNbXMLObject&)>& fn) override;
 
   // --- time-out target ---

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -253,6 +254,25 @@ class TReporter {
     c_.Out.flush();
   }
 
+  // A validation failure: the file, line and action it belongs to, in words or as JSON fields.
+  void Failure(const std::string& file, const host::TValidationFailure& f) {
+    std::lock_guard lock(mu_);
+    ClearProgress();
+    const std::string where = file + (f.Line > 0 ? ":" + std::to_string(f.Line) : "");
+    const std::string text = where + ": " + f.Action + " (action " + f.Position + "): " +
+                             (f.Property.empty() ? "" : f.Property + ": ") + f.Message;
+    if (json_) {
+      c_.Out << "{\"time\":" << JsonEscape(TimeText(true)) << ",\"event\":\"invalid\",\"level\":\"error\",\"file\":"
+             << JsonEscape(file) << ",\"line\":" << f.Line << ",\"position\":" << JsonEscape(f.Position)
+             << ",\"action\":" << JsonEscape(f.Action) << ",\"property\":" << JsonEscape(f.Property);
+      if (!f.Script.empty()) c_.Out << ",\"script\":" << JsonEscape(f.Script) << ",\"scriptLine\":" << f.ScriptLine;
+      c_.Out << ",\"message\":" << JsonEscape(f.Message) << ",\"text\":" << JsonEscape(text) << "}\n";
+    } else {
+      c_.Err << "error: " << text << "\n";
+    }
+    c_.Out.flush();
+  }
+
   void End(host::TRunResult r) {
     std::lock_guard lock(mu_);
     ClearProgress();
@@ -353,10 +373,7 @@ int CmdRun(const TOptions& o, TConsole& c, bool runIt) {
   host::TProjectRunner runner(*project);
   auto failures = runner.Validate();
   if (!failures.empty()) {
-    for (const auto& f : failures)
-      reporter.Note("error: " + o.Project + ": " + f.Action + (f.Property.empty() ? "" : ": " + f.Property) + ": " +
-                        f.Message,
-                    host::stError);
+    for (const auto& f : failures) reporter.Failure(o.Project, f);
     return ecUsage;
   }
   if (!runIt) {
@@ -374,6 +391,7 @@ int CmdRun(const TOptions& o, TConsole& c, bool runIt) {
   if (::pipe2(g_signalPipe, O_CLOEXEC) != 0) throw rtl::Exception("cannot create the signal pipe");
   struct sigaction sa {};
   sa.sa_handler = OnSigInt;
+  sa.sa_flags = SA_RESTART;
   sigemptyset(&sa.sa_mask);
   struct sigaction oldInt {}, oldTerm {};
   sigaction(SIGINT, &sa, &oldInt);
@@ -382,9 +400,12 @@ int CmdRun(const TOptions& o, TConsole& c, bool runIt) {
   std::atomic<bool> done{false};
   std::thread watcher([&] {
     int count = 0;
-    char b;
-    while (::read(g_signalPipe[0], &b, 1) == 1) {
-      if (b == 0) break;  // the run is over
+    for (;;) {
+      // The signal may land on this very thread while it reads: an interrupted read is no end.
+      char b;
+      const ssize_t got = ::read(g_signalPipe[0], &b, 1);
+      if (got < 0 && errno == EINTR) continue;
+      if (got != 1 || b == 0) break;  // the run is over
       if (++count == 1) {
         reporter.Note("Stopping… (press Ctrl-C again to quit at once)", host::stWarning);
         runner.RequestStop();

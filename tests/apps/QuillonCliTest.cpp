@@ -29,6 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using ::testing::AllOf;
+using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
@@ -207,6 +208,26 @@ TEST_F(QuillonCliTest, ProjectThatCannotBeLoadedExitsWithTwoNamingFileAndLine) {
        "<project><actions>\n<action class=\"TLogMessageAction\">\n<property name=\"Colour\"/>\n</action>\n"
        "</actions></project>\n",
        ":3:", "Colour"},
+      {"a property given twice",
+       "<project><actions>\n<action class=\"TLogMessageAction\">\n<property name=\"Message\">a</property>\n"
+       "<property name=\"message\">b</property>\n</action>\n</actions></project>\n",
+       ":4:", "property \"message\" of TLogMessageAction is given twice (first on line 3)"},
+      {"a read-only property",
+       "<project><actions>\n<action class=\"TEmailAction\">\n<property name=\"Recipients\">a@b.c</property>\n"
+       "</action>\n</actions></project>\n",
+       ":3:", "property \"Recipients\" of TEmailAction is read-only"},
+      {"a clear password",
+       "<project><actions>\n<action class=\"TEmailAction\">\n<property name=\"Password\">pw</property>\n"
+       "</action>\n</actions></project>\n",
+       ":3:", "is a password, never stored in clear in a project file (store it with `quillon secret`)"},
+      {"a list type in the wrong case",
+       "<project><actions>\n<action class=\"TEmailAction\">\n<child class=\"TMxAddressList\">\n"
+       "<property name=\"ListType\">Recipients</property>\n</child>\n</action>\n</actions></project>\n",
+       ":3:", "TMxAddressList: ListType \"Recipients\" must be written \"recipients\""},
+      {"an unknown address type",
+       "<project><actions>\n<action class=\"TEmailAction\">\n<child class=\"TMxEmailAddress\">\n"
+       "<property name=\"AddressType\">bcc</property>\n</child>\n</action>\n</actions></project>\n",
+       ":3:", "AddressType \"bcc\" is none of the action's AddressTypes (\"from\", \"sender\", \"ReceiptRecipient\")"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -220,6 +241,54 @@ TEST_F(QuillonCliTest, ProjectThatCannotBeLoadedExitsWithTwoNamingFileAndLine) {
   TResult r = RunWithStores({"run", missing});
   EXPECT_EQ(r.Code, ecUsage);
   EXPECT_THAT(r.Err, HasSubstr(missing));
+  TResult folder = RunWithStores({"validate", dir_.string()});
+  EXPECT_EQ(folder.Code, ecUsage);
+  EXPECT_THAT(folder.Err, HasSubstr(dir_.string() + ": is a directory, not a project file"));
+}
+
+// Each failure names the file line of its action, or of the script line at fault, and the
+// action's position; JSON carries the same as fields.
+TEST_F(QuillonCliTest, ValidationFailuresPointAtTheActionAndTheScriptLine) {
+  const std::string path = WriteProject(
+      "lines.xml", LogAction("fine") +                                                 // line 4, action 1
+                       "    <action class=\"TLogMessageAction\" enabled=\"false\"/>\n" +  // 5, action 2
+                       "    <action class=\"TSetVariableAction\"/>\n" +                 // 6, action 3
+                       "    <action class=\"TEmailAction\">\n"                          // 7, action 4
+                       "      <property name=\"UseGlobalOptions\">true</property>\n"
+                       "      <property name=\"Subject\">s</property>\n"
+                       "      <property name=\"RecipientsSource\">asFromVariable</property>\n"
+                       "      <property name=\"RecipientVariable\">TO</property>\n"
+                       "      <script name=\"OnSend\" language=\"lua\">\n"                // 12: script line 1
+                       "        Skip = false\n"                                          // 13: line 2
+                       "        if Address == then\n"                                    // 14: line 3
+                       "      </script>\n"
+                       "    </action>\n");
+  TResult text = RunWithStores({"validate", path});
+  EXPECT_EQ(text.Code, ecUsage);
+  EXPECT_THAT(text.Err, ContainsRegex(":6: Set Variable [^\n]*\\(action 3\\): VariableName: "));
+  EXPECT_THAT(text.Err, HasSubstr(path + ":7: Send Email (action 4): Host: Host has not been set: the action uses "
+                                          "the global options, whose SMTPHost is empty (set it with `quillon "
+                                          "options --set SMTPHost=...`)"));
+  EXPECT_THAT(text.Err, HasSubstr(path + ":14: Send Email (action 4): script OnSend, line 3: "));
+
+  TResult json = RunWithStores({"validate", path, "--log", "json"});
+  EXPECT_EQ(json.Code, ecUsage);
+  std::vector<std::map<std::string, std::string>> failures;
+  for (const auto& line : Lines(json.Out)) {
+    auto e = ParseFlatJson(line);
+    ASSERT_TRUE(e) << "not a JSON object: " << line;
+    if ((*e)["event"] == "invalid") failures.push_back(*e);
+  }
+  ASSERT_EQ(failures.size(), 3u) << json.Out;
+  EXPECT_EQ(failures[0]["file"], path);
+  EXPECT_EQ(failures[0]["line"], "6");
+  EXPECT_EQ(failures[0]["position"], "3");
+  EXPECT_EQ(failures[0]["property"], "VariableName");
+  EXPECT_EQ(failures[1]["line"], "7");
+  EXPECT_EQ(failures[1]["property"], "Host");
+  EXPECT_EQ(failures[2]["line"], "14");
+  EXPECT_EQ(failures[2]["script"], "OnSend");
+  EXPECT_EQ(failures[2]["scriptLine"], "3");
 }
 
 TEST_F(QuillonCliTest, ValidationFailuresAreAllPrintedAndNothingRuns) {
@@ -317,10 +386,10 @@ TEST_F(QuillonCliTest, ActionsListsValueNamesHiddenPropertiesAndChildren) {
           HasSubstr("  EncryptedPassword : string  [hidden]\n"), HasSubstr("  Cookie : string  [hidden]\n"),
           HasSubstr("  ResponseCode : integer  [hidden, read-only]\n"),
           HasSubstr("  UseRecipientFile : Boolean = false  [hidden, not stored]\n"),
-          HasSubstr("  Password : string  [not stored]\n"),
+          HasSubstr("  Password : string  [not stored, password]\n"),
           HasSubstr("  RecipientsList : child TMxAddressList\n"),
           HasSubstr("  POPPort : integer = 110\n      Port No for the POP Server\n"),
-          HasSubstr("  UserName : string\n  Password : string  [not stored]\n  child TTelnetScriptItem (any "
+          HasSubstr("  UserName : string\n  Password : string  [not stored, password]\n  child TTelnetScriptItem (any "
                     "number)\n"),
           HasSubstr("  ConnectionName : string\n  child actions in <actions>\n"),
           Not(HasSubstr("TMxAddressList  [not stored]"))));
