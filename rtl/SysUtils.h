@@ -14,9 +14,13 @@ std::string Trim(std::string_view s);
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
 
+// The one case-insensitive compare: ASCII letters only, whatever the locale, so that names,
+// keywords and map keys compare alike everywhere and UTF-8 bytes never fold.
 bool SameText(std::string_view a, std::string_view b);
-// Case-insensitive order (ASCII), for maps keyed by names that match regardless of case.
+// Orders texts as SameText equates them (bytes unsigned, as strcasecmp orders them), for maps
+// keyed by names that match regardless of case.
 struct TextLess {
+  using is_transparent = void;
   bool operator()(std::string_view a, std::string_view b) const;
 };
 // A host as it stands before ":port" or in a URL: an IPv6 literal in brackets, once.
