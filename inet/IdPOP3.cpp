@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "inet/IdException.h"
-#include "rtl/SecretMask.h"
 
 namespace inet {
 
@@ -57,11 +56,11 @@ void TIdPOP3::DoOnConnected() {
   const std::string stamp = GreetingTimestamp(GetResponse({k_pop3_ok}).Raw);
   if (UseAPOP && !stamp.empty()) {
     // The digest proves the password without sending it.
-    SendCmd("APOP " + Username + " " + MD5Hex(stamp + Password), {k_pop3_ok}, "APOP " + Username + " ****");
+    SendCmd("APOP " + Username + " " + MD5Hex(stamp + Password), {k_pop3_ok});
     return;
   }
   SendCmd("USER " + Username, {k_pop3_ok});
-  SendCmd("PASS " + Password, {k_pop3_ok}, rtl::MaskedCommand("PASS " + Password));
+  SendCmd("PASS " + Password, {k_pop3_ok});
 }
 
 void TIdPOP3::Disconnect() {

@@ -14,6 +14,7 @@
 
 #include "inet/IdException.h"
 #include "rtl/Base64.h"
+#include "rtl/SecretMask.h"
 #include "rtl/SysUtils.h"
 
 namespace inet {
@@ -180,8 +181,7 @@ bool TIdSMTP::AuthPlain() {
   std::string token;
   token.append(1, '\0').append(Username).append(1, '\0').append(Password);
   const int code = SendCmd("AUTH PLAIN " + rtl::Base64Encode(token),
-                           {k_auth_done, k_auth_temporary, k_auth_too_weak, k_auth_invalid, k_auth_needs_tls},
-                           "AUTH PLAIN ****")
+                           {k_auth_done, k_auth_temporary, k_auth_too_weak, k_auth_invalid, k_auth_needs_tls})
                        .Code;
   return code == k_auth_done;
 }
@@ -190,8 +190,8 @@ bool TIdSMTP::AuthLogin() {
   const std::initializer_list<int> next{k_auth_challenge, k_auth_done,    k_auth_temporary,
                                         k_auth_too_weak,  k_auth_invalid, k_auth_needs_tls};
   int code = SendCmd("AUTH LOGIN", next).Code;
-  if (code == k_auth_challenge) code = SendCmd(rtl::Base64Encode(Username), next, "****").Code;
-  if (code == k_auth_challenge) code = SendCmd(rtl::Base64Encode(Password), next, "****").Code;
+  if (code == k_auth_challenge) code = SendCmd(rtl::Base64Encode(Username), next, rtl::k_masked_secret).Code;
+  if (code == k_auth_challenge) code = SendCmd(rtl::Base64Encode(Password), next, rtl::k_masked_secret).Code;
   if (code == k_auth_challenge) {
     // A third challenge: the server wants more than LOGIN defines. RFC 4954 cancels with "*".
     SendCmd("*", {501});
@@ -212,10 +212,10 @@ bool TIdSMTP::AuthCramMD5() {
     SendCmd("*", {501});
     throw EIdProtocolError("The SMTP server " + Host + " sent an invalid CRAM-MD5 challenge");
   }
-  const int code =
-      SendCmd(rtl::Base64Encode(Username + " " + HmacMD5Hex(Password, *decoded)),
-              {k_auth_done, k_auth_temporary, k_auth_too_weak, k_auth_invalid, k_auth_needs_tls}, "****")
-          .Code;
+  const int code = SendCmd(rtl::Base64Encode(Username + " " + HmacMD5Hex(Password, *decoded)),
+                           {k_auth_done, k_auth_temporary, k_auth_too_weak, k_auth_invalid, k_auth_needs_tls},
+                           rtl::k_masked_secret)
+                       .Code;
   return code == k_auth_done;
 }
 

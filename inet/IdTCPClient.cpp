@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "inet/IdException.h"
+#include "rtl/SecretMask.h"
 
 namespace inet {
 
@@ -63,6 +64,10 @@ const TIdReply& TIdCmdTCPClient::SendCmd(const std::string& cmd, std::initialize
   std::string line;
   line.reserve(cmd.size() + 2);
   line.append(cmd).append("\r\n");
+  // Without the caller's own form (a secret only the dialogue's context reveals), the one
+  // rule decides what of the line a log may see.
+  const std::string masked = logAs.empty() ? rtl::MaskedCommand(cmd) : std::string();
+  if (logAs.empty() && masked != cmd) logAs = masked;
   try {
     if (logAs.empty()) {
       IOHandler().Write(line);

@@ -54,7 +54,8 @@ class TIdCmdTCPClient : public TIdTCPClient {
 
   // Sends one command line (CRLF added, one write) and reads the reply; raises
   // EIdReplyRFCError(code, reply text) when the code is not expected. logAs replaces the
-  // line in intercepts (passwords). Refuses CR, LF or NUL in cmd.
+  // line in intercepts; without it, rtl::MaskedCommand decides (PASS, ACCT, AUTH, APOP). Refuses CR, LF or
+  // NUL in cmd.
   const TIdReply& SendCmd(const std::string& cmd, std::initializer_list<int> expected = {},
                           std::string_view logAs = {});
   // Reads a reply (the greeting, the end of a transfer).

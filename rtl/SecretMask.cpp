@@ -10,13 +10,24 @@ bool IsSecretName(std::string_view name) {
 }
 
 std::string MaskedCommand(std::string_view line) {
+  constexpr auto npos = std::string_view::npos;
   std::size_t start = 0;
   while (start < line.size() && line[start] == ' ') ++start;
-  const std::size_t end = line.find(' ', start);
-  if (end == std::string_view::npos) return std::string(line);
-  const std::string_view verb = line.substr(start, end - start);
-  if (!SameText(verb, "PASS") && !SameText(verb, "ACCT")) return std::string(line);
-  return std::string(line.substr(0, end)) + " " + std::string(k_masked_secret);
+  const std::size_t verbEnd = line.find(' ', start);
+  if (verbEnd == npos) return std::string(line);
+  const std::string_view verb = line.substr(start, verbEnd - start);
+  // Where the secret starts: after the verb, after AUTH's mechanism, at APOP's last blank.
+  std::size_t keep = npos;
+  if (SameText(verb, "PASS") || SameText(verb, "ACCT")) {
+    keep = verbEnd;
+  } else if (SameText(verb, "AUTH")) {
+    const std::size_t mechanism = line.find_first_not_of(' ', verbEnd);
+    if (mechanism != npos) keep = line.find(' ', mechanism);
+  } else if (SameText(verb, "APOP")) {
+    keep = line.find_last_of(' ');
+  }
+  if (keep == npos) return std::string(line);
+  return std::string(line.substr(0, keep)) + " " + std::string(k_masked_secret);
 }
 
 std::vector<std::string> DialogueLogLines(std::string_view label, std::string_view data,

@@ -11,8 +11,9 @@ namespace rtl {
 // forms of passwords). Its text is never quoted, not even in an error about it.
 bool IsSecretName(std::string_view name);
 
-// A command line as a log shows it: the argument of PASS and ACCT becomes "****"; any other
-// line stays as it is.
+// A command line as a log shows it: the secret becomes "****" (the argument of PASS and ACCT,
+// AUTH's initial response after its mechanism, APOP's digest after the user name); verbs
+// match in any case, and any other line stays as it is.
 std::string MaskedCommand(std::string_view line);
 
 // A dialogue line as an action's detailed log shows it: "label : data", split into lines at

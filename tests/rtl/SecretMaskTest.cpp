@@ -31,6 +31,11 @@ TEST(SecretMaskTest, CommandsCarryingASecretShowItMasked) {
       {"USER ann", "USER ann"},
       {"PASSIVE x", "PASSIVE x"},
       {"SITE PASS x", "SITE PASS x"},
+      {"AUTH PLAIN AGFubgBzM2NyM3Q=", "AUTH PLAIN ****"},
+      {"auth login YW5u", "auth login ****"},
+      {"AUTH TLS", "AUTH TLS"},  // a mechanism alone is no secret
+      {"APOP ann c4c9334bac560ecc979e58001b3e22fb", "APOP ann ****"},
+      {"APOP a b c4c9334b", "APOP a b ****"},  // the user name stays whole
   };
   for (const auto& [line, shown] : cases) EXPECT_EQ(rtl::MaskedCommand(line), shown) << line;
 }
