@@ -391,7 +391,8 @@ bool TFTPUploadFileAction::UploadOne(const std::string& local, const std::string
     // What the listing said of this name is stale from here on (and a retry asks afresh).
     if (FListing) FListing->Entries.erase(name);
     const int speed = FThrottleUpload ? FThrottleSpeed * 1024 : 0;
-    FSession->UploadFile(local, remote, speed);
+    // An empty remote name is the local file's name.
+    FSession->UploadFile(local, name, speed);
     if (FTotalSize > 0) FFinishedBytes += size;
   } catch (const std::exception& e) {
     ReportFailure(k_upload_failed, e);
@@ -408,7 +409,8 @@ bool TFTPUploadFileAction::UploadOne(const std::string& local, const std::string
         // No size from the server is a size that does not match.
       }
       if (remoteSize != size) {
-        SendMessage("Uploaded File :" + remote + " file size(" + std::to_string(remoteSize) +
+        // The name the file went under: an empty remote name would leave the line without one.
+        SendMessage("Uploaded File :" + name + " file size(" + std::to_string(remoteSize) +
                         ") is not the same as local file(" + std::to_string(size) + ")",
                     host::stError);
         return false;

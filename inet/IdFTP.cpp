@@ -1037,7 +1037,11 @@ void TIdFTP::Put(const std::string& localFile, const std::string& remoteFile, bo
   CheckCommandArgument(remoteFile, k_path);
   rtl::TUniqueFd fd = OpenLocal(localFile, O_RDONLY);
   struct stat st {};
-  const std::int64_t size = ::fstat(fd.Get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+  const bool known = ::fstat(fd.Get(), &st) == 0;
+  // Refused before STOR: a failed read after it would cost the connection.
+  if (known && S_ISDIR(st.st_mode))
+    throw EIdException("Cannot read local file " + localFile + ": " + rtl::SysErrorMessage(EISDIR));
+  const std::int64_t size = known ? static_cast<std::int64_t>(st.st_size) : 0;
   impl_->Guarded([&] {
     impl_->SetType(TransferType);
     TWorkScope scope(Work, TWorkMode::wmWrite, size);
