@@ -127,6 +127,8 @@ bool TFTPUploadFileAction::DoFTPOperation(IFTPConnectionObject& session) {
   FRemotePath.clear();
   FListing.reset();
   FUseListings = false;
+  FListingDatesChecked = false;
+  FListingDatesTrusted = false;
 
   session.SetOnWorkBegin([this](inet::TWorkMode m, std::int64_t max) { OnWorkBegin(m, max); });
   session.SetOnWork([this](inet::TWorkMode m, std::int64_t count) { OnWork(m, count); });
@@ -225,16 +227,22 @@ bool TFTPUploadFileAction::UploadDirectory(const std::string& dir, const std::st
   }
   if (!recursive) return true;
 
+  // What this directory's listing shows as folders already: an MKD of those could only fail.
+  const std::set<std::string> existing = FUseListings ? CurrentListing().Dirs : std::set<std::string>();
   for (const rtl::TSearchRec& r : rtl::FindFiles(dir, "*.*", rtl::faDirectory)) {
     if (!(r.Attr & rtl::faDirectory)) continue;
     const std::string& name = r.Name;
     if (Stopped()) return false;
     SendProgress("Creating/Changing remote dir: " + name, FProgressPercent);
-    try {
-      FSession->CreateDir(name);
-      SendMessage("Created remote dir: " + name, host::stSuccess);
-    } catch (const std::exception&) {
-      // It may well exist already; entering it below tells.
+    bool created = false;
+    if (!existing.count(name)) {
+      try {
+        FSession->CreateDir(name);
+        created = true;
+        SendMessage("Created remote dir: " + name, host::stSuccess);
+      } catch (const std::exception&) {
+        // It may well exist already; entering it below tells.
+      }
     }
     if (Stopped()) return false;
     SendMessage("Changing to remote dir: " + name, host::stSuccess);
@@ -244,6 +252,8 @@ bool TFTPUploadFileAction::UploadDirectory(const std::string& dir, const std::st
       ReportFailure("Changing directory to " + name + " failed", e);
       return false;
     }
+    // A folder this run made holds nothing yet: no listing needed to know it.
+    if (created && FUseListings) FListing.emplace().Listed = true;
     if (Stopped()) return false;
     if (!UploadDirectory(dir + name + "/", pattern, prefix + name + "/", true)) return false;
     if (Stopped()) return false;
@@ -308,6 +318,7 @@ TFTPUploadFileAction::TRemoteDir& TFTPUploadFileAction::CurrentListing() {
   try {
     FSession->ListDirectory("", true);
     for (const inet::TIdFTPListItem& item : FSession->GetDirectoryListItems()) {
+      if (item.ItemType == inet::TIdDirItemType::ditDirectory) FListing->Dirs.insert(item.FileName);
       // Links and the like answer SIZE and MDTM for their targets: those are asked.
       if (item.ItemType != inet::TIdDirItemType::ditFile || item.Size < 0) continue;
       TRemoteEntry e;
@@ -356,23 +367,23 @@ std::optional<bool> TFTPUploadFileAction::SkipUnchanged(const std::string& local
   };
 
   // The listing's date stands for a range; only a decision the whole range agrees on is taken
-  // from it, the rest (and one date per listing, to see that its clock is MDTM's) ask MDTM.
+  // from it, the rest (and the run's first, to see that the listings' clock is MDTM's) ask MDTM.
   TRemoteEntry* listed = nullptr;
   if (FUseListings && FListing && FListing->Listed) {
     const auto it = FListing->Entries.find(name);
     if (it != FListing->Entries.end() && it->second.DatePrecision > 0) listed = &it->second;
   }
-  if (listed && FListing->DatesChecked && FListing->DatesTrusted) {
+  if (listed && FListingDatesChecked && FListingDatesTrusted) {
     const rtl::TDateTime low = listed->Date - margin;
     const rtl::TDateTime high = listed->Date + listed->DatePrecision - margin;
     if (low > 0 && age < low) return skip();
     if (age >= high) return std::nullopt;
   }
   const rtl::TDateTime server = FSession->GetFileDate(name);
-  if (listed && !FListing->DatesChecked) {
-    FListing->DatesChecked = true;
-    FListing->DatesTrusted = server >= listed->Date - k_second / 1000 &&
-                             server < listed->Date + listed->DatePrecision + k_second / 1000;
+  if (listed && !FListingDatesChecked) {
+    FListingDatesChecked = true;
+    FListingDatesTrusted = server >= listed->Date - k_second / 1000 &&
+                           server < listed->Date + listed->DatePrecision + k_second / 1000;
   }
   const rtl::TDateTime threshold = server - margin;
   if (threshold > 0 && age < threshold) return skip();
@@ -510,16 +521,21 @@ bool TFTPUploadFileAction::UploadFileSet(const std::string& setName) {
         std::string sofar = start;
         try {
           EnterRemoteDir(start, true);
+          bool created = false;
           for (const std::string& part : rtl::SplitString(rel, "/\\")) {
             if (part.empty()) continue;
             sofar = JoinRemote(sofar, part);
             try {
               FSession->CreateDir(part);
+              created = true;
             } catch (const inet::EIdReplyRFCError& e) {
               if (e.ErrorCode() != 550) throw;
+              created = false;
             }
             EnterRemoteDir(part, false);
           }
+          // A folder this run made holds nothing yet: no listing needed to know it.
+          if (created) FListing.emplace().Listed = true;
           SendMessage("Created remote dir: " + remoteDir, host::stSuccess);
         } catch (const std::exception& e) {
           ReportFailure("Creating directory " + sofar + " failed", e);

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -112,10 +113,9 @@ class TFTPUploadFileAction : public TFTPBaseAction,
     double DatePrecision = 0;  // days the true date may lie after Date
   };
   struct TRemoteDir {
-    bool Listed = false;        // false: the listing failed, every answer comes from the server
-    bool DatesChecked = false;  // one date of the listing was compared with MDTM
-    bool DatesTrusted = false;  // ... and it agreed
+    bool Listed = false;  // false: the listing failed, every answer comes from the server
     std::map<std::string, TRemoteEntry> Entries;
+    std::set<std::string> Dirs;
   };
 
   bool UploadDirectory(const std::string& dir, const std::string& pattern, const std::string& prefix,
@@ -180,6 +180,10 @@ class TFTPUploadFileAction : public TFTPBaseAction,
   std::atomic<std::int64_t> FCurrentTransferBytes{0};
   // Several files: remote sizes and dates come from one listing per directory.
   bool FUseListings = false;
+  // One listing date of the run was compared with MDTM (the server's listings keep one clock),
+  // and whether it agreed.
+  bool FListingDatesChecked = false;
+  bool FListingDatesTrusted = false;
   // The remote directory the action is in (absolute), for a reconnect; empty when unknown.
   std::string FRemotePath;
   std::optional<TRemoteDir> FListing;
