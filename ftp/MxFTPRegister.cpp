@@ -16,6 +16,7 @@
 #include "ftp/MxFTPNoopAction.h"
 #include "ftp/MxFTPRenameFileAction.h"
 #include "ftp/MxFTPSendCMDAction.h"
+#include "ftp/MxFTPUploadFileAction.h"
 #include "host/MxServices.h"
 #include "options/MxInternetOptions.h"
 
@@ -32,7 +33,8 @@ void RegisterFTPActions(bool /*designEnvironment*/) {
   host::TActionService* actions = host::ActionService();
   if (!actions) return;
   Action<TFTPConnectionAction>(*actions, k_ftp_connect_bitmap);
-  // TFTPUploadFileAction ("FTPUPLOAD") and TFTPDownloadFileAction ("FTPDOWNLOAD") go here.
+  Action<TFTPUploadFileAction>(*actions, k_ftp_upload_bitmap);
+  // TFTPDownloadFileAction ("FTPDOWNLOAD") goes here.
   Action<TFTPChangeDirAction>(*actions, k_ftp_change_dir_bitmap);
   Action<TFTPChangeUpAction>(*actions, k_ftp_change_up_bitmap);
   Action<TFTPGetRemoteDirAction>(*actions, k_ftp_get_remote_dir_bitmap);
@@ -55,8 +57,8 @@ void RegisterFTPActionPages() {
   if (!actions) return;
   actions->RegisterPages("TFTPConnectionAction",
                          {"TFTPConnectFrame", "TFTPServerFrame", "TFTPNewProxyFrame"});
-  // The upload ("TFTPUploadFileFrame", "TFTPUploadUpdateFrame") and download
-  // ("TFTPDownloadFileFrame") pages go here.
+  actions->RegisterPages("TFTPUploadFileAction", {"TFTPUploadFileFrame", "TFTPUploadUpdateFrame"});
+  // The download page ("TFTPDownloadFileFrame") goes here.
   actions->RegisterPages("TFTPChangeDirAction", {"TFTPChangeDirFrame"});
   actions->RegisterPages("TFTPChangeUpAction", {"TFTPChangeUpFrame"});
   actions->RegisterPages("TFTPGetRemoteDirAction", {"TFTPGetRemoteDirFrame"});

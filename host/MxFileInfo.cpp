@@ -68,22 +68,21 @@ std::string TFileInfo::GetTemporaryFileName(const std::string& prefix) {
   return std::string(buf.data());
 }
 
+std::string TFileInfo::HomeDirectory() {
+  if (const char* h = std::getenv("HOME"); h && *h) return h;
+  std::vector<char> buf(16384);
+  passwd pw{};
+  passwd* result = nullptr;
+  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &result) == 0 && result && result->pw_dir)
+    return result->pw_dir;
+  throw rtl::Exception("Cannot find the home directory for the configuration files");
+}
+
 std::string TFileInfo::ConfigDirectory() {
   // A relative XDG_CONFIG_HOME is invalid by its own rules and is ignored.
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg && xdg[0] == '/') return std::string(xdg) + "/quillon";
-  std::string home;
-  if (const char* h = std::getenv("HOME"); h && *h) {
-    home = h;
-  } else {
-    std::vector<char> buf(16384);
-    passwd pw{};
-    passwd* result = nullptr;
-    if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &result) == 0 && result && result->pw_dir)
-      home = result->pw_dir;
-  }
-  if (home.empty()) throw rtl::Exception("Cannot find the home directory for the configuration files");
-  return home + "/.config/quillon";
+  return HomeDirectory() + "/.config/quillon";
 }
 
 void TFileInfo::ForceDirectories(const std::string& dir) {
@@ -97,6 +96,38 @@ void TFileInfo::ForceDirectories(const std::string& dir) {
     struct stat st {};
     if (err == EEXIST && ::stat(partial.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
     throw rtl::Exception("Cannot create directory \"" + partial.string() + "\": " + rtl::SysErrorMessage(err));
+  }
+}
+
+void TFileInfo::WriteFileAtomic(const std::string& path, std::string_view data, const std::string& what) {
+  auto fail = [&](const std::string& why) {
+    return rtl::Exception("Cannot save " + what + " \"" + path + "\": " + why);
+  };
+  const std::string dir = std::filesystem::path(path).parent_path().string();
+  if (!dir.empty()) ForceDirectories(dir);
+
+  std::string tmpl = path + ".XXXXXX";
+  std::vector<char> tmp(tmpl.begin(), tmpl.end());
+  tmp.push_back('\0');
+  int fd = ::mkstemp(tmp.data());
+  if (fd < 0) throw fail(rtl::SysErrorMessage(errno));
+  std::size_t done = 0;
+  int err = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(tmp.data(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(tmp.data());
+    throw fail(rtl::SysErrorMessage(err));
   }
 }
 

@@ -263,35 +263,8 @@ void TMxOptionStore::Save(const std::string& path) const {
   doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
   const std::string data = std::move(out).str();
 
-  auto fail = [&](const std::string& why) {
-    return rtl::Exception("Cannot save the option store \"" + path + "\": " + why);
-  };
-  std::string dir = fs::path(path).parent_path().string();
-  if (!dir.empty()) TFileInfo::ForceDirectories(dir);
-
-  std::string tmpl = path + ".XXXXXX";
-  std::vector<char> tmp(tmpl.begin(), tmpl.end());
-  tmp.push_back('\0');
-  int fd = ::mkstemp(tmp.data());  // mode 0600: the file holds (encrypted) passwords
-  if (fd < 0) throw fail(rtl::SysErrorMessage(errno));
-  std::size_t done = 0;
-  int err = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && ::rename(tmp.data(), path.c_str()) != 0) err = errno;
-  if (err != 0) {
-    ::unlink(tmp.data());
-    throw fail(rtl::SysErrorMessage(err));
-  }
+  // Mode 0600: the file holds (encrypted) passwords.
+  TFileInfo::WriteFileAtomic(path, data, "the option store");
 }
 
 std::string DefaultOptionStorePath() {

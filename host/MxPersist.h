@@ -39,6 +39,9 @@ struct TPropInfo {
   bool Stored = true;       // false: never written to a project file
   bool Hidden = false;      // left out of the editor's property views (still stored when Stored)
   bool Secret = false;      // a password: shown only as set or empty, kept encrypted in the option store
+  // A value the action learns while it runs, for its next run (the runner's state store keeps
+  // it; the project file keeps it only when the editor saves).
+  bool Learned = false;
   std::string Help;         // the editor's help line
   std::string Alias;        // display name and category, from the table's layout
   std::string Category;
@@ -242,6 +245,11 @@ class TPropBuilder {
   // A password: listed as set or empty only, and encrypted in the option store.
   TPropBuilder& Secret() {
     t_.Last().Secret = true;
+    return *this;
+  }
+  // Learned by the action at run time (see TPropInfo::Learned).
+  TPropBuilder& Learned() {
+    t_.Last().Learned = true;
     return *this;
   }
   TPropBuilder& StoreKey(std::string key) {

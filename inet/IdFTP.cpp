@@ -39,6 +39,8 @@ constexpr int k_ftp_port = 21;
 constexpr int k_http_proxy_port = 8080;
 // How long a QUIT waits for the server's goodbye.
 constexpr int k_quit_wait_ms = 3000;
+// How long a transfer whose data connection broke waits for the server to say why.
+constexpr int k_reply_after_break_ms = 2000;
 // Listings are read into memory to be parsed; a listing beyond this is not a directory.
 constexpr std::size_t k_max_listing_bytes = 256u << 20;
 
@@ -717,11 +719,31 @@ struct TIdFTP::Impl {
       }
     } catch (const EIdReplyRFCError&) {
       throw;
+    } catch (const EIdSocketError&) {
+      t.channel.reset();
+      if (accepted && !finalReplyRead) RaiseReplyAfterBreak();
+      if (accepted) Drop();
+      throw;
     } catch (...) {
       t.channel.reset();
       if (accepted) Drop();
       throw;
     }
+  }
+
+  // A server that gives up on a transfer (552 over quota, 451 disk full) closes the data
+  // connection and says why on the control connection: that reply is the failure, not the
+  // broken pipe. The dialogue is in step after it.
+  void RaiseReplyAfterBreak() {
+    std::optional<EIdReplyRFCError> refusal;
+    try {
+      if (ftp.IOHandler().WaitForData(k_reply_after_break_ms)) ftp.GetResponse();
+    } catch (const EIdReplyRFCError& e) {
+      refusal = e;
+    } catch (...) {
+      // No reply to tell: the socket's own error stands.
+    }
+    if (refusal) throw *refusal;
   }
 
   // A listing into memory: LIST, NLST or MLSD.
@@ -1015,7 +1037,11 @@ void TIdFTP::Put(const std::string& localFile, const std::string& remoteFile, bo
   CheckCommandArgument(remoteFile, k_path);
   rtl::TUniqueFd fd = OpenLocal(localFile, O_RDONLY);
   struct stat st {};
-  const std::int64_t size = ::fstat(fd.Get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+  const bool known = ::fstat(fd.Get(), &st) == 0;
+  // Refused before STOR: a failed read after it would cost the connection.
+  if (known && S_ISDIR(st.st_mode))
+    throw EIdException("Cannot read local file " + localFile + ": " + rtl::SysErrorMessage(EISDIR));
+  const std::int64_t size = known ? static_cast<std::int64_t>(st.st_size) : 0;
   impl_->Guarded([&] {
     impl_->SetType(TransferType);
     TWorkScope scope(Work, TWorkMode::wmWrite, size);

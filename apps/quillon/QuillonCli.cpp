@@ -13,6 +13,7 @@
 #include <ctime>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -23,6 +24,7 @@
 #include "host/MxRunner.h"
 #include "host/MxScripting.h"
 #include "host/MxServices.h"
+#include "host/MxStateStore.h"
 #include "package/MxInternetActions.h"
 #include "rtl/Synchronize.h"
 #include "rtl/TlsSettings.h"
@@ -50,6 +52,8 @@ const char* const k_usage =
     "  --insecure-tls     do not verify server certificates\n"
     "  --log text|json    log format (default text)\n"
     "  --quiet            only warnings and errors\n"
+    "  --no-state         with run: neither use nor keep the values actions learn between runs\n"
+    "                     (kept in $XDG_STATE_HOME/quillon, else ~/.local/state/quillon)\n"
     "  --for CLASS        with secret: the action class whose stored form to print\n"
     "  --set NAME=VALUE   with options: change a global option (repeatable)\n"
     "  --set-secret NAME  with options: read the value of NAME from standard input, as secret\n"
@@ -73,6 +77,7 @@ struct TOptions {
   bool InsecureTls = false;
   bool Json = false;
   bool Quiet = false;
+  bool NoState = false;
   bool Help = false;
 };
 
@@ -110,6 +115,8 @@ TOptions ParseArgs(const std::vector<std::string>& args) {
       o.InsecureTls = true;
     } else if (a == "--quiet" || a == "-q") {
       o.Quiet = true;
+    } else if (a == "--no-state") {
+      o.NoState = true;
     } else if (a == "--log") {
       std::string f = value(a);
       if (f == "json") o.Json = true;
@@ -381,6 +388,14 @@ int CmdRun(const TOptions& o, TConsole& c, bool runIt) {
     return ecSuccess;
   }
 
+  // Values the actions learned in earlier runs; the project file itself is never written.
+  std::optional<host::TStateStore> state;
+  if (!o.NoState) {
+    state.emplace(host::TStateStore::DefaultDirectory(), o.Project);
+    for (const std::string& line : state->Apply(*project)) reporter.Note(line, host::stInformation);
+    if (!state->Warning().empty()) reporter.Note("warning: " + state->Warning(), host::stWarning);
+  }
+
   project->Context().OnLog = [&](const host::TMxAction& a, const std::string& t, int tag) { reporter.Log(a, t, tag); };
   project->Context().OnProgress = [&](const host::TMxAction& a, const std::string& t, int p) {
     reporter.Progress(a, t, p);
@@ -437,6 +452,13 @@ int CmdRun(const TOptions& o, TConsole& c, bool runIt) {
   ::close(g_signalPipe[0]);
   ::close(g_signalPipe[1]);
 
+  if (state) {
+    try {
+      state->Save(*project);
+    } catch (const std::exception& e) {
+      reporter.Note(std::string("warning: ") + e.what(), host::stWarning);
+    }
+  }
   reporter.End(result);
   switch (result) {
     case host::TRunResult::Success: return ecSuccess;

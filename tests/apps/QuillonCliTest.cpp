@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "host/MxCrypto.h"
+#include "tests/support/FtpServers.h"
 
 namespace quillon {
 namespace {
@@ -121,9 +122,17 @@ class QuillonCliTest : public ::testing::Test {
     dir_ = tmpl;
     keyFile_ = (dir_ / "key").string();
     optionsFile_ = (dir_ / "options.xml").string();
+    // Learned values stay in this test's folder.
+    const char* state = std::getenv("XDG_STATE_HOME");
+    savedState_ = state ? std::optional<std::string>(state) : std::nullopt;
+    ::setenv("XDG_STATE_HOME", (dir_ / "state").c_str(), 1);
   }
   void TearDown() override {
     host::TCryptoUtils::SetKeyFile({});
+    if (savedState_)
+      ::setenv("XDG_STATE_HOME", savedState_->c_str(), 1);
+    else
+      ::unsetenv("XDG_STATE_HOME");
     fs::remove_all(dir_);
   }
 
@@ -157,6 +166,7 @@ class QuillonCliTest : public ::testing::Test {
 
   fs::path dir_;
   std::string keyFile_, optionsFile_;
+  std::optional<std::string> savedState_;
 };
 
 TEST_F(QuillonCliTest, UsageErrorsExitWithTwo) {
@@ -474,6 +484,63 @@ TEST_F(QuillonCliTest, SecretPrintsAStoredFormThatDecryptsToTheInput) {
   EXPECT_TRUE(fs::exists(keyFile_));  // the key file given on the command line was used
   host::TCryptoUtils::SetKeyFile(keyFile_);
   EXPECT_EQ(host::TCryptoUtils::DecryptString(lines[0]), "correct horse battery");
+}
+
+// A nightly upload: the second run starts from what the first learned (kept beside, never in,
+// the project file) and sends only the file that changed; --no-state starts afresh.
+TEST_F(QuillonCliTest, ASecondRunStartsFromTheLearnedValuesAndSendsOnlyWhatChanged) {
+  testsupport::FtpServer server(testsupport::FtpServerKind::Pyftpdlib);
+  const fs::path site = dir_ / "site";
+  fs::create_directories(site);
+  const auto age = [&](const char* name, int minutes) {
+    fs::last_write_time(site / name, fs::file_time_type::clock::now() - std::chrono::minutes(minutes));
+  };
+  for (const char* name : {"a.txt", "b.txt"}) {
+    std::ofstream(site / name) << name;
+    age(name, 60);
+  }
+  const TResult secret = RunWithStores({"secret", "--for", "TFTPConnectionAction"}, server.Password() + "\n");
+  ASSERT_EQ(secret.Code, ecSuccess) << secret.Err;
+  const auto property = [](const std::string& name, const std::string& value) {
+    return "<property name=\"" + name + "\">" + value + "</property>";
+  };
+  const std::string path = WriteProject(
+      "nightly.xml",
+      "<action class=\"TFTPConnectionAction\">" + property("FTPConnectionName", "Site1") +
+          property("FTPHost", server.Host()) + property("FTPPort", std::to_string(server.Port())) +
+          property("UserID", server.User()) + property("Cookie", Lines(secret.Out).at(0)) +
+          property("Passive", "true") + "</action>\n<action class=\"TFTPUploadFileAction\">" +
+          property("ConnectionName", "Site1") + property("LocalDir", site.string()) + property("FileSpec", "*.txt") +
+          property("UpdateOnly", "true") + property("ServerClockSkew", "30") + "</action>\n");
+  const auto text = [](const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  const std::string project = text(path);
+  const std::string uploading = "Uploading File : " + site.string() + "/";
+
+  TResult first = RunWithStores({"run", path});
+  ASSERT_EQ(first.Code, ecSuccess) << first.Out << first.Err;
+  EXPECT_THAT(first.Out, AllOf(HasSubstr(uploading + "a.txt"), HasSubstr(uploading + "b.txt"),
+                               HasSubstr("(Updated server clock skew from 30 to 0 minutes.)")));
+  EXPECT_EQ(text(path), project);
+  EXPECT_TRUE(fs::exists(dir_ / "state" / "quillon"));
+
+  age("a.txt", 60);
+  age("b.txt", 60);
+  std::ofstream(site / "b.txt") << "b.TXT";  // touched
+  TResult second = RunWithStores({"run", path});
+  ASSERT_EQ(second.Code, ecSuccess) << second.Out << second.Err;
+  EXPECT_THAT(second.Err, AllOf(HasSubstr("Using the stored ServerClockSkew = 0 of FTP Upload"),
+                                HasSubstr("Using the stored ForceNextClockSkewUpdate = false")));
+  EXPECT_THAT(second.Out, AllOf(HasSubstr("Skipping file " + site.string() + "/a.txt"),
+                                HasSubstr(uploading + "b.txt"), Not(HasSubstr(uploading + "a.txt"))));
+  EXPECT_EQ(text(path), project);
+
+  TResult fresh = RunWithStores({"run", path, "--no-state"});
+  ASSERT_EQ(fresh.Code, ecSuccess) << fresh.Out << fresh.Err;
+  EXPECT_THAT(fresh.Err, Not(HasSubstr("Using the stored")));
+  EXPECT_THAT(fresh.Out, AllOf(HasSubstr(uploading + "a.txt"), HasSubstr("from 30 to 0 minutes")));
 }
 
 // ---------------------------------------------------------------- Ctrl-C on the real binary

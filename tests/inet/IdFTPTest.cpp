@@ -1,5 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <array>
 #include <atomic>
@@ -20,6 +23,7 @@
 #include "inet/IdIntercept.h"
 #include "rtl/DateUtils.h"
 #include "rtl/StringList.h"
+#include "rtl/UniqueFd.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/HttpServers.h"
 #include "tests/support/ScriptedPeer.h"
@@ -883,6 +887,60 @@ TEST(FtpCommandTest, ARefusalWhileWaitingForTheDataConnectionEndsTheWait) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_FALSE(fs::exists(dir.Path() / "f"));
   c.Noop();  // the dialogue is still in step
+}
+
+// A server that gives up on an upload (quota, disk full) resets the data connection and says
+// why on the control connection: the caller gets that reply, not the broken pipe, and the
+// dialogue stays in step.
+TEST(FtpCommandTest, AStoreTheServerGivesUpOnRaisesItsReply) {
+  ScratchDir dir("ftp-552");
+  WriteFile(dir.Path() / "big.bin", RandomBytes(32u << 20));
+  // The data side: takes a little, then resets the connection.
+  rtl::TUniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener.Get(), 1), 0);
+  ::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&addr), &len);
+  std::thread data([&] {
+    pollfd p{listener.Get(), POLLIN, 0};
+    if (::poll(&p, 1, 10000) != 1) return;
+    rtl::TUniqueFd conn(::accept(listener.Get(), nullptr, nullptr));
+    char buf[65536];
+    for (std::size_t got = 0; got < (1u << 20);) {
+      p = {conn.Get(), POLLIN, 0};
+      if (::poll(&p, 1, 10000) != 1) break;
+      const ssize_t n = ::recv(conn.Get(), buf, sizeof buf, 0);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    const linger reset{1, 0};
+    ::setsockopt(conn.Get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  });
+  ScriptedPeer peer;
+  peer.Send("220 hi\r\n");
+  for (const Exchange& e : k_login) peer.Expect(e.line).Send(e.reply);
+  peer.Expect("TYPE I").Send("200 ok\r\n");
+  peer.Expect("EPSV").Send("229 ok (|||" + std::to_string(ntohs(addr.sin_port)) + "|)\r\n");
+  peer.Expect("STOR big.bin").Send("150 go\r\n").Stall(std::chrono::milliseconds(300));
+  peer.Send("552 Quota exceeded for big.bin\r\n").Expect("NOOP").Send("200 ok\r\n");
+  peer.Start();
+  TIdFTP c;
+  LoggedIn(c, peer.Port());
+  try {
+    c.Put((dir.Path() / "big.bin").string(), "big.bin");
+    ADD_FAILURE() << "the upload succeeded";
+  } catch (const EIdReplyRFCError& e) {
+    EXPECT_EQ(e.ErrorCode(), 552);
+    EXPECT_THAT(e.Message(), HasSubstr("Quota exceeded for big.bin"));
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "not the server's reply: " << e.what();
+  }
+  data.join();
+  c.Noop();  // the dialogue is still in step
+  EXPECT_TRUE(c.Connected());
 }
 
 }  // namespace

@@ -74,12 +74,13 @@ const std::vector<TRegistration> kHttpTelnetRegistrations = {
     {"XML", "RegisterXMLClass", {"TTelnetScriptItem"}},
 };
 
-// Step 6, the FTP rows of the action table in its order (upload, download, wait-for-file and
-// mirror are not there yet).
+// Step 6, the FTP rows of the action table in its order (download, wait-for-file and mirror are
+// not there yet).
 std::vector<TRegistration> FtpActionRegistrations() {
   std::vector<TRegistration> regs;
   for (const auto& [cls, bitmap] : std::vector<std::pair<std::string, std::string>>{
            {"TFTPConnectionAction", "FTPCONNECT"},
+           {"TFTPUploadFileAction", "FTPUPLOAD"},
            {"TFTPChangeDirAction", "FTPCHANGEDIR"},
            {"TFTPChangeUpAction", "FTPCHANGEUP"},
            {"TFTPGetRemoteDirAction", "FTPGETDIR"},
@@ -113,6 +114,7 @@ std::vector<TRegistration> PageRegistrations() {
       {"TMxInetHTTPGetAction", "TInetHTTPGetFrame", "THTTPProxyFrame"},
       {"TTelnetClientAction", "TMxTelnetOptFrame", "TMxTelnetScrptFrame"},
       {"TFTPConnectionAction", "TFTPConnectFrame", "TFTPServerFrame", "TFTPNewProxyFrame"},
+      {"TFTPUploadFileAction", "TFTPUploadFileFrame", "TFTPUploadUpdateFrame"},
       {"TFTPChangeDirAction", "TFTPChangeDirFrame"},
       {"TFTPChangeUpAction", "TFTPChangeUpFrame"},
       {"TFTPGetRemoteDirAction", "TFTPGetRemoteDirFrame"},

@@ -1,5 +1,6 @@
 #include "tests/support/FtpServers.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -139,6 +140,18 @@ std::vector<pid_t> FtpServer::Processes(bool withGroup) const {
     }
   }
   return found;
+}
+
+int FtpServer::KillSessions() const {
+  int killed = 0;
+  for (const pid_t pid : Processes(true)) {
+    // The session user's processes: the listener and the privileged helpers run as root.
+    const std::string status = ReadText(fs::path("/proc") / std::to_string(pid) / "status");
+    const auto uid = status.find("\nUid:");
+    if (uid == std::string::npos || std::stol(status.substr(uid + 5)) == 0) continue;
+    if (::kill(pid, SIGKILL) == 0) ++killed;
+  }
+  return killed;
 }
 
 }  // namespace testsupport

@@ -67,6 +67,10 @@ class FtpServer {
   // Processes of this server still alive (its process group, or anything rooted or running in
   // its folders); empty after Stop() unless a process escaped.
   std::vector<pid_t> Leftovers() const;
+  // Kills (SIGKILL) the processes that serve logged-in sessions, not the listener: every open
+  // connection drops as if the line broke. For servers that fork a session process running as
+  // the session user (vsftpd, proftpd); returns how many it killed.
+  int KillSessions() const;
 
  private:
   // Processes running, rooted or named in this server's folders; with its process group too.
