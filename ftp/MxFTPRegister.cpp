@@ -10,12 +10,14 @@
 #include "ftp/MxFTPDeleteDirAction.h"
 #include "ftp/MxFTPDeleteFileAction.h"
 #include "ftp/MxFTPDisconnectAction.h"
+#include "ftp/MxFTPDownloadFileAction.h"
 #include "ftp/MxFTPGetFileSizeAction.h"
 #include "ftp/MxFTPGetRemoteDirAction.h"
 #include "ftp/MxFTPListDirAction.h"
 #include "ftp/MxFTPNoopAction.h"
 #include "ftp/MxFTPRenameFileAction.h"
 #include "ftp/MxFTPSendCMDAction.h"
+#include "ftp/MxFTPWaitForFile.h"
 #include "host/MxServices.h"
 #include "options/MxInternetOptions.h"
 
@@ -32,7 +34,8 @@ void RegisterFTPActions(bool /*designEnvironment*/) {
   host::TActionService* actions = host::ActionService();
   if (!actions) return;
   Action<TFTPConnectionAction>(*actions, k_ftp_connect_bitmap);
-  // TFTPUploadFileAction ("FTPUPLOAD") and TFTPDownloadFileAction ("FTPDOWNLOAD") go here.
+  // TFTPUploadFileAction ("FTPUPLOAD") goes here.
+  Action<TFTPDownloadFileAction>(*actions, k_ftp_download_bitmap);
   Action<TFTPChangeDirAction>(*actions, k_ftp_change_dir_bitmap);
   Action<TFTPChangeUpAction>(*actions, k_ftp_change_up_bitmap);
   Action<TFTPGetRemoteDirAction>(*actions, k_ftp_get_remote_dir_bitmap);
@@ -45,7 +48,7 @@ void RegisterFTPActions(bool /*designEnvironment*/) {
   Action<TFTPNoopAction>(*actions, k_ftp_noop_bitmap);
   Action<TFTPCheckIfConnectedAction>(*actions, k_ftp_check_connected_bitmap);
   Action<TFTPDisconnectAction>(*actions, k_ftp_disconnect_bitmap);
-  // TFTPWaitForFileAction ("FTPWAIT") goes here.
+  Action<TFTPWaitForFileAction>(*actions, k_ftp_wait_bitmap);
   Action<TFTPSendCMDAction>(*actions, k_ftp_send_cmd_bitmap);
   // TFTPMirrorAction ("FTPMIRROR") goes here.
 }
@@ -55,8 +58,8 @@ void RegisterFTPActionPages() {
   if (!actions) return;
   actions->RegisterPages("TFTPConnectionAction",
                          {"TFTPConnectFrame", "TFTPServerFrame", "TFTPNewProxyFrame"});
-  // The upload ("TFTPUploadFileFrame", "TFTPUploadUpdateFrame") and download
-  // ("TFTPDownloadFileFrame") pages go here.
+  // The upload pages ("TFTPUploadFileFrame", "TFTPUploadUpdateFrame") go here.
+  actions->RegisterPages("TFTPDownloadFileAction", {"TFTPDownloadFileFrame"});
   actions->RegisterPages("TFTPChangeDirAction", {"TFTPChangeDirFrame"});
   actions->RegisterPages("TFTPChangeUpAction", {"TFTPChangeUpFrame"});
   actions->RegisterPages("TFTPGetRemoteDirAction", {"TFTPGetRemoteDirFrame"});
@@ -69,7 +72,7 @@ void RegisterFTPActionPages() {
   actions->RegisterPages("TFTPDisconnectAction", {"TFTPDisconnectFrame"});
   actions->RegisterPages("TFTPNoopAction", {"TFTPNoopFrame"});
   actions->RegisterPages("TFTPCheckIfConnectedAction", {"TFTPCheckIfConnectedFrame"});
-  // The wait-for-file pages ("TFTPWaitForFileFrame", "TWaitOptionsFrame") go here.
+  actions->RegisterPages("TFTPWaitForFileAction", {"TFTPWaitForFileFrame", "TWaitOptionsFrame"});
   actions->RegisterPages("TFTPSendCMDAction", {"TFTPSendCMDFrame"});
   // The mirror pages go here.
 }
