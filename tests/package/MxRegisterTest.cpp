@@ -74,12 +74,12 @@ const std::vector<TRegistration> kHttpTelnetRegistrations = {
     {"XML", "RegisterXMLClass", {"TTelnetScriptItem"}},
 };
 
-// Step 6, the FTP rows of the action table in its order (upload, download, wait-for-file and
-// mirror are not there yet).
+// Step 6, the FTP rows of the action table in its order (upload and mirror are not there yet).
 std::vector<TRegistration> FtpActionRegistrations() {
   std::vector<TRegistration> regs;
   for (const auto& [cls, bitmap] : std::vector<std::pair<std::string, std::string>>{
            {"TFTPConnectionAction", "FTPCONNECT"},
+           {"TFTPDownloadFileAction", "FTPDOWNLOAD"},
            {"TFTPChangeDirAction", "FTPCHANGEDIR"},
            {"TFTPChangeUpAction", "FTPCHANGEUP"},
            {"TFTPGetRemoteDirAction", "FTPGETDIR"},
@@ -92,6 +92,7 @@ std::vector<TRegistration> FtpActionRegistrations() {
            {"TFTPNoopAction", "FTPNOOP"},
            {"TFTPCheckIfConnectedAction", "FTPIFCONNECTED"},
            {"TFTPDisconnectAction", "FTPDISCONNECT"},
+           {"TFTPWaitForFileAction", "FTPWAIT"},
            {"TFTPSendCMDAction", "FTPSENDCMD"},
        })
     regs.push_back({"Action", "RegisterAction", {"Internet", cls, bitmap}});
@@ -113,6 +114,7 @@ std::vector<TRegistration> PageRegistrations() {
       {"TMxInetHTTPGetAction", "TInetHTTPGetFrame", "THTTPProxyFrame"},
       {"TTelnetClientAction", "TMxTelnetOptFrame", "TMxTelnetScrptFrame"},
       {"TFTPConnectionAction", "TFTPConnectFrame", "TFTPServerFrame", "TFTPNewProxyFrame"},
+      {"TFTPDownloadFileAction", "TFTPDownloadFileFrame"},
       {"TFTPChangeDirAction", "TFTPChangeDirFrame"},
       {"TFTPChangeUpAction", "TFTPChangeUpFrame"},
       {"TFTPGetRemoteDirAction", "TFTPGetRemoteDirFrame"},
@@ -125,6 +127,7 @@ std::vector<TRegistration> PageRegistrations() {
       {"TFTPDisconnectAction", "TFTPDisconnectFrame"},
       {"TFTPNoopAction", "TFTPNoopFrame"},
       {"TFTPCheckIfConnectedAction", "TFTPCheckIfConnectedFrame"},
+      {"TFTPWaitForFileAction", "TFTPWaitForFileFrame", "TWaitOptionsFrame"},
       {"TFTPSendCMDAction", "TFTPSendCMDFrame"},
   };
   std::vector<TRegistration> regs;
