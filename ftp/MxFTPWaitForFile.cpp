@@ -10,10 +10,10 @@ namespace mx {
 
 namespace {
 
-// A file the server does not have: 550, and 450 from servers that answer a listing of a missing
-// name so ("file unavailable").
-bool IsAbsentFileReply(const inet::EIdReplyRFCError& e) {
-  return e.ErrorCode() == 550;
+// A file the server does not have: 550; for a listing also 450 ("file unavailable"), which is
+// how some servers answer a listing of a name they do not have.
+bool IsAbsentFileReply(const inet::EIdReplyRFCError& e, bool listing = false) {
+  return e.ErrorCode() == 550 || (listing && e.ErrorCode() == 450);
 }
 
 }  // namespace
@@ -140,7 +140,7 @@ bool TFTPWaitForFileAction::ListedFileExists() {
   try {
     return !Session().ListDirectory(FFile, false).empty();
   } catch (const inet::EIdReplyRFCError& e) {
-    if (IsAbsentFileReply(e)) return false;
+    if (IsAbsentFileReply(e, true)) return false;
     throw host::EWaitException("An FTP error occured : " + std::string(e.what()));
   } catch (const std::exception& e) {
     throw host::EWaitException("Could not list directory : " + std::string(e.what()));
