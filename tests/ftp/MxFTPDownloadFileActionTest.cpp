@@ -78,22 +78,11 @@ std::string ReadAt(const fs::path& p, std::int64_t offset, std::size_t n) {
 
 class MxFTPDownload : public ::testing::Test, public ftptest::TFtpHost {
  protected:
-  // A folder of this test's own on the server; the session starts in it.
-  std::string Folder() {
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name)
-      if (c == '/') c = '_';
-    return name;
-  }
+  // A folder of this test's own on the server; the session starts in it unless told not to.
+  std::string Folder() { return ftptest::TestFolder(); }
   TFTPConnectionAction& Connect(FtpServer& server, inet::TIdFTPTransferType type = inet::ftBinary,
                                 bool intoFolder = true) {
-    if (intoFolder) server.MakeDir(Folder());
-    auto& c = AddConnect("Site1", server);
-    c.SetTransferType(type);
-    EXPECT_TRUE(c.Execute()) << Capture.Dump();
-    if (intoFolder) c.Session()->ChangeDir(Folder());
-    Capture.Clear();
-    return c;
+    return ConnectIn(server, intoFolder ? Folder() : std::string(), type);
   }
   TFTPDownloadFileAction& Download(const std::string& remote, bool resume = false, bool overwrite = false) {
     auto& d = AddCommand<TFTPDownloadFileAction>("Site1");

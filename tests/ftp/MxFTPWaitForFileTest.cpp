@@ -42,20 +42,8 @@ void Append(const fs::path& p, std::size_t n) {
 
 class MxFTPWait : public ::testing::Test, public ftptest::TFtpHost {
  protected:
-  std::string Folder() {
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name)
-      if (c == '/') c = '_';
-    return name;
-  }
-  TFTPConnectionAction& Connect(FtpServer& server) {
-    server.MakeDir(Folder());
-    auto& c = AddConnect("Site1", server);
-    EXPECT_TRUE(c.Execute()) << Capture.Dump();
-    c.Session()->ChangeDir(Folder());
-    Capture.Clear();
-    return c;
-  }
+  std::string Folder() { return ftptest::TestFolder(); }
+  TFTPConnectionAction& Connect(FtpServer& server) { return ConnectIn(server, Folder()); }
   TFTPWaitForFileAction& Wait(TFTPWaitType type, const std::string& file) {
     auto& w = Add<TFTPWaitForFileAction>();
     w.SetConnectionName("Site1");
@@ -69,6 +57,17 @@ class MxFTPWait : public ::testing::Test, public ftptest::TFtpHost {
     return std::async(std::launch::async, [&w] { return w.Execute(); });
   }
 };
+
+// A wait for "f" over a connection to the scripted server, which starts here.
+TFTPWaitForFileAction& PeerWait(ftptest::TFtpHost& host, testsupport::ScriptedPeer& peer) {
+  peer.Start();
+  auto& connect = host.AddPeerConnect("Peer", peer.Port());
+  EXPECT_TRUE(connect.Execute()) << host.Capture.Dump();
+  auto& w = host.Add<TFTPWaitForFileAction>();
+  w.SetConnectionName("Peer");
+  w.SetFileName("f");
+  return w;
+}
 
 class MxFTPWaitAll : public MxFTPWait, public ::testing::WithParamInterface<FtpServerKind> {
  protected:
@@ -188,7 +187,6 @@ TEST_F(MxFTPWait, FailuresBeforeTheWaitNameWhatIsMissing) {
 
 // Replies the real servers do not give: no SIZE, errors other than 550, a line that breaks.
 TEST_F(MxFTPWait, EveryFailureTextOfTheConditions) {
-  const char* const k_login = "220 ready\r\n";
   // Scripts that leave the line open close it at the end, so the client's goodbye ends at once.
   struct {
     const char* what;
@@ -220,28 +218,15 @@ TEST_F(MxFTPWait, EveryFailureTextOfTheConditions) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     testsupport::ScriptedPeer peer;
-    peer.Send(k_login).Expect("USER u").Send("331 pw\r\n").Expect("PASS p").Send("230 in\r\n").Expect("FEAT").Send(
-        "502 no\r\n");
-    c.script(peer);
-    peer.Start();
+    c.script(ftptest::ScriptLogin(peer));
     ftptest::TFtpHost host;
-    auto& connect = host.Add<TFTPConnectionAction>();
-    connect.SetFTPConnectionName("Peer");
-    connect.SetFTPHost("127.0.0.1");
-    connect.SetFTPPort(peer.Port());
-    connect.SetUserID("u");
-    connect.SetPassword("p");
-    ASSERT_TRUE(connect.Execute()) << host.Capture.Dump();
-    auto& w = host.Add<TFTPWaitForFileAction>();
-    w.SetConnectionName("Peer");
+    auto& w = PeerWait(host, peer);
     w.SetWaitType(c.type);
     w.SetFailIfDoesntExist(c.failIfMissing);
-    w.SetFileName("f");
     w.SetWaitTimeout(5);
     EXPECT_FALSE(w.Execute());
     EXPECT_EQ(host.Capture.Log().back().Tag, 3);
     EXPECT_THAT(host.Capture.Log().back().Text, StartsWith(c.error)) << host.Capture.Dump();
-    connect.Session()->Disconnect();
   }
 }
 
@@ -284,20 +269,9 @@ TEST_F(MxFTPWait, AStopOrTheTimeOutEndsAPollUnderWay) {
     SCOPED_TRACE(stop ? "stop" : "time-out");
     // The server takes the poll's first command and never answers it.
     testsupport::ScriptedPeer peer;
-    peer.Send("220 ready\r\n").Expect("USER u").Send("331 pw\r\n").Expect("PASS p").Send("230 in\r\n").Expect(
-        "FEAT").Send("502 no\r\n").Expect().Stall(20s);
-    peer.Start();
+    ftptest::ScriptLogin(peer).Expect().Stall(20s);
     ftptest::TFtpHost host;
-    auto& connect = host.Add<TFTPConnectionAction>();
-    connect.SetFTPConnectionName("Peer");
-    connect.SetFTPHost("127.0.0.1");
-    connect.SetFTPPort(peer.Port());
-    connect.SetUserID("u");
-    connect.SetPassword("p");
-    ASSERT_TRUE(connect.Execute()) << host.Capture.Dump();
-    auto& w = host.Add<TFTPWaitForFileAction>();
-    w.SetConnectionName("Peer");
-    w.SetFileName("f");
+    auto& w = PeerWait(host, peer);
     if (!stop) w.SetWaitTimeout(1);
     const auto t0 = Clock::now();
     auto run = std::async(std::launch::async, [&w] { return w.Execute(); });
