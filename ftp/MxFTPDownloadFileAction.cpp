@@ -30,7 +30,8 @@ std::optional<std::string> RealPath(const std::string& path) {
 
 bool IsBelow(const std::string& path, const std::string& dir) {
   if (dir == "/") return true;
-  return path == dir || (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 && path[dir.size()] == '/');
+  return path == dir ||
+         (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 && path[dir.size()] == '/');
 }
 
 }  // namespace
@@ -164,8 +165,8 @@ bool TFTPDownloadFileAction::Download(IFTPConnectionObject& session, const std::
 // ---------------------------------------------------------------- progress
 
 std::string TFTPDownloadFileAction::SpeedText(inet::TWorkMode mode) const {
-  return rtl::FormatFloat(mode == inet::TWorkMode::wmRead ? "Download speed : 0.00 KB/s" : "Upload speed : 0.00 KB/s",
-                          FSpeed);
+  return rtl::FormatFloat(
+      mode == inet::TWorkMode::wmRead ? "Download speed : 0.00 KB/s" : "Upload speed : 0.00 KB/s", FSpeed);
 }
 
 void TFTPDownloadFileAction::OnFTPWorkBegin(inet::TWorkMode mode, std::int64_t max) {
@@ -186,12 +187,12 @@ void TFTPDownloadFileAction::OnFTPWork(inet::TWorkMode mode, std::int64_t count)
   const double elapsed = std::chrono::duration<double>(now - FStartTime).count();
   if (elapsed > 0) FSpeed = static_cast<double>(count) / 1024.0 / elapsed;
   FBytesTransferred = count;
-  const int percent =
-      FRemoteSize > 0
-          ? static_cast<int>(rtl::BankersRound(static_cast<double>(count) / static_cast<double>(FRemoteSize) * 100.0))
-          : 0;
-  SendProgress(SpeedText(mode) + " : " + std::to_string(count / 1024) + "/" + std::to_string(FRemoteSize / 1024) +
-                   " KBytes Transferred",
+  const int percent = FRemoteSize > 0
+                          ? static_cast<int>(rtl::BankersRound(static_cast<double>(count) /
+                                                               static_cast<double>(FRemoteSize) * 100.0))
+                          : 0;
+  SendProgress(SpeedText(mode) + " : " + std::to_string(count / 1024) + "/" +
+                   std::to_string(FRemoteSize / 1024) + " KBytes Transferred",
                percent);
 }
 

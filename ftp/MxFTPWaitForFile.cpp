@@ -126,8 +126,7 @@ bool TFTPWaitForFileAction::Poll() {
     }
     case wfFileStoppedChanging: {
       const TFileDetails now = ReadDetails("An FTP error occured : ", "Unable to get file details : ");
-      const bool stopped =
-          (now.Size > 0 || now.Time > 0) && now.Size == FLast.Size && now.Time == FLast.Time;
+      const bool stopped = (now.Size > 0 || now.Time > 0) && now.Size == FLast.Size && now.Time == FLast.Time;
       FLast = now;
       if (stopped) SendMessage("File has stopped changing.", host::stInformation);
       return stopped;

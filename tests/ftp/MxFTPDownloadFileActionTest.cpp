@@ -133,7 +133,8 @@ TEST_P(MxFTPDownloadAll, FetchesIntoTheFolderUnderEitherNameAndCountsEveryByte) 
     Capture.Clear();
     // Each arrives within the first second: the count is still the true one.
     EXPECT_TRUE(d.Execute()) << Capture.Dump();
-    EXPECT_THAT(Capture.Log(), ElementsAre(TLine{"File Downloaded : " + std::to_string(c.size) + " bytes", 1}));
+    EXPECT_THAT(Capture.Log(),
+                ElementsAre(TLine{"File Downloaded : " + std::to_string(c.size) + " bytes", 1}));
     EXPECT_EQ(ReadAll(Local.Path() / c.expectedPath), content);
   }
   EXPECT_EQ(Project.Context().Objects().OutstandingAcquisitions(), 0);
@@ -154,8 +155,10 @@ TEST_P(MxFTPDownloadAll, AMissingRemoteFileFailsAndWritesNothing) {
 
 TEST_P(MxFTPDownloadAll, ResumeOrOverwriteIsChosenByTheSizes) {
   const std::string server = Pattern(5000, 7);
-  const std::string k_resumed = "(Both resume & overwrite are enabled. Incomplete local file will be resumed.)";
-  const std::string k_overwritten = "(Both resume & overwrite are enabled. Intact local file will be overwritten.)";
+  const std::string k_resumed =
+      "(Both resume & overwrite are enabled. Incomplete local file will be resumed.)";
+  const std::string k_overwritten =
+      "(Both resume & overwrite are enabled. Intact local file will be overwritten.)";
   struct {
     const char* what;
     std::string local;  // what the local file holds first
@@ -164,18 +167,38 @@ TEST_P(MxFTPDownloadAll, ResumeOrOverwriteIsChosenByTheSizes) {
     std::vector<std::string> log;  // "*" stands for the error's own text
     std::string after;             // the local file afterwards
   } const cases[] = {
-      {"both, local shorter", server.substr(0, 1000), true, true, true,
-       {k_resumed, "File Downloaded : 4000 bytes"}, server},
-      {"both, same size", std::string(5000, 'x'), true, true, true,
-       {k_overwritten, "File Downloaded : 5000 bytes"}, server},
-      {"both, local longer", std::string(6000, 'x'), true, true, true,
-       {k_overwritten, "File Downloaded : 5000 bytes"}, server},
+      {"both, local shorter",
+       server.substr(0, 1000),
+       true,
+       true,
+       true,
+       {k_resumed, "File Downloaded : 4000 bytes"},
+       server},
+      {"both, same size",
+       std::string(5000, 'x'),
+       true,
+       true,
+       true,
+       {k_overwritten, "File Downloaded : 5000 bytes"},
+       server},
+      {"both, local longer",
+       std::string(6000, 'x'),
+       true,
+       true,
+       true,
+       {k_overwritten, "File Downloaded : 5000 bytes"},
+       server},
       {"resume only", server.substr(0, 4999), true, false, true, {"File Downloaded : 1 bytes"}, server},
       {"overwrite only", server.substr(0, 1000), false, true, true, {"File Downloaded : 5000 bytes"}, server},
       {"neither", "old", false, false, false, {"File Download failed.", "*"}, "old"},
       // More than the server has is no beginning of its file: kept, never called complete.
-      {"resume only, local longer", std::string(6000, 'x'), true, false, false,
-       {"File Download failed.", "*"}, std::string(6000, 'x')},
+      {"resume only, local longer",
+       std::string(6000, 'x'),
+       true,
+       false,
+       false,
+       {"File Download failed.", "*"},
+       std::string(6000, 'x')},
   };
   Connect(Server());
   Server().Put(Folder() + "/f.bin", server);
@@ -207,16 +230,17 @@ TEST_P(MxFTPDownloadAll, AnAsciiDownloadIsNeverResumedFromTheLocalSize) {
   testsupport::WriteText(local, text.substr(0, 100));
   auto& resumeOnly = Download("t.txt", true, false);
   EXPECT_FALSE(resumeOnly.Execute());
-  EXPECT_THAT(Capture.Texts(), ElementsAre("File Download failed.", StartsWith("Cannot resume " + local.string() +
-                                                                               " in ASCII mode")));
+  EXPECT_THAT(Capture.Texts(), ElementsAre("File Download failed.",
+                                           StartsWith("Cannot resume " + local.string() + " in ASCII mode")));
   EXPECT_EQ(ReadAll(local), text.substr(0, 100));
 
   Capture.Clear();
   auto& both = Download("t.txt", true, true);
   EXPECT_TRUE(both.Execute()) << Capture.Dump();
-  EXPECT_EQ(Capture.Texts().at(0),
-            "(Both resume & overwrite are enabled, but an ASCII download cannot be resumed. Incomplete local file "
-            "will be downloaded again.)");
+  EXPECT_EQ(
+      Capture.Texts().at(0),
+      "(Both resume & overwrite are enabled, but an ASCII download cannot be resumed. Incomplete local file "
+      "will be downloaded again.)");
   EXPECT_EQ(ReadAll(local), text);
 }
 
@@ -294,7 +318,8 @@ TEST_P(MxFTPDownloadAll, AServerKilledMidTransferLeavesAPartialFileThatAResumeCo
   server.Restart();
   Capture.Clear();
   EXPECT_TRUE(d.Execute()) << Capture.Dump();
-  EXPECT_THAT(Capture.Texts(), Contains("File Downloaded : " + std::to_string(content.size() - partial) + " bytes"));
+  EXPECT_THAT(Capture.Texts(),
+              Contains("File Downloaded : " + std::to_string(content.size() - partial) + " bytes"));
   EXPECT_TRUE(ReadAll(local) == content) << "the resumed file differs from the server's";
   EXPECT_EQ(Project.Context().Objects().OutstandingAcquisitions(), 0);
 }
@@ -334,8 +359,9 @@ TEST_F(MxFTPDownload, AFullDiskNamesTheFileAndKeepsTheIncompletePartForAResume) 
   EXPECT_THAT(texts[1], HasSubstr("No space left on device"));
   const auto partial = fs::file_size(local);
   EXPECT_LT(partial, content.size());
-  EXPECT_EQ(Capture.Log()[2],
-            (TLine{k_ftp_download_kept_partial + local.string() + " (" + std::to_string(partial) + " bytes)", 2}));
+  EXPECT_EQ(
+      Capture.Log()[2],
+      (TLine{k_ftp_download_kept_partial + local.string() + " (" + std::to_string(partial) + " bytes)", 2}));
 
   ASSERT_EQ(::mount("tmpfs", disk.dir.c_str(), "tmpfs", MS_REMOUNT, "size=4m"), 0) << std::strerror(errno);
   Capture.Clear();
@@ -384,7 +410,8 @@ TEST_F(MxFTPDownload, AStopEndsARunningTransferAtOnceWithTheActionsMessages) {
   std::promise<std::string> reported;
   bool once = false;
   Project.Context().OnProgress = [&](const host::TMxAction&, const std::string& text, int) {
-    if (text.find("KBytes Transferred") != std::string::npos && !std::exchange(once, true)) reported.set_value(text);
+    if (text.find("KBytes Transferred") != std::string::npos && !std::exchange(once, true))
+      reported.set_value(text);
   };
   host::TProjectRunner runner(Project);
   auto run = std::async(std::launch::async, [&] { return runner.Run(); });
@@ -397,7 +424,8 @@ TEST_F(MxFTPDownload, AStopEndsARunningTransferAtOnceWithTheActionsMessages) {
   runner.RequestStop();
   ASSERT_EQ(run.wait_for(5s), std::future_status::ready);
   const auto took = std::chrono::steady_clock::now() - t0;
-  RecordProperty("StopMilliseconds", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  RecordProperty("StopMilliseconds",
+                 static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
   EXPECT_EQ(run.get(), host::TRunResult::Stopped);
   // Within 200 ms on an idle machine; the bound leaves room for a loaded one.
   EXPECT_LT(took, 1s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";

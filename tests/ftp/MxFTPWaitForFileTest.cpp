@@ -88,12 +88,13 @@ TEST_P(MxFTPWaitAll, EachConditionIsMetWithinOnePollOfTheChange) {
     const char* met;  // the line that says so, or null
   } const cases[] = {
       {wfFileExists, "in coming ü.csv", nullptr, [](const fs::path& p) { Append(p, 10); }, "exist.", nullptr},
-      {wfFileDoesntExist, "gone.csv", [](const fs::path& p) { Append(p, 10); }, [](const fs::path& p) { fs::remove(p); },
-       "not exist.", nullptr},
+      {wfFileDoesntExist, "gone.csv", [](const fs::path& p) { Append(p, 10); },
+       [](const fs::path& p) { fs::remove(p); }, "not exist.", nullptr},
       {wfFileChanged, "changed.csv", [](const fs::path& p) { Append(p, 100); },
        [](const fs::path& p) { Append(p, 100); }, "change.", "File has changed."},
       // Absent at the start: the snapshot is size 0, time 0, and the file's coming is a change.
-      {wfFileChanged, "new.csv", nullptr, [](const fs::path& p) { Append(p, 1); }, "change.", "File has changed."},
+      {wfFileChanged, "new.csv", nullptr, [](const fs::path& p) { Append(p, 1); }, "change.",
+       "File has changed."},
   };
   Connect(Server());
   for (const auto& c : cases) {
@@ -154,17 +155,20 @@ TEST_F(MxFTPWait, FailuresBeforeTheWaitNameWhatIsMissing) {
     std::string error;
   } const cases[] = {
       {"no connection", [](auto& w) { w.SetConnectionName(""); }, "Error : No FTP connection specified."},
-      {"connection name", [](auto& w) { w.SetConnectionName("%NOPE%"); }, "Could not expand connection name."},
+      {"connection name", [](auto& w) { w.SetConnectionName("%NOPE%"); },
+       "Could not expand connection name."},
       {"file name", [](auto& w) { w.SetFileName("%NOPE%"); }, "Could not expand file name."},
       {"unknown", [](auto& w) { w.SetConnectionName("Nowhere"); }, "Connection object not found: Nowhere"},
-      {"not connected", [](auto& w) { w.SetConnectionName("Offline"); }, "Connection Offline is not connected."},
+      {"not connected", [](auto& w) { w.SetConnectionName("Offline"); },
+       "Connection Offline is not connected."},
       {"reconnect fails",
        [](auto& w) {
          w.SetConnectionName("Offline");
          w.SetAutoReConnect(true);
        },
        "Error attempting reconnect on  Offline : "},
-      {"missing file", [](auto& w) {
+      {"missing file",
+       [](auto& w) {
          w.SetWaitType(wfFileChanged);
          w.SetFailIfDoesntExist(true);
        },
@@ -196,12 +200,25 @@ TEST_F(MxFTPWait, EveryFailureTextOfTheConditions) {
     std::string error;
   } const cases[] = {
       {"no size at all", wfFileChanged, true,
-       [](auto& p) { p.Expect("TYPE I").Send("200 ok\r\n").Expect("SIZE f").Send("502 no\r\n").Expect("MDTM f").Send("550 no\r\n").Close(); },
+       [](auto& p) {
+         p.Expect("TYPE I")
+             .Send("200 ok\r\n")
+             .Expect("SIZE f")
+             .Send("502 no\r\n")
+             .Expect("MDTM f")
+             .Send("550 no\r\n")
+             .Close();
+       },
        "FTP Error : 550 no"},
       {"size -1", wfFileStoppedChanging, true,
        [](auto& p) {
-         p.Expect("TYPE I").Send("200 ok\r\n").Expect("SIZE f").Send("502 no\r\n").Expect("MDTM f").Send(
-             "213 20240101120000\r\n").Close();
+         p.Expect("TYPE I")
+             .Send("200 ok\r\n")
+             .Expect("SIZE f")
+             .Send("502 no\r\n")
+             .Expect("MDTM f")
+             .Send("213 20240101120000\r\n")
+             .Close();
        },
        "File not found : f"},
       {"initial details break", wfFileChanged, false,
@@ -213,7 +230,8 @@ TEST_F(MxFTPWait, EveryFailureTextOfTheConditions) {
       {"poll breaks", wfFileStoppedChanging, false,
        [](auto& p) { p.Expect("TYPE I").Send("200 ok\r\n").Expect("SIZE f").Drop("2"); },
        "Unable to get file details : "},
-      {"listing breaks", wfFileExists, false, [](auto& p) { p.Expect().Drop("2"); }, "Could not list directory : "},
+      {"listing breaks", wfFileExists, false, [](auto& p) { p.Expect().Drop("2"); },
+       "Could not list directory : "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
