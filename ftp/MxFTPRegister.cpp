@@ -10,6 +10,7 @@
 #include "ftp/MxFTPDeleteDirAction.h"
 #include "ftp/MxFTPDeleteFileAction.h"
 #include "ftp/MxFTPDisconnectAction.h"
+#include "ftp/MxFTPDownloadFileAction.h"
 #include "ftp/MxFTPGetFileSizeAction.h"
 #include "ftp/MxFTPGetRemoteDirAction.h"
 #include "ftp/MxFTPListDirAction.h"
@@ -17,6 +18,7 @@
 #include "ftp/MxFTPRenameFileAction.h"
 #include "ftp/MxFTPSendCMDAction.h"
 #include "ftp/MxFTPUploadFileAction.h"
+#include "ftp/MxFTPWaitForFile.h"
 #include "host/MxServices.h"
 #include "options/MxInternetOptions.h"
 
@@ -34,7 +36,7 @@ void RegisterFTPActions(bool /*designEnvironment*/) {
   if (!actions) return;
   Action<TFTPConnectionAction>(*actions, k_ftp_connect_bitmap);
   Action<TFTPUploadFileAction>(*actions, k_ftp_upload_bitmap);
-  // TFTPDownloadFileAction ("FTPDOWNLOAD") goes here.
+  Action<TFTPDownloadFileAction>(*actions, k_ftp_download_bitmap);
   Action<TFTPChangeDirAction>(*actions, k_ftp_change_dir_bitmap);
   Action<TFTPChangeUpAction>(*actions, k_ftp_change_up_bitmap);
   Action<TFTPGetRemoteDirAction>(*actions, k_ftp_get_remote_dir_bitmap);
@@ -47,7 +49,7 @@ void RegisterFTPActions(bool /*designEnvironment*/) {
   Action<TFTPNoopAction>(*actions, k_ftp_noop_bitmap);
   Action<TFTPCheckIfConnectedAction>(*actions, k_ftp_check_connected_bitmap);
   Action<TFTPDisconnectAction>(*actions, k_ftp_disconnect_bitmap);
-  // TFTPWaitForFileAction ("FTPWAIT") goes here.
+  Action<TFTPWaitForFileAction>(*actions, k_ftp_wait_bitmap);
   Action<TFTPSendCMDAction>(*actions, k_ftp_send_cmd_bitmap);
   // TFTPMirrorAction ("FTPMIRROR") goes here.
 }
@@ -58,7 +60,7 @@ void RegisterFTPActionPages() {
   actions->RegisterPages("TFTPConnectionAction",
                          {"TFTPConnectFrame", "TFTPServerFrame", "TFTPNewProxyFrame"});
   actions->RegisterPages("TFTPUploadFileAction", {"TFTPUploadFileFrame", "TFTPUploadUpdateFrame"});
-  // The download page ("TFTPDownloadFileFrame") goes here.
+  actions->RegisterPages("TFTPDownloadFileAction", {"TFTPDownloadFileFrame"});
   actions->RegisterPages("TFTPChangeDirAction", {"TFTPChangeDirFrame"});
   actions->RegisterPages("TFTPChangeUpAction", {"TFTPChangeUpFrame"});
   actions->RegisterPages("TFTPGetRemoteDirAction", {"TFTPGetRemoteDirFrame"});
@@ -71,7 +73,7 @@ void RegisterFTPActionPages() {
   actions->RegisterPages("TFTPDisconnectAction", {"TFTPDisconnectFrame"});
   actions->RegisterPages("TFTPNoopAction", {"TFTPNoopFrame"});
   actions->RegisterPages("TFTPCheckIfConnectedAction", {"TFTPCheckIfConnectedFrame"});
-  // The wait-for-file pages ("TFTPWaitForFileFrame", "TWaitOptionsFrame") go here.
+  actions->RegisterPages("TFTPWaitForFileAction", {"TFTPWaitForFileFrame", "TWaitOptionsFrame"});
   actions->RegisterPages("TFTPSendCMDAction", {"TFTPSendCMDFrame"});
   // The mirror pages go here.
 }

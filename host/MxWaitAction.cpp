@@ -1,6 +1,10 @@
 #include "host/MxWaitAction.h"
 
+#include <atomic>
 #include <chrono>
+#include <optional>
+
+#include "host/MxTimeout.h"
 
 namespace host {
 
@@ -20,37 +24,67 @@ bool TBaseWaitAction::Validate(IMxActionValidationError& errors) {
   return ok;
 }
 
+namespace {
+
+// The wait's time-out also ends a poll that hangs on its server: it stops the execution,
+// which every client the poll drives observes.
+class TWaitTimeout final : public IMxTimeoutTarget {
+ public:
+  explicit TWaitTimeout(TMxAction& action) : action_(action) {}
+  int GetTimeoutLength() override { return 0; }
+  void DoTimeOut() override {
+    fired_ = true;
+    action_.RequestExecutionStop();
+  }
+  bool Fired() const { return fired_; }
+
+ private:
+  TMxAction& action_;
+  std::atomic<bool> fired_{false};
+};
+
+}  // namespace
+
 bool TBaseWaitAction::Execute() {
-  using clock = std::chrono::steady_clock;
+  const TExecution execution(*this);
+  TWaitTimeout timeout(*this);
+  std::optional<TTimeoutMonitorThread> monitor;
+  if (waitTimeout_ > 0) monitor.emplace(timeout, std::chrono::seconds(waitTimeout_));
+  const auto timedOut = [&] {
+    SendMessage("Wait timed out after " + std::to_string(waitTimeout_) + " seconds.", stError);
+  };
   bool result = false;
   try {
     InitialiseWaitFunction();
-    const auto start = clock::now();
-    const auto limit = std::chrono::seconds(waitTimeout_);
     for (;;) {
       if (PollWaitCondition()) {
         result = true;
         break;
       }
-      auto waited = clock::now() - start;
-      if (waitTimeout_ > 0 && waited >= limit) {
-        SendMessage("Wait timed out after " + std::to_string(waitTimeout_) + " seconds.", stError);
+      if (timeout.Fired()) {
+        timedOut();
         break;
       }
-      auto pause = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::seconds(pollFreq_));
-      if (waitTimeout_ > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - waited);
-        if (left < pause) pause = left;
-      }
-      if (!Context().Sleep(pause)) {
-        SendMessage("Wait stopped by the user.", stWarning);
+      if (!Sleep(pollFreq_ * 1000)) {
+        if (timeout.Fired())
+          timedOut();
+        else
+          SendMessage("Wait stopped by the user.", stWarning);
         break;
       }
     }
   } catch (const std::exception& e) {
-    SendMessage(e.what(), stError);
+    // A stop or the time-out may end a poll under way, which then fails as aborted.
+    if (timeout.Fired())
+      timedOut();
+    else if (ExecutionStopRequested())
+      SendMessage("Wait stopped by the user.", stWarning);
+    else
+      SendMessage(e.what(), stError);
     result = false;
   }
+  // Ended before the hand-back, which must not be cut short by a late time-out.
+  monitor.reset();
   try {
     FinalizeWaitFunction();
   } catch (const std::exception& e) {

@@ -28,7 +28,8 @@ class TBaseWaitAction : public TMxAction {
   // Seconds between polls.
   int GetPollFreq() const { return pollFreq_; }
   void SetPollFreq(int seconds) { pollFreq_ = seconds < 1 ? 1 : seconds; }
-  // Seconds before the wait gives up; 0 waits until the condition is met or the run stops.
+  // Seconds before the wait gives up, also in the middle of a poll; 0 waits until the
+  // condition is met or the run stops.
   int GetWaitTimeout() const { return waitTimeout_; }
   void SetWaitTimeout(int seconds) { waitTimeout_ = seconds < 0 ? 0 : seconds; }
 

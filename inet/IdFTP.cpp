@@ -1061,6 +1061,12 @@ void TIdFTP::Put(const std::string& localFile, const std::string& remoteFile, bo
   });
 }
 
+std::string AsciiResumeRefusal(const std::string& localFile) {
+  return "Cannot resume " + localFile +
+         " in ASCII mode: its line ends were converted, so its size is no offset into the server's "
+         "file. Download it again from the start, or in binary mode.";
+}
+
 void TIdFTP::Get(const std::string& remoteFile, const std::string& localFile, bool canOverwrite,
                  bool resume) {
   CheckCommandArgument(remoteFile, k_path);
@@ -1068,6 +1074,9 @@ void TIdFTP::Get(const std::string& remoteFile, const std::string& localFile, bo
   const bool exists = ::stat(localFile.c_str(), &st) == 0;
   if (exists && !canOverwrite && !resume) throw EIdException("Local file already exists: " + localFile);
   const std::int64_t restAt = resume && exists ? static_cast<std::int64_t>(st.st_size) : 0;
+  // An ASCII download wrote the server's CR LF as LF: the local size is no offset into the
+  // server's file, and a REST from it would splice the rest in at the wrong place.
+  if (restAt > 0 && TransferType == ftASCII) throw EIdException(AsciiResumeRefusal(localFile));
   impl_->Guarded([&] {
     impl_->SetType(TransferType);
     impl_->Transfer("RETR " + remoteFile, restAt, [&](Impl::TTransfer& t) {

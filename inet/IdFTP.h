@@ -42,6 +42,9 @@ struct TIdFtpProxySettings {
   std::vector<std::string> CustomProxySteps;
 };
 
+// Why a non-empty local file cannot be continued by an ASCII download.
+std::string AsciiResumeRefusal(const std::string& localFile);
+
 class TIdFTP : public TIdCmdTCPClient {
  public:
   TIdFTP();
@@ -89,7 +92,8 @@ class TIdFTP : public TIdCmdTCPClient {
   // STOR (or APPE) from a local file, streamed, with work events.
   void Put(const std::string& localFile, const std::string& remoteFile, bool append = false);
   // RETR into a local file. Without canOverwrite an existing file is an error; with resume
-  // the transfer continues (REST) from the local file's size.
+  // the transfer continues (REST) from the local file's size. A resume in ASCII mode is
+  // refused (AsciiResumeRefusal): the local size is not the server's offset there.
   void Get(const std::string& remoteFile, const std::string& localFile, bool canOverwrite = false,
            bool resume = false);
 

@@ -20,6 +20,7 @@
 #include "options/MxFTPOptions.h"
 #include "tests/support/ActionLog.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/ScriptedPeer.h"
 
 namespace ftptest {
 
@@ -34,6 +35,25 @@ inline testsupport::FtpServer& SharedServer(testsupport::FtpServerKind kind) {
   auto& s = servers[kind];
   if (!s) s = std::make_unique<testsupport::FtpServer>(kind);
   return *s;
+}
+
+// The running test's name, as the name of a server folder of its own.
+inline std::string TestFolder() {
+  std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  for (char& c : name)
+    if (c == '/') c = '_';
+  return name;
+}
+
+// The login the connect actions of AddPeerConnect give, answered; FEAT is refused.
+inline testsupport::ScriptedPeer& ScriptLogin(testsupport::ScriptedPeer& peer) {
+  return peer.Send("220 ready\r\n")
+      .Expect("USER u")
+      .Send("331 password\r\n")
+      .Expect("PASS p")
+      .Send("230 in\r\n")
+      .Expect("FEAT")
+      .Send("502 no\r\n");
 }
 
 class TFtpHost {
@@ -65,6 +85,27 @@ class TFtpHost {
     c.SetUserID(server.User());
     c.SetPassword(server.Password());
     c.SetPassive(true);
+    return c;
+  }
+  // Connects "Site1" and changes into `folder` (made on the server first) unless it is empty.
+  mx::TFTPConnectionAction& ConnectIn(testsupport::FtpServer& server, const std::string& folder,
+                                      inet::TIdFTPTransferType type = inet::ftBinary) {
+    if (!folder.empty()) server.MakeDir(folder);
+    auto& c = AddConnect("Site1", server);
+    c.SetTransferType(type);
+    EXPECT_TRUE(c.Execute()) << Capture.Dump();
+    if (!folder.empty()) c.Session()->ChangeDir(folder);
+    Capture.Clear();
+    return c;
+  }
+  // A connect action to a scripted server at port, as user "u" with password "p".
+  mx::TFTPConnectionAction& AddPeerConnect(const std::string& name, int port) {
+    auto& c = Add<mx::TFTPConnectionAction>();
+    c.SetFTPConnectionName(name);
+    c.SetFTPHost("127.0.0.1");
+    c.SetFTPPort(port);
+    c.SetUserID("u");
+    c.SetPassword("p");
     return c;
   }
   mx::IMxFTPOptions& Options() { return *mx::FTPOptions(); }

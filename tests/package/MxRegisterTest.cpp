@@ -74,13 +74,13 @@ const std::vector<TRegistration> kHttpTelnetRegistrations = {
     {"XML", "RegisterXMLClass", {"TTelnetScriptItem"}},
 };
 
-// Step 6, the FTP rows of the action table in its order (download, wait-for-file and mirror are
-// not there yet).
+// Step 6, the FTP rows of the action table in its order (mirror is not there yet).
 std::vector<TRegistration> FtpActionRegistrations() {
   std::vector<TRegistration> regs;
   for (const auto& [cls, bitmap] : std::vector<std::pair<std::string, std::string>>{
            {"TFTPConnectionAction", "FTPCONNECT"},
            {"TFTPUploadFileAction", "FTPUPLOAD"},
+           {"TFTPDownloadFileAction", "FTPDOWNLOAD"},
            {"TFTPChangeDirAction", "FTPCHANGEDIR"},
            {"TFTPChangeUpAction", "FTPCHANGEUP"},
            {"TFTPGetRemoteDirAction", "FTPGETDIR"},
@@ -93,6 +93,7 @@ std::vector<TRegistration> FtpActionRegistrations() {
            {"TFTPNoopAction", "FTPNOOP"},
            {"TFTPCheckIfConnectedAction", "FTPIFCONNECTED"},
            {"TFTPDisconnectAction", "FTPDISCONNECT"},
+           {"TFTPWaitForFileAction", "FTPWAIT"},
            {"TFTPSendCMDAction", "FTPSENDCMD"},
        })
     regs.push_back({"Action", "RegisterAction", {"Internet", cls, bitmap}});
@@ -115,6 +116,7 @@ std::vector<TRegistration> PageRegistrations() {
       {"TTelnetClientAction", "TMxTelnetOptFrame", "TMxTelnetScrptFrame"},
       {"TFTPConnectionAction", "TFTPConnectFrame", "TFTPServerFrame", "TFTPNewProxyFrame"},
       {"TFTPUploadFileAction", "TFTPUploadFileFrame", "TFTPUploadUpdateFrame"},
+      {"TFTPDownloadFileAction", "TFTPDownloadFileFrame"},
       {"TFTPChangeDirAction", "TFTPChangeDirFrame"},
       {"TFTPChangeUpAction", "TFTPChangeUpFrame"},
       {"TFTPGetRemoteDirAction", "TFTPGetRemoteDirFrame"},
@@ -127,6 +129,7 @@ std::vector<TRegistration> PageRegistrations() {
       {"TFTPDisconnectAction", "TFTPDisconnectFrame"},
       {"TFTPNoopAction", "TFTPNoopFrame"},
       {"TFTPCheckIfConnectedAction", "TFTPCheckIfConnectedFrame"},
+      {"TFTPWaitForFileAction", "TFTPWaitForFileFrame", "TWaitOptionsFrame"},
       {"TFTPSendCMDAction", "TFTPSendCMDFrame"},
   };
   std::vector<TRegistration> regs;

@@ -62,15 +62,32 @@ FtpServer::FtpServer(FtpServerKind kind)
   // vsftpd and proftpd change to their session user before they enter the root, so the way
   // there must be open to it (the test folders are made with the caller's umask).
   OpenWayTo(dir_.Path(), fs::perms::others_exec | fs::perms::group_exec);
+  Start(0);
+}
+
+void FtpServer::Start(int port) {
   const std::string launcher =
       (SourceDir() / "tests/servers" / (std::string("ftp-") + Name() + ".sh")).string();
   ServerProcess::Options options;
   options.workDir = state_;
+  options.port = port;
   process_ = std::make_unique<ServerProcess>(
       std::vector<std::string>{"/bin/sh", launcher, "--port", "{port}", "--dir", state_.string(), "--root",
                                root_.string(), "--user", std::string(k_ftp_user) + ":" + k_ftp_password},
       options);
   group_ = process_->Pid();
+}
+
+void FtpServer::Kill() {
+  if (process_) ::kill(-group_, SIGKILL);
+  for (const pid_t pid : Processes(false)) ::kill(pid, SIGKILL);
+  Stop();
+}
+
+void FtpServer::Restart() {
+  const int port = Port();
+  Stop();
+  Start(port);
 }
 
 FtpServer::~FtpServer() {

@@ -64,6 +64,10 @@ class FtpServer {
   std::string Output() const;
   // Stops the server with every process it started (sessions included). Safe to call twice.
   void Stop();
+  // Kills the server at once (SIGKILL, no goodbye to its clients), then stops what is left.
+  void Kill();
+  // Starts the stopped server again on the same port over the same folders.
+  void Restart();
   // Processes of this server still alive (its process group, or anything rooted or running in
   // its folders); empty after Stop() unless a process escaped.
   std::vector<pid_t> Leftovers() const;
@@ -73,6 +77,7 @@ class FtpServer {
   int KillSessions() const;
 
  private:
+  void Start(int port);
   // Processes running, rooted or named in this server's folders; with its process group too.
   std::vector<pid_t> Processes(bool withGroup) const;
 

@@ -266,7 +266,12 @@ fs::path SourceDir() {
 
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  try {
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  } catch (const std::ios_base::failure&) {
+    // A read that fails half-way, such as /proc/PID/cmdline of a process ending meanwhile.
+    return {};
+  }
 }
 
 void WriteText(const fs::path& path, std::string_view text) {
