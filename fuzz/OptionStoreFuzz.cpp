@@ -8,14 +8,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzKeyFile.h"
 #include "host/MxOptions.h"
 #include "host/MxServices.h"
 #include "package/MxInternetActions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static host::THost* host = [] {
-    // Stored passwords in the fuzzed store must never create or read the user's key.
-    setenv("QUILLON_KEY_FILE", ("/tmp/quillon-fuzz-key-" + std::to_string(::getpid())).c_str(), 1);
+    fuzz::UseFixedKeyFile();  // stored passwords in the fuzzed store
     auto* h = new host::THost(false);
     mx::MxRegister(*h);
     return h;
