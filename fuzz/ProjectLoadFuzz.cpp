@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fuzz/FuzzKeyFile.h"
 #include "host/MxHostActions.h"
 #include "host/MxProject.h"
 #include "host/MxServices.h"
@@ -11,6 +12,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static host::THost* host = [] {
+    fuzz::UseFixedKeyFile();  // stored passwords in the fuzzed projects
     auto* h = new host::THost(false);
     host::RegisterHostActions(*h);
     mx::MxRegister(*h);

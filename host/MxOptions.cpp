@@ -212,18 +212,27 @@ std::vector<std::string> TMxOptionStore::Keys(std::string_view group) const {
 }
 
 void TMxOptionStore::Load(const std::string& path) {
+  std::string text;
+  if (int err = ReadWholeFile(path, text); err != 0) {
+    groups_.clear();
+    warning_.clear();
+    if (err != ENOENT) warning_ = LoadWarning(path, rtl::SysErrorMessage(err));
+    return;
+  }
+  LoadFromString(text, path);
+}
+
+std::string TMxOptionStore::LoadWarning(const std::string& path, const std::string& why) {
+  return "Cannot read the option store \"" + path + "\": " + why;
+}
+
+void TMxOptionStore::LoadFromString(const std::string& text, const std::string& path) {
   groups_.clear();
   warning_.clear();
   auto warn = [&](const std::string& why) {
     groups_.clear();
-    warning_ = "Cannot read the option store \"" + path + "\": " + why;
+    warning_ = LoadWarning(path, why);
   };
-
-  std::string text;
-  if (int err = ReadWholeFile(path, text); err != 0) {
-    if (err != ENOENT) warn(rtl::SysErrorMessage(err));
-    return;
-  }
   if (text.empty()) return warn("the file is empty");
 
   pugi::xml_document doc;

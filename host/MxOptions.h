@@ -135,6 +135,8 @@ class TMxOptionStore {
   // Replaces the contents with the file's. A missing file gives an empty store; an unreadable
   // or damaged one gives an empty store and a LastWarning() text. Never throws.
   void Load(const std::string& path);
+  // The same for a file's text already read; `path` names it in the warning.
+  void LoadFromString(const std::string& text, const std::string& path);
   // Writes the file atomically (private temporary file beside it, then rename), mode 0600,
   // creating its directory. Throws rtl::Exception on failure.
   void Save(const std::string& path) const;
@@ -157,6 +159,7 @@ class TMxOptionStore {
     std::vector<std::pair<std::string, std::string>> Values;
   };
   const TGroup* FindGroup(std::string_view key) const;
+  static std::string LoadWarning(const std::string& path, const std::string& why);
 
   std::vector<TGroup> groups_;
   std::string warning_;

@@ -159,6 +159,29 @@ TEST_F(OptionStoreTest, BadFilesGiveAnEmptyStoreAndAWarning) {
   EXPECT_THAT(store.LastWarning(), IsEmpty());
 }
 
+// The fuzz target loads the text without a file: it must see what a file of that text gives.
+TEST_F(OptionStoreTest, TextLoadsAsTheFileWithItDoes) {
+  const std::string texts[] = {
+      "<options><group key=\"G\"><value key=\"A\">1</value><value key=\"B\"/></group>"
+      "<group key=\"H\"><value key=\"A\">x</value></group></options>",
+      "<options><group key=\"G\"><value key=\"A\">1</group>",
+      "<settings/>",
+      "",
+  };
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    const std::string path = Write("store.xml", text);
+    TMxOptionStore fromFile, fromText;
+    fromFile.Load(path);
+    fromText.Writer("Stale").WriteString("K", "V");
+    fromText.LoadFromString(text, path);
+    EXPECT_EQ(fromText.Groups(), fromFile.Groups());
+    for (const std::string& g : fromFile.Groups()) EXPECT_EQ(fromText.Keys(g), fromFile.Keys(g));
+    EXPECT_EQ(fromText.Value("G", "A"), fromFile.Value("G", "A"));
+    EXPECT_EQ(fromText.LastWarning(), fromFile.LastWarning());
+  }
+}
+
 TEST_F(OptionStoreTest, SaveFailureThrows) {
   Write("file", "x");
   TMxOptionStore store;
