@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Runs INN (innd, which hands readers to nnrpd) in the foreground on 127.0.0.1:PORT with a
 # private configuration, spool, history and overview under DIR, so no system service is used.
-#   nntp-inn.sh DIR PORT MODE [TLS_CERT TLS_KEY]
+#   nntp-inn.sh DIR PORT MODE [TLS_CERT TLS_KEY [TLS_PORT]]
 # MODE: open  (anyone from 127.0.0.1 may read and post)
 #       auth  (posting and reading need AUTHINFO USER/PASS as quillon / quillon-news-pw)
 #       read  (no posting: greeting 201, POST refused)
-# With a certificate and key, nnrpd also offers STARTTLS (RFC 4642); a second reader for
-# implicit TLS is not run by this script.
+# With a certificate and key, the readers also offer STARTTLS (RFC 4642); with TLS_PORT an
+# nnrpd of its own serves implicit TLS there (NNTPS).
 # Groups: local.test, local.other (posting allowed) and local.moderated (moderated).
 # DIR is created (or emptied) and made the news user's; the script needs root only for that.
 set -euo pipefail
-dir=$1 port=$2 mode=$3 cert=${4:-} key=${5:-}
+dir=$1 port=$2 mode=$3 cert=${4:-} key=${5:-} tls_port=${6:-}
 news_bin=/usr/lib/news/bin
 rm -rf "$dir"
 mkdir -p "$dir"/{etc,db,spool/articles,spool/overview,spool/incoming/bad,spool/outgoing,spool/archive,run,log,tmp,http}
@@ -62,11 +62,19 @@ addinjectiondate: true
 addinjectionpostinghost: true
 CONF
 if [ -n "$cert" ]; then
+  # Copied, so the news user can read them whoever owns the originals.
+  cp "$cert" "$dir/etc/cert.pem"
+  cp "$key" "$dir/etc/key.pem"
+  chmod 600 "$dir/etc/key.pem"
   cat >>"$dir/etc/inn.conf" <<CONF
-tlscertfile: $cert
-tlskeyfile: $key
+tlscertfile: $dir/etc/cert.pem
+tlskeyfile: $dir/etc/key.pem
 tlscapath: $dir/etc
 CONF
+fi
+# innd runs as the news user when started by root, else as whoever starts it.
+if [ "$(id -u)" -ne 0 ]; then
+  printf 'runasuser: %s\nrunasgroup: %s\n' "$(id -un)" "$(id -gn)" >>"$dir/etc/inn.conf"
 fi
 
 printf 'method tradspool {\n    newsgroups: *\n    class: 0\n}\n' >"$dir/etc/storage.conf"
@@ -146,11 +154,20 @@ READERS
 esac
 
 export INNCONF=$dir/etc/inn.conf
-chown -R news:news "$dir"
-# innd drops to the news user itself; the history database must exist before it starts.
-runuser -u news -- "$news_bin/makedbz" -i -o -f "$dir/db/history"
-# innd takes its time over SIGTERM; the spool is thrown away, so it is ended at once.
+as_news=()
+if [ "$(id -u)" -eq 0 ]; then
+  chown -R news:news "$dir"
+  as_news=(runuser -u news --)
+fi
+# The history database must exist before innd starts.
+"${as_news[@]}" "$news_bin/makedbz" -i -o -f "$dir/db/history"
+pids=()
+# innd and nnrpd take their time over SIGTERM; the spool is thrown away, so they end at once.
+trap 'kill -KILL "${pids[@]}" 2>/dev/null; exit 0' TERM INT
 "$news_bin/innd" -f &
-innd=$!
-trap 'kill -KILL "$innd" 2>/dev/null; exit 0' TERM INT
-wait "$innd"
+pids+=("$!")
+if [ -n "$tls_port" ]; then
+  "$news_bin/nnrpd" -D -f -S -b 127.0.0.1 -p "$tls_port" &
+  pids+=("$!")
+fi
+wait "${pids[0]}"
