@@ -113,9 +113,17 @@ void AppendEntity(std::string_view html, std::size_t& i, std::string& out) {
 
 std::string PlainTextOfHtml(std::string_view html) {
   std::string text;  // with '\n' for line breaks, blanks collapsed as it goes
-  const auto breakLine = [&text] {
+  const auto trimEnd = [&text] {
     while (!text.empty() && text.back() == ' ') text.pop_back();
-    text += '\n';
+  };
+  // A block ends its line once; a paragraph or heading also leaves an empty line; <br> always breaks.
+  const auto breakLine = [&] {
+    trimEnd();
+    if (!text.empty() && text.back() != '\n') text += '\n';
+  };
+  const auto paragraph = [&] {
+    breakLine();
+    if (!text.empty() && !text.ends_with("\n\n")) text += '\n';
   };
   std::size_t i = 0;
   while (i < html.size()) {
@@ -150,15 +158,18 @@ std::string PlainTextOfHtml(std::string_view html) {
         continue;
       }
       if (name == "br") {
-        breakLine();
+        trimEnd();
+        text += '\n';
       } else if (name == "li" && !ending) {
         breakLine();
         text += "- ";
       } else if (name == "p" || name == "div" || name == "tr" || name == "table" || name == "ul" ||
                  name == "ol" || name == "li" || name == "blockquote" || name == "pre" || name == "hr" ||
                  (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6')) {
-        breakLine();
-        if (name == "p" || name[0] == 'h') breakLine();
+        if (name == "p" || name[0] == 'h')
+          paragraph();
+        else
+          breakLine();
       } else if (name == "td" || name == "th") {
         if (!text.empty() && text.back() != ' ' && text.back() != '\n') text += ' ';
       }
