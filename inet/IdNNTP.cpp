@@ -119,14 +119,7 @@ void TIdNNTP::Post(const TIdMessage& article) {
 }
 
 void TIdNNTP::Disconnect() {
-  if (Connected()) {
-    try {
-      SendCmd("QUIT");
-    } catch (...) {
-      // The server may be gone already; the connection is closed below either way.
-    }
-  }
-  TIdCmdTCPClient::Disconnect();
+  QuitAndClose();
 }
 
 }  // namespace inet

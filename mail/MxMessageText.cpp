@@ -1,10 +1,12 @@
 #include "mail/MxMessageText.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
 #include "inet/IdMessage.h"
 #include "rtl/SysUtils.h"
+#include "rtl/TextCodec.h"
 
 namespace mx {
 
@@ -57,25 +59,6 @@ std::uint64_t AddAttachmentPart(inet::TIdMessage& message, const std::string& fi
 
 namespace {
 
-void AppendUtf8(std::string& out, unsigned long cp) {
-  if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // The entity at html[i] ("&...;"); advances i past it. An unknown one stays as written.
 void AppendEntity(std::string_view html, std::size_t& i, std::string& out) {
   const std::size_t semi = html.find(';', i);
@@ -100,7 +83,7 @@ void AppendEntity(std::string_view html, std::size_t& i, std::string& out) {
     char* end = nullptr;
     const unsigned long cp = std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
     if (!digits.empty() && end && *end == '\0') {
-      AppendUtf8(out, cp);
+      rtl::AppendUtf8(out, cp == 0 ? 0xFFFD : static_cast<std::uint32_t>(std::min<unsigned long>(cp, 0x110000)));
       i = semi + 1;
       return;
     }

@@ -106,7 +106,9 @@ GROUPS
 : >"$dir/db/history"
 
 case "$mode" in
-  open)
+  open | read)
+    access=RPA
+    [ "$mode" = read ] && access=R
     cat >"$dir/etc/readers.conf" <<READERS
 auth "local" {
     hosts: "127.0.0.1, localhost"
@@ -115,20 +117,7 @@ auth "local" {
 access "local" {
     users: "<local>"
     newsgroups: "*"
-    access: RPA
-}
-READERS
-    ;;
-  read)
-    cat >"$dir/etc/readers.conf" <<READERS
-auth "local" {
-    hosts: "127.0.0.1, localhost"
-    default: "<local>"
-}
-access "local" {
-    users: "<local>"
-    newsgroups: "*"
-    access: R
+    access: $access
 }
 READERS
     ;;
