@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -371,12 +372,15 @@ class TWriter {
     AddressHeader("Cc", m_.CCList);
     // Bcc stays in the envelope: the other recipients must not see it.
     for (const auto& item : m_.BccList) CheckAddress("Bcc", item.Address);
+    NewsgroupsHeader();
     TextHeader("Subject", m_.Subject);
     if (!HasExtra(m_.ExtraHeaders, "Date")) Header("Date: " + mime::FormatDate(std::time(nullptr)));
     if (!HasExtra(m_.ExtraHeaders, "Message-ID"))
       Header("Message-ID: <" + RandomHex(16) + "@" + IdDomain() + ">");
     Header("MIME-Version: 1.0");
-    if (!HasExtra(m_.ExtraHeaders, "X-Mailer")) TextHeader("X-Mailer", m_.MailAgent);
+    // News has a header of its own for the agent (RFC 5536); X-Mailer is mail's custom.
+    const char* agent = m_.NewsGroups.Empty() ? "X-Mailer" : "User-Agent";
+    if (!HasExtra(m_.ExtraHeaders, agent)) TextHeader(agent, m_.MailAgent);
     static constexpr const char* k_xPriority[] = {"1 (Highest)", "2 (High)", "3 (Normal)", "4 (Low)",
                                                   "5 (Lowest)"};
     const int p = static_cast<int>(m_.Priority);
@@ -385,6 +389,31 @@ class TWriter {
       if (!HasExtra(m_.ExtraHeaders, "X-Priority")) Header(std::string("X-Priority: ") + k_xPriority[p]);
       if (!HasExtra(m_.ExtraHeaders, "X-MSMail-Priority")) Header(std::string("X-MSMail-Priority: ") + level);
       if (!HasExtra(m_.ExtraHeaders, "Importance")) Header(std::string("Importance: ") + level);
+    }
+  }
+
+  void NewsgroupsHeader() {
+    std::string value;
+    for (const std::string& raw : m_.NewsGroups) {
+      const std::string name = rtl::Trim(raw);
+      if (name.empty()) continue;
+      CheckNewsgroup(name);
+      if (!value.empty()) value += ',';
+      value += name;
+    }
+    if (!value.empty()) Header("Newsgroups: " + value);
+  }
+
+  // RFC 5536 3.1.4: components of letters, digits, "+", "-", "_", joined by single dots.
+  static void CheckNewsgroup(const std::string& name) {
+    bool ok = name.front() != '.' && name.back() != '.' && name.find("..") == std::string::npos;
+    for (unsigned char c : name) {
+      ok = ok && ((c < 0x80 && std::isalnum(c)) || c == '+' || c == '-' || c == '_' || c == '.');
+    }
+    if (!ok) {
+      throw EIdInvalidArgument("Invalid newsgroup name \"" + mime::CleanHeaderText(name) +
+                               "\": a name is made of letters, digits, \"+\", \"-\" and \"_\" in "
+                               "dot-separated parts");
     }
   }
 
@@ -549,6 +578,7 @@ void TIdMessage::Clear() {
   CCList.clear();
   BccList.clear();
   ReplyTo.clear();
+  NewsGroups.Clear();
   Subject.clear();
   Priority = mpNormal;
   ContentType.clear();

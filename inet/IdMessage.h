@@ -78,7 +78,11 @@ class TIdMessage {
   rtl::TStringList Body;  // the body of a message without text parts
   // "Name: value" header lines added to the message (Message-ID).
   std::vector<std::string> ExtraHeaders;
-  // The mail agent named in the X-Mailer header.
+  // Newsgroups of a news article, written as its Newsgroups header (names trimmed, blank
+  // ones dropped). Names follow RFC 5536 (letters, digits, "+", "-", "_", dot-separated
+  // components): anything else, above all a comma, blank or line break, is refused.
+  rtl::TStringList NewsGroups;
+  // The agent named in the X-Mailer header, or in User-Agent for a news article.
   std::string MailAgent = "Quillon";
   // Asked for the character set of encoded header texts; may change the proposal (the
   // message's CharSet, or utf-8).

@@ -64,14 +64,7 @@ void TIdPOP3::DoOnConnected() {
 }
 
 void TIdPOP3::Disconnect() {
-  if (Connected()) {
-    try {
-      SendCmd("QUIT");
-    } catch (...) {
-      // The server may be gone already; the connection is closed below either way.
-    }
-  }
-  TIdCmdTCPClient::Disconnect();
+  QuitAndClose();
 }
 
 }  // namespace inet

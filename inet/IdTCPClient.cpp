@@ -100,6 +100,17 @@ const TIdReply& TIdCmdTCPClient::GetResponse(std::initializer_list<int> expected
   return last_;
 }
 
+void TIdCmdTCPClient::QuitAndClose() {
+  if (Connected()) {
+    try {
+      SendCmd("QUIT");
+    } catch (...) {
+      // The server may be gone already; the connection is closed below either way.
+    }
+  }
+  TIdTCPClient::Disconnect();
+}
+
 std::vector<std::string> TIdCmdTCPClient::ReadDotTerminated() {
   std::vector<std::string> lines;
   auto& io = IOHandler();

@@ -71,6 +71,10 @@ class TIdCmdTCPClient : public TIdTCPClient {
   std::int64_t WriteDotStuffed(const std::function<std::size_t(char*, std::size_t)>& source,
                                std::int64_t expected, std::string* holdBack = nullptr);
 
+ protected:
+  // QUIT (its reply read when it comes) and close; never throws: the server may be gone.
+  void QuitAndClose();
+
  private:
   TIdReply last_;
   std::vector<char> dotIn_;

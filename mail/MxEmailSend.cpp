@@ -16,6 +16,7 @@
 #include "inet/IdSMTP.h"
 #include "inet/IdSSLOpenSSL.h"
 #include "mail/MxEmail.h"
+#include "mail/MxMessageText.h"
 #include "rtl/DateUtils.h"
 #include "rtl/Exception.h"
 #include "rtl/SysUtils.h"
@@ -319,38 +320,13 @@ bool TCustomEmailAction::SetBodyDetails(bool hasAttachments) {
       plain = rtl::Trim(ExpandExpression(FBody.Text(), false));
     }
 
-    if (!FHTMLMessage) {
-      FMessage->ContentType = hasAttachments ? "multipart/mixed" : "text/plain";
-      FMessage->Body.SetText(plain);
-      FExpectedSize += plain.size();
-    } else {
-      int parent = -1;
-      if (!plain.empty() && !html.empty()) {
-        if (!hasAttachments) {
-          FMessage->ContentType = "multipart/alternative";
-        } else {
-          FMessage->ContentType = "multipart/mixed";
-          FMessage->AddText().ContentType = "multipart/alternative";
-          parent = static_cast<int>(FMessage->MessageParts().size()) - 1;
-        }
-      }
-      if (!plain.empty()) {
-        inet::TIdText& text = FMessage->AddText();
-        text.ContentType = "text/plain";
-        text.Body.SetText(plain);
-        text.ParentPart = parent;
-        FExpectedSize += plain.size();
-      }
+    if (FHTMLMessage) {
       const std::string wrapped =
           rtl::SameText(html.substr(0, 6), "<html>") ? html : "<html>" + html + "</html>";
-      inet::TIdText& text = FMessage->AddText();
-      text.Body.SetText(wrapped);
-      if (!FCharSet.empty()) text.CharSet = FCharSet;
-      text.ContentType = "text/html";
-      text.ParentPart = parent;
-      FExpectedSize += wrapped.size();
+      FExpectedSize += SetMessageText(*FMessage, plain, wrapped, FCharSet, hasAttachments);
+    } else {
+      FExpectedSize += SetMessageText(*FMessage, plain, {}, FCharSet, hasAttachments);
     }
-    if (!FCharSet.empty()) FMessage->CharSet = FCharSet;
     return true;
   } catch (const std::exception& e) {
     Report("Unable to Set Body", e);
@@ -366,16 +342,7 @@ bool TCustomEmailAction::AddAttachmentParts() {
   try {
     for (const std::string& file : FAttachmentFiles) {
       if (FIgnoreMissingAttachments && !rtl::FileExists(file)) continue;
-      const std::int64_t size = rtl::FileSize(file);
-      if (size > 0) FExpectedSize += static_cast<std::uint64_t>(size);
-      inet::TIdAttachmentFile& part = FMessage->AddAttachment(file);
-      part.ExtraHeaders.push_back("Content-ID: <" + rtl::ExtractFileName(file) + ">");
-      const std::string ext = rtl::LowerCase(rtl::ExtractFileExt(file));
-      if (ext == ".txt") {
-        part.ContentType = "text/plain";
-      } else if (ext == ".html" || ext == ".htm") {
-        part.ContentType = "text/html";
-      }
+      FExpectedSize += AddAttachmentPart(*FMessage, file);
     }
     return true;
   } catch (const std::exception& e) {

@@ -5,6 +5,7 @@
 #include "ftp/MxFTPRegister.h"
 #include "host/MxServices.h"
 #include "mail/MxEmail.h"
+#include "mail/MxNNTPAction.h"
 #include "options/MxEmailOptions.h"
 #include "options/MxFTPOptions.h"
 #include "package/MxInternetReg.h"
@@ -27,6 +28,7 @@ void MxRegister(host::IMxRegistrar& registrar) {
   host::RegisterXMLClass(host::ClassOf<TTelnetScriptItem>());
 
   // ICQ, NNTP and the FTP command actions, in that order, and the mirror operation enumeration.
+  RegisterNNTP();
   RegisterFTPActions(design);
 
   // FTP script action and its persistence classes (design-time pages when asked).

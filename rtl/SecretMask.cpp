@@ -25,6 +25,19 @@ std::string MaskedCommand(std::string_view line) {
     if (mechanism != npos) keep = line.find(' ', mechanism);
   } else if (SameText(verb, "APOP")) {
     keep = line.find_last_of(' ');
+  } else if (SameText(verb, "AUTHINFO")) {
+    // NNTP (RFC 4643): the password of PASS, the initial response of SASL after its mechanism.
+    const std::size_t sub = line.find_first_not_of(' ', verbEnd);
+    const std::size_t subEnd = sub == npos ? npos : line.find(' ', sub);
+    if (subEnd != npos) {
+      const std::string_view word = line.substr(sub, subEnd - sub);
+      if (SameText(word, "PASS")) {
+        keep = subEnd;
+      } else if (SameText(word, "SASL")) {
+        const std::size_t mechanism = line.find_first_not_of(' ', subEnd);
+        if (mechanism != npos) keep = line.find(' ', mechanism);
+      }
+    }
   }
   if (keep == npos) return std::string(line);
   return std::string(line.substr(0, keep)) + " " + std::string(k_masked_secret);

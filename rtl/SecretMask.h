@@ -12,7 +12,8 @@ namespace rtl {
 bool IsSecretName(std::string_view name);
 
 // A command line as a log shows it: the secret becomes "****" (the argument of PASS and ACCT,
-// AUTH's initial response after its mechanism, APOP's digest after the user name); verbs
+// AUTH's initial response after its mechanism, APOP's digest after the user name, NNTP's
+// AUTHINFO PASS and AUTHINFO SASL's initial response); verbs
 // match in any case, and any other line stays as it is.
 std::string MaskedCommand(std::string_view line);
 

@@ -3,6 +3,7 @@
 // web pages, older messaging clients) mostly use Windows-1252; these helpers turn such bytes
 // into text without losing any of them.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,8 @@ namespace rtl {
 // Length of the valid UTF-8 sequence starting at s[pos], or 0 when none starts there
 // (overlong forms, surrogates and code points above U+10FFFF are invalid).
 std::size_t Utf8SequenceLength(std::string_view s, std::size_t pos);
+// Appends the code point as UTF-8; a surrogate or a value beyond U+10FFFF becomes U+FFFD.
+void AppendUtf8(std::string& out, std::uint32_t cp);
 bool IsValidUtf8(std::string_view s);
 
 // Every byte as one Windows-1252 character (the five unassigned bytes as U+0080.. controls).

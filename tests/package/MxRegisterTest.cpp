@@ -74,9 +74,10 @@ const std::vector<TRegistration> kHttpTelnetRegistrations = {
     {"XML", "RegisterXMLClass", {"TTelnetScriptItem"}},
 };
 
-// Step 6, the FTP rows of the action table in its order (mirror is not there yet).
+// Step 6: the news action, then the FTP rows of the action table in its order (ICQ and mirror
+// are not there yet).
 std::vector<TRegistration> FtpActionRegistrations() {
-  std::vector<TRegistration> regs;
+  std::vector<TRegistration> regs = {{"Action", "RegisterAction", {"Internet", "TMxNNTPAction", "HNNTP"}}};
   for (const auto& [cls, bitmap] : std::vector<std::pair<std::string, std::string>>{
            {"TFTPConnectionAction", "FTPCONNECT"},
            {"TFTPUploadFileAction", "FTPUPLOAD"},
@@ -114,6 +115,11 @@ std::vector<TRegistration> PageRegistrations() {
       {"TEmailAction", "TReplyToFrame"},
       {"TMxInetHTTPGetAction", "TInetHTTPGetFrame", "THTTPProxyFrame"},
       {"TTelnetClientAction", "TMxTelnetOptFrame", "TMxTelnetScrptFrame"},
+      // The news action's three pages are three registrations; the last two are the e-mail
+      // action's own page classes.
+      {"TMxNNTPAction", "TNNTPFrame"},
+      {"TMxNNTPAction", "TBodyFrame"},
+      {"TMxNNTPAction", "TAttachmentsFrame"},
       {"TFTPConnectionAction", "TFTPConnectFrame", "TFTPServerFrame", "TFTPNewProxyFrame"},
       {"TFTPUploadFileAction", "TFTPUploadFileFrame", "TFTPUploadUpdateFrame"},
       {"TFTPDownloadFileAction", "TFTPDownloadFileFrame"},

@@ -36,6 +36,10 @@ TEST(SecretMaskTest, CommandsCarryingASecretShowItMasked) {
       {"AUTH TLS", "AUTH TLS"},  // a mechanism alone is no secret
       {"APOP ann c4c9334bac560ecc979e58001b3e22fb", "APOP ann ****"},
       {"APOP a b c4c9334b", "APOP a b ****"},  // the user name stays whole
+      {"AUTHINFO PASS s3cr3t word", "AUTHINFO PASS ****"},
+      {"authinfo pass x", "authinfo pass ****"},
+      {"AUTHINFO USER ann", "AUTHINFO USER ann"},
+      {"AUTHINFO SASL PLAIN AGFubgBz", "AUTHINFO SASL PLAIN ****"},
   };
   for (const auto& [line, shown] : cases) EXPECT_EQ(rtl::MaskedCommand(line), shown) << line;
 }

@@ -124,6 +124,21 @@ std::set<std::string> SocketInodes(pid_t pid) {
   return inodes;
 }
 
+// The sockets of every process in the group the server leads: a launcher script may leave
+// the listening to a program it starts beside itself.
+std::set<std::string> GroupSocketInodes(pid_t leader) {
+  std::set<std::string> inodes = SocketInodes(leader);
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(name));
+    if (pid == leader || ::getpgid(pid) != leader) continue;
+    inodes.merge(SocketInodes(pid));
+  }
+  return inodes;
+}
+
 // Whether one of the inodes is a socket listening on port (from /proc/net/tcp and tcp6): no
 // probe connection, which a one-shot server would take for its client.
 bool ListensOn(const std::set<std::string>& inodes, int port) {
@@ -184,7 +199,7 @@ bool ServerProcess::StartOnce(const std::vector<std::string>& argv, int port) {
   const auto deadline = std::chrono::steady_clock::now() + options_.startTimeout;
   while (std::chrono::steady_clock::now() < deadline) {
     if (Exited(pid_)) break;
-    if (ListensOn(SocketInodes(pid_), port)) return true;
+    if (ListensOn(GroupSocketInodes(pid_), port)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   Stop();
