@@ -36,13 +36,6 @@ bool HasLineBreak(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-template <class F, class... A>
-void Fire(const F& handler, A&&... args) {
-  if (!handler) return;
-  F copy = handler;
-  copy(std::forward<A>(args)...);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------

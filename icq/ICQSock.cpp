@@ -232,24 +232,76 @@ std::string GetHTTPStatus(std::string_view lines) {
 
 namespace detail {
 
-class TSocketCore : public std::enable_shared_from_this<TSocketCore> {
+// Hands a worker thread's events to the main thread and waits for each. A release (the owner
+// goes) or a stop ends the wait and drops what is still queued; an event running at that moment
+// is waited for.
+template <class Owner>
+class TEventGate {
  public:
-  explicit TSocketCore(TCustomSocket* owner) : owner_(owner) {
+  explicit TEventGate(Owner* owner) : owner_(owner) {
     if (wake_.Valid()) onStop_.emplace(stop_.get_token(), TWake{wake_.Get()});
   }
-
-  // --- owner side (any thread) ---
-
   void Release() {
     std::lock_guard ev(eventMutex_);
     owner_ = nullptr;
     stop_.request_stop();
   }
   void RequestStop() {
-    // Waits for an event that runs on another thread this moment.
     std::lock_guard ev(eventMutex_);
     stop_.request_stop();
   }
+  bool Stopped() const { return stop_.stop_requested(); }
+
+  // Runs an event of the owner on the calling thread, unless it was released or stopped.
+  template <class F>
+  void RaiseHere(F&& call) {
+    std::lock_guard ev(eventMutex_);
+    if (owner_ && !Stopped()) call(*owner_);
+  }
+
+ protected:
+  // Runs the event on the main thread and waits for it; false when stopped meanwhile. keep
+  // holds this gate alive until the queued call has run.
+  template <class F>
+  bool RaiseOnMain(std::shared_ptr<void> keep, F call) {
+    if (Stopped()) return false;
+    std::uint64_t seq = 0;
+    {
+      std::lock_guard lock(waitMutex_);
+      seq = ++posted_;
+    }
+    rtl::Queue([this, keep = std::move(keep), call = std::move(call), seq] {
+      RaiseHere(call);
+      {
+        std::lock_guard lock(waitMutex_);
+        done_ = seq;
+      }
+      waitCv_.notify_all();
+    });
+    std::unique_lock lock(waitMutex_);
+    waitCv_.wait(lock, stop_.get_token(), [&] { return done_ >= seq; });
+    return !Stopped();
+  }
+
+  std::recursive_mutex eventMutex_;
+  Owner* owner_;
+  std::stop_source stop_;
+  rtl::TUniqueFd wake_{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+
+ private:
+  std::optional<std::stop_callback<TWake>> onStop_;
+  std::mutex waitMutex_;
+  std::condition_variable_any waitCv_;
+  std::uint64_t posted_ = 0;
+  std::uint64_t done_ = 0;
+};
+
+class TSocketCore : public TEventGate<TCustomSocket>, public std::enable_shared_from_this<TSocketCore> {
+ public:
+  explicit TSocketCore(TCustomSocket* owner) : TEventGate(owner) {}
+
+  // --- owner side (any thread) ---
+
   void ChainTo(std::stop_token parent) {
     if (parent.stop_possible()) parent_.emplace(std::move(parent), TForward{stop_});
   }
@@ -296,7 +348,7 @@ class TSocketCore : public std::enable_shared_from_this<TSocketCore> {
       SetError(ENOTCONN, kMsgSend);
       return false;
     }
-    const int err = SendAll(static_cast<const char*>(buffer), len);
+    const int err = SendAll(static_cast<const char*>(buffer), len, false);
     if (err > 0) SetError(err, kMsgSend);
     return err == 0;
   }
@@ -318,13 +370,6 @@ class TSocketCore : public std::enable_shared_from_this<TSocketCore> {
     lastErrMsg_ = ICQLangText(Language(), static_cast<std::uint32_t>(message)) + suffix;
   }
 
-  // Runs an event of the owner on the calling thread, unless it was released or stopped.
-  template <class F>
-  void RaiseHere(F&& call) {
-    std::lock_guard ev(eventMutex_);
-    if (owner_ && !stop_.stop_requested()) call(*owner_);
-  }
-
  private:
   struct TForward {
     std::stop_source target;
@@ -343,29 +388,9 @@ class TSocketCore : public std::enable_shared_from_this<TSocketCore> {
     --g_runningThreads;
   }
 
-  bool Stopped() const { return stop_.stop_requested(); }
-
-  // Runs the event on the main thread and waits for it; false when the socket was stopped
-  // meanwhile (the thread then ends).
   template <class F>
   bool Raise(F call) {
-    if (Stopped()) return false;
-    std::uint64_t seq = 0;
-    {
-      std::lock_guard lock(waitMutex_);
-      seq = ++posted_;
-    }
-    rtl::Queue([self = shared_from_this(), call = std::move(call), seq] {
-      self->RaiseHere(call);
-      {
-        std::lock_guard lock(self->waitMutex_);
-        self->done_ = seq;
-      }
-      self->waitCv_.notify_all();
-    });
-    std::unique_lock lock(waitMutex_);
-    waitCv_.wait(lock, stop_.get_token(), [&] { return done_ >= seq; });
-    return !Stopped();
+    return RaiseOnMain(shared_from_this(), std::move(call));
   }
 
   bool RaiseError() {
@@ -383,8 +408,9 @@ class TSocketCore : public std::enable_shared_from_this<TSocketCore> {
     return !Stopped();
   }
 
-  // 1 ready, 0 time-out, -1 stopped (or the wait failed).
-  int WaitFd(int fd, short events, int timeoutMs) {
+  // 1 ready, 0 time-out, -1 stopped (or the wait failed). Only the socket thread drains the
+  // wake-up; another thread (a send with Assync off) leaves it for the socket thread to see.
+  int WaitFd(int fd, short events, int timeoutMs, bool drain = true) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
       if (Stopped()) return -1;
@@ -397,13 +423,22 @@ class TSocketCore : public std::enable_shared_from_this<TSocketCore> {
       }
       const int r = ::poll(fds, 2, wait);
       if (r < 0 && errno != EINTR) return -1;
-      if (r > 0 && fds[0].revents) Drain(wake_.Get());
       if (r > 0 && fds[1].revents) return 1;
+      if (r > 0 && fds[0].revents) {
+        if (!drain) {
+          if (Stopped()) return -1;
+          // A queue wake-up meant for the socket thread: wait on the socket alone a moment.
+          pollfd one{fd, events, 0};
+          ::poll(&one, 1, 1);
+          continue;
+        }
+        Drain(wake_.Get());
+      }
     }
   }
 
   // 0, an errno value, or -1 when stopped.
-  int SendAll(const char* p, std::size_t len) {
+  int SendAll(const char* p, std::size_t len, bool onSocketThread = true) {
     while (len > 0) {
       const ssize_t n = ::send(fd_.Get(), p, len, MSG_NOSIGNAL);
       if (n > 0) {
@@ -413,7 +448,7 @@ class TSocketCore : public std::enable_shared_from_this<TSocketCore> {
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        if (WaitFd(fd_.Get(), POLLOUT, -1) < 0) return -1;
+        if (WaitFd(fd_.Get(), POLLOUT, -1, onSocketThread) < 0) return -1;
         continue;
       }
       return n < 0 ? errno : EPIPE;
@@ -664,11 +699,6 @@ class TSocketCore : public std::enable_shared_from_this<TSocketCore> {
     Carry(std::move(pending));
   }
 
-  std::recursive_mutex eventMutex_;
-  TCustomSocket* owner_;
-  std::stop_source stop_;
-  rtl::TUniqueFd wake_{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
-  std::optional<std::stop_callback<TWake>> onStop_;
   std::optional<std::stop_callback<TForward>> parent_;
 
   std::mutex fdMutex_;
@@ -678,11 +708,6 @@ class TSocketCore : public std::enable_shared_from_this<TSocketCore> {
 
   TNetBuffer queue_;
   bool dataSentEvent_ = false;  // under the queue's lock
-
-  std::mutex waitMutex_;
-  std::condition_variable_any waitCv_;
-  std::uint64_t posted_ = 0;
-  std::uint64_t done_ = 0;
 
   mutable std::mutex errMutex_;
   int lastError_ = 0;
@@ -786,16 +811,7 @@ void TCustomSocket::OnDisconnect() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// TEventSocket: each handler is copied before the call, as it may free this socket.
-
-namespace {
-template <class F, class... A>
-void Fire(const F& handler, A&&... args) {
-  if (!handler) return;
-  F copy = handler;
-  copy(std::forward<A>(args)...);
-}
-}  // namespace
+// TEventSocket
 
 void TEventSocket::OnError() {
   TCustomSocket::OnError();
@@ -824,17 +840,9 @@ void TEventSocket::OnDataSent() {
 
 namespace detail {
 
-class TServerCore : public std::enable_shared_from_this<TServerCore> {
+class TServerCore : public TEventGate<TTCPServer>, public std::enable_shared_from_this<TServerCore> {
  public:
-  explicit TServerCore(TTCPServer* owner) : owner_(owner) {
-    if (wake_.Valid()) onStop_.emplace(stop_.get_token(), TWake{wake_.Get()});
-  }
-  void Release() {
-    std::lock_guard ev(eventMutex_);
-    owner_ = nullptr;
-    stop_.request_stop();
-  }
-  bool Stopped() const { return stop_.stop_requested(); }
+  explicit TServerCore(TTCPServer* owner) : TEventGate(owner) {}
 
   // 0, or the message number of what failed (errno in err).
   int Listen(std::uint16_t port, int& err) {
@@ -877,26 +885,7 @@ class TServerCore : public std::enable_shared_from_this<TServerCore> {
  private:
   template <class F>
   bool Raise(F call) {
-    if (Stopped()) return false;
-    std::uint64_t seq = 0;
-    {
-      std::lock_guard lock(waitMutex_);
-      seq = ++posted_;
-    }
-    rtl::Queue([self = shared_from_this(), call = std::move(call), seq] {
-      {
-        std::lock_guard ev(self->eventMutex_);
-        if (self->owner_ && !self->Stopped()) call(*self->owner_);
-      }
-      {
-        std::lock_guard lock(self->waitMutex_);
-        self->done_ = seq;
-      }
-      self->waitCv_.notify_all();
-    });
-    std::unique_lock lock(waitMutex_);
-    waitCv_.wait(lock, stop_.get_token(), [&] { return done_ >= seq; });
-    return !Stopped();
+    return RaiseOnMain(shared_from_this(), std::move(call));
   }
 
   void Run() {
@@ -924,16 +913,7 @@ class TServerCore : public std::enable_shared_from_this<TServerCore> {
     }
   }
 
-  std::recursive_mutex eventMutex_;
-  TTCPServer* owner_;
-  std::stop_source stop_;
-  rtl::TUniqueFd wake_{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
-  std::optional<std::stop_callback<TWake>> onStop_;
   rtl::TUniqueFd listen_;
-  std::mutex waitMutex_;
-  std::condition_variable_any waitCv_;
-  std::uint64_t posted_ = 0;
-  std::uint64_t done_ = 0;
 };
 
 }  // namespace detail

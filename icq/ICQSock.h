@@ -23,6 +23,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "icq/ICQLang.h"
 #include "icq/ICQWorks.h"
@@ -43,6 +44,14 @@ inline constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
 
 // Error event of every ICQ component: the kind and the text in the component's language.
 using TOnError = std::function<void(TErrorType errorType, const std::string& errorMsg)>;
+
+// Calls an event handler through a copy: the handler may free the object that holds it.
+template <class F, class... A>
+void Fire(const F& handler, A&&... args) {
+  if (!handler) return;
+  F copy = handler;
+  copy(std::forward<A>(args)...);
+}
 
 // Thread-safe FIFO of outgoing blocks. Callers hold the lock (Enter/Leave, or Lock()) around
 // each call, as a sequence of calls must see the same queue.

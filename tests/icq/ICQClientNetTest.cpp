@@ -182,15 +182,8 @@ TEST(GatewayFormatTest, RequestsAndDataHeaders) {
 // ---------------------------------------------------------------------------------------------
 // Conversations through the proxies
 
-struct TProxies {
-  testsupport::SocksServer socks{false};
-  testsupport::SocksServer socksLogin{true};
-  testsupport::TinyProxy http;
-  testsupport::TinyProxy httpLogin{"pu", "ppw"};
-};
-TProxies& Proxies() {
-  static TProxies p;
-  return p;
+testsupport::TestProxies& Proxies() {
+  return testsupport::SharedProxies();
 }
 
 struct TRoute {

@@ -228,14 +228,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 // Real proxies refusing: danted and tinyproxy.
-struct TRealProxies {
-  testsupport::SocksServer socks{false};
-  testsupport::SocksServer socksLogin{true};
-  testsupport::TinyProxy httpLogin{"pu", "ppw"};
-};
-TRealProxies& RealProxies() {
-  static TRealProxies p;
-  return p;
+testsupport::TestProxies& RealProxies() {
+  return testsupport::SharedProxies();
 }
 
 TEST(ProxyRefusalRealTest, DantedAndTinyproxyRefusalsCarryTheirNumbers) {
@@ -316,6 +310,8 @@ class SocketStopTest : public ::testing::TestWithParam<TStopCase> {};
 // A stop from another thread ends the thread quickly, with no event, whatever it was waiting
 // for: the bound is generous; the bench measures the real figure.
 TEST_P(SocketStopTest, EndsTheThreadWithoutAnEvent) {
+  // The threads of earlier tests end on their own time; wait for them first.
+  ASSERT_TRUE(ThreadsBackTo(0));
   const int before = RunningSocketThreads();
   std::vector<std::shared_ptr<void>> keep;
   auto s = std::make_unique<TSOCKS5Socket>();
@@ -367,6 +363,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The thread waits with its event queued; the owner frees the socket before the main loop ran
 // it: the event never comes, and the thread ends without the loop.
 TEST(SocketReleaseTest, NoEventAfterTheOwnerFreedTheSocket) {
+  ASSERT_TRUE(ThreadsBackTo(0));
   const int before = RunningSocketThreads();
   icqtest::FlapPeer peer({icqtest::Flap(1, 0, "hi"), 0, "", true, false});
   auto s = std::make_unique<TEventSocket>();
