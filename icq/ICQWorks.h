@@ -25,8 +25,10 @@ inline constexpr std::uint16_t kPktReadLimit = 8100;
 
 // The one packet type: a whole FLAP packet (header included), a peer packet, or a scratch
 // sub-buffer. Len is the write position while building and the read cursor while parsing.
+// Starts zeroed, and the connection clears what lies past each received packet, so that reading
+// past a packet's end gives zeros.
 struct TRawPkt {
-  std::uint8_t Data[kPktCapacity];
+  std::uint8_t Data[kPktCapacity]{};
   std::uint16_t Len = 0;
 };
 

@@ -357,6 +357,7 @@ std::size_t TProxyHandshake::FeedHttp(std::string_view in) {
     Fail(TProxyFailure::Refused, "refused CONNECT to " + Target() + " (" + status + ")");
   }
   httpStatus_ = code;
+  statusLine_ = std::move(status);
   return consumed;
 }
 

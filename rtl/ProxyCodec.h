@@ -59,6 +59,9 @@ class TProxyHandshake {
   const std::string& Error() const { return error_; }
   // HTTP CONNECT: the proxy's status code (0 before its answer).
   int HttpStatus() const { return httpStatus_; }
+  // HTTP CONNECT: the proxy's status line, cut short and without control characters (empty
+  // before its answer).
+  const std::string& StatusLine() const { return statusLine_; }
 
  private:
   enum class TStep { Socks4Reply, Socks5Method, Socks5Auth, Socks5Reply, HttpReply };
@@ -79,6 +82,7 @@ class TProxyHandshake {
   std::string error_;
   std::string out_;
   int httpStatus_ = 0;
+  std::string statusLine_;
 };
 
 // An HTTP proxy's answer to CONNECT is a status line and a few headers; more is not a proxy.

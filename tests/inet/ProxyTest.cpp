@@ -24,16 +24,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using testsupport::ScriptedPeer;
 
-// The proxies, started once for the whole program.
-struct TProxies {
-  testsupport::SocksServer socks{false};
-  testsupport::SocksServer socksLogin{true};
-  testsupport::TinyProxy http;
-  testsupport::TinyProxy httpLogin{"pu", "ppw"};
-};
-TProxies& Proxies() {
-  static TProxies proxies;
-  return proxies;
+testsupport::TestProxies& Proxies() {
+  return testsupport::SharedProxies();
 }
 
 enum class TProxyServer { Socks, SocksLogin, Http, HttpLogin };

@@ -226,6 +226,14 @@ TEST(ProxyCodecTest, EachHandshakeSendsItsBytesAndReadsItsAnswerWhateverThePiece
       EXPECT_EQ(p.sent, c.sent);
       EXPECT_EQ(p.consumed, c.consumed);
       EXPECT_EQ(hs.HttpStatus(), c.httpStatus);
+      // The status line as the error text quotes it.
+      if (c.httpStatus != 0) {
+        EXPECT_NE(hs.StatusLine(), "");
+        EXPECT_EQ(hs.StatusLine().find_first_of("\r\n\x1b"), std::string::npos);
+        if (c.state == State::Failed) {
+          EXPECT_NE(hs.Error().find("(" + hs.StatusLine() + ")"), std::string::npos);
+        }
+      }
       if (c.state == State::Failed) {
         EXPECT_FALSE(hs.Error().empty());
       }

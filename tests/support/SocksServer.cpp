@@ -32,4 +32,9 @@ SocksServer::~SocksServer() {
   if (process_) process_->Stop();
 }
 
+TestProxies& SharedProxies() {
+  static TestProxies proxies;
+  return proxies;
+}
+
 }  // namespace testsupport

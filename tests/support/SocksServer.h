@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "tests/support/HttpServers.h"
 #include "tests/support/ServerProcess.h"
 
 namespace testsupport {
@@ -27,5 +28,15 @@ class SocksServer {
   ScratchDir dir_{"danted"};
   std::unique_ptr<ServerProcess> process_;
 };
+
+// The proxies of a test program, started on first use and shared by its tests: danted without
+// and with a login, tinyproxy without and with Basic authentication (user "pu", password "ppw").
+struct TestProxies {
+  SocksServer socks{false};
+  SocksServer socksLogin{true};
+  TinyProxy http;
+  TinyProxy httpLogin{"pu", "ppw"};
+};
+TestProxies& SharedProxies();
 
 }  // namespace testsupport
