@@ -2,8 +2,6 @@
 // with progress, and what a failed transfer leaves behind.
 #include "ftp/MxFTPDownloadFileAction.h"
 
-#include <sys/stat.h>
-
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -17,9 +15,8 @@ namespace {
 
 // The size of a local file; none when there is no such file.
 std::optional<std::int64_t> LocalSize(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return static_cast<std::int64_t>(st.st_size);
+  const std::int64_t size = rtl::FileSize(path);
+  return size < 0 ? std::nullopt : std::optional<std::int64_t>(size);
 }
 
 std::optional<std::string> RealPath(const std::string& path) {
