@@ -368,10 +368,30 @@ class TSocketCore : public TEventGate<TCustomSocket>, public std::enable_shared_
     Execute();
     {
       std::lock_guard lock(fdMutex_);
+      FlushQueued();
       fd_.Reset();
     }
     connected_ = false;
     --g_runningThreads;
+  }
+
+  // What the owner queued before it let the socket go (a sign-off) still leaves, as far as the
+  // system takes it without waiting.
+  void FlushQueued() {
+    if (!assync_ || !connected_ || !fd_.Valid()) return;
+    std::vector<char> out(kNetPacketMax);
+    for (;;) {
+      std::size_t n = 0;
+      {
+        auto lock = queue_.Lock();
+        n = queue_.GetPacket(out.data());
+      }
+      if (n == 0) return;
+      const ssize_t sent = ::send(fd_.Get(), out.data(), n, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent <= 0) return;
+      auto lock = queue_.Lock();
+      queue_.SkipData(static_cast<std::size_t>(sent));
+    }
   }
 
   template <class F>
