@@ -74,10 +74,11 @@ const std::vector<TRegistration> kHttpTelnetRegistrations = {
     {"XML", "RegisterXMLClass", {"TTelnetScriptItem"}},
 };
 
-// Step 6: the news action, then the FTP rows of the action table in its order (ICQ and mirror
-// are not there yet).
+// Step 6: the ICQ and news actions, then the FTP rows of the action table in its order (the
+// mirror is not there yet).
 std::vector<TRegistration> FtpActionRegistrations() {
-  std::vector<TRegistration> regs = {{"Action", "RegisterAction", {"Internet", "TMxNNTPAction", "HNNTP"}}};
+  std::vector<TRegistration> regs = {{"Action", "RegisterAction", {"Internet", "TICQAction", "HICQ"}},
+                                     {"Action", "RegisterAction", {"Internet", "TMxNNTPAction", "HNNTP"}}};
   for (const auto& [cls, bitmap] : std::vector<std::pair<std::string, std::string>>{
            {"TFTPConnectionAction", "FTPCONNECT"},
            {"TFTPUploadFileAction", "FTPUPLOAD"},
@@ -115,6 +116,7 @@ std::vector<TRegistration> PageRegistrations() {
       {"TEmailAction", "TReplyToFrame"},
       {"TMxInetHTTPGetAction", "TInetHTTPGetFrame", "THTTPProxyFrame"},
       {"TTelnetClientAction", "TMxTelnetOptFrame", "TMxTelnetScrptFrame"},
+      {"TICQAction", "TICQFrame"},
       // The news action's three pages are three registrations; the last two are the e-mail
       // action's own page classes.
       {"TMxNNTPAction", "TNNTPFrame"},
