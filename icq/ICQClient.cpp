@@ -483,6 +483,17 @@ bool TICQClient::SendMessageDirect(std::uint32_t uin, const std::string& msg) {
   return FDirect->SendData(uin, pkt);
 }
 
+void TICQClient::ResumeForReplay(TReplayStart at) {
+  FLUIN = UIN;
+  FSeq2 = 2;
+  FStatus = S_ONLINE;
+  FFirstConnect = at == TReplayStart::LoginServer;
+  FCookie = at == TReplayStart::LoginServer ? std::string() : std::string(256, 'C');
+  FLoggingIn = at != TReplayStart::SignedOn;
+  FLoggedIn = at == TReplayStart::SignedOn;
+  CopySettings();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Receiving
 

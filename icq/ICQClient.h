@@ -171,6 +171,10 @@ class TICQClient {
 
   // One FLAP from the connection (public for the fuzz target and tests).
   void HandlePacket(const TFlapHdr& flap, TRawPkt& pkt);
+  // Where a recorded server stream starts: the session is put there without a connection, so
+  // that HandlePacket can replay the stream (the packet-handler fuzz target).
+  enum class TReplayStart { LoginServer, SessionServer, SignedOn };
+  void ResumeForReplay(TReplayStart at);
 
   // --- events (main thread) ---
   std::function<void()> FOnLogin, FOnLogOff, FOnConnectionFailed;
