@@ -782,7 +782,9 @@ void TICQClient::HandleRecvMsg(TRawPkt& pkt) {
       TScratch s(value);
       while (s.pkt.Len < value.size()) {
         std::uint16_t t = 0;
+        const std::uint16_t at = s.pkt.Len;
         const std::string part = GetTLVStr(s.pkt, t);
+        if (s.pkt.Len == at) break;
         if (t != 0x0101 || part.size() < 4) continue;
         const unsigned charset = static_cast<unsigned char>(part[0]) << 8 | static_cast<unsigned char>(part[1]);
         const std::string_view raw = std::string_view(part).substr(4);
@@ -950,11 +952,13 @@ void TICQClient::HandleServerList(TRawPkt& pkt) {
     item.GroupID = static_cast<std::uint16_t>(GetInt(pkt, 2));
     item.ItemID = static_cast<std::uint16_t>(GetInt(pkt, 2));
     item.Type = static_cast<std::uint16_t>(GetInt(pkt, 2));
-    const std::uint32_t len = GetInt(pkt, 2);
-    TScratch s(GetStr(pkt, len));
-    while (s.pkt.Len < len) {
+    const std::string tlvs = GetStr(pkt, GetInt(pkt, 2));
+    TScratch s(tlvs);
+    while (s.pkt.Len < tlvs.size()) {
       std::uint16_t t = 0;
+      const std::uint16_t at = s.pkt.Len;
       const std::string v = GetTLVStr(s.pkt, t);
+      if (s.pkt.Len == at) break;
       if (t == 0x0131) item.Nick = v;
     }
     items.push_back(std::move(item));
