@@ -7,8 +7,8 @@
 #include "host/MxCrypto.h"
 #include "host/MxRegEx.h"
 #include "icq/ICQClient.h"
-#include "rtl/SysUtils.h"
 #include "rtl/Synchronize.h"
+#include "rtl/SysUtils.h"
 
 namespace mx {
 
@@ -111,8 +111,8 @@ bool TICQAction::Validate(host::IMxActionValidationError& errors) {
   };
   check(FICQNumber.empty(), "ICQ Number", "Your ICQ Number has not been set");
   // A number written out (no expression) can be checked now rather than after a connection.
-  check(!FICQNumber.empty() && FICQNumber.find('%') == std::string::npos && ToUin(FICQNumber) == 0, "ICQ Number",
-        "Your ICQ Number is not a number");
+  check(!FICQNumber.empty() && FICQNumber.find('%') == std::string::npos && ToUin(FICQNumber) == 0,
+        "ICQ Number", "Your ICQ Number is not a number");
   check(FPassword.empty(), "Password", "Your ICQ Password has not been set");
   check(FTheMessage.empty(), "Message", "The message to send has not been set");
   check(FServer.empty(), "Server", "An ICQ Server has not been set");
@@ -129,7 +129,8 @@ bool TICQAction::Wait(int ms) {
   if (!rtl::IsMainThread()) return Sleep(ms) && !Stopped();
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!Stopped()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     if (left.count() <= 0) return true;
     rtl::CheckSynchronize(static_cast<int>(std::min<long long>(left.count(), 10)));
   }
@@ -220,7 +221,8 @@ bool TICQAction::SendAll(TRun& run) {
         SendMessage("SMS Ack - Source:" + Quoted(source) + ", Network:" + Quoted(network) +
                         ", MsgID:" + Quoted(msgId),
                     host::stInformation);
-        SendMessage(std::string("Message Deliverable: ") + (deliverable ? "True" : "False"), host::stInformation);
+        SendMessage(std::string("Message Deliverable: ") + (deliverable ? "True" : "False"),
+                    host::stInformation);
         FSmsAnswered = true;
         FSmsAccepted = deliverable;
       };
@@ -231,7 +233,8 @@ bool TICQAction::SendAll(TRun& run) {
       };
       c.FOnSMSReply = [this](const std::string& source, const std::string& sender, const std::string& time,
                              const std::string&) {
-        SendMessage("SMS Reply - Source:" + Quoted(source) + ", SMS Sender:" + Quoted(sender) + ", Time:" + Quoted(time),
+        SendMessage("SMS Reply - Source:" + Quoted(source) + ", SMS Sender:" + Quoted(sender) +
+                        ", Time:" + Quoted(time),
                     host::stInformation);
         FSmsAnswered = true;
         FSmsAccepted = true;

@@ -121,7 +121,7 @@ TICQClient::TICQClient() : FSock(std::make_unique<TICQNet>()), FTimer(std::make_
     } else if (FLoggingIn) {
       // The server went away in the middle of the login: nothing else would ever end it.
       FLoggingIn = false;
-      ReportError(ERR_SOCKET, ICQLangText(ErrorLanguage, kMsgReceiveFailed));
+      ReportError(ERR_SOCKET, ICQLangText(ErrorLanguage, kMsgReceive));
       Fire(FOnConnectionFailed);
     }
   };
@@ -245,61 +245,53 @@ void TICQClient::OnTimeout() {
 // ---------------------------------------------------------------------------------------------
 // Sending
 
-void TICQClient::SendMessage(std::uint32_t uin, const std::string& msg) {
+// Builds one packet and sends it; nothing while not signed on.
+template <class TBuild>
+void TICQClient::SendSignedOn(TBuild build) {
   if (!FLoggedIn) return;
   TRawPkt pkt;
-  CreateCLI_SENDMSG(pkt, 0, RandomBelow(0xFFFFAA), FSeq, TextToSingleByte(msg), uin);
+  build(pkt);
   Send(pkt);
+}
+
+void TICQClient::SendMessage(std::uint32_t uin, const std::string& msg) {
+  SendSignedOn([&](TRawPkt& pkt) {
+    CreateCLI_SENDMSG(pkt, 0, RandomBelow(0xFFFFAA), FSeq, TextToSingleByte(msg), uin);
+  });
 }
 
 void TICQClient::SendURL(std::uint32_t uin, const std::string& url, const std::string& description) {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_SENDURL(pkt, 0, RandomBelow(0xFFFFAA), FLUIN, uin, TextToSingleByte(url), TextToSingleByte(description),
-                    FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) {
+    CreateCLI_SENDURL(pkt, 0, RandomBelow(0xFFFFAA), FLUIN, uin, TextToSingleByte(url),
+                      TextToSingleByte(description), FSeq);
+  });
 }
 
 void TICQClient::SendSMS(const std::string& destination, const std::string& text) {
-  if (!FLoggedIn || text.empty()) return;
-  TRawPkt pkt;
-  CreateCLI_SENDSMS(pkt, FLUIN, destination, text, FSeq2, FSeq);
-  Send(pkt);
+  if (text.empty()) return;
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_SENDSMS(pkt, FLUIN, destination, text, FSeq2, FSeq); });
 }
 
 void TICQClient::SendMessageAdvanced(std::uint32_t uin, const std::string& msg, std::uint16_t id, bool rtf) {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_SENDMSG_ADVANCED(pkt, uin, msg, id, rtf, FStatus, FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_SENDMSG_ADVANCED(pkt, uin, msg, id, rtf, FStatus, FSeq); });
 }
 
 void TICQClient::RequestAwayMsg(std::uint32_t uin, std::uint16_t id, std::uint8_t reqType) {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_REQAWAYMSG(pkt, uin, id, reqType, FStatus, FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_REQAWAYMSG(pkt, uin, id, reqType, FStatus, FSeq); });
 }
 
-void TICQClient::SendContacts(std::uint32_t uin, const std::vector<TContactEntry>& contacts, std::uint16_t id) {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_SENDCONTACTS(pkt, uin, contacts, id, FStatus, FSeq);
-  Send(pkt);
+void TICQClient::SendContacts(std::uint32_t uin, const std::vector<TContactEntry>& contacts,
+                              std::uint16_t id) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_SENDCONTACTS(pkt, uin, contacts, id, FStatus, FSeq); });
 }
 
 void TICQClient::RequestContacts(std::uint32_t uin, const std::string& reason, std::uint16_t id) {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_SENDCONTACTS_REQ(pkt, uin, reason, id, FStatus, FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_SENDCONTACTS_REQ(pkt, uin, reason, id, FStatus, FSeq); });
 }
 
 void TICQClient::SendYouWereAdded(std::uint32_t uin) {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_SEND_YOU_WERE_ADDED(pkt, 0, RandomBelow(0xFFFFAA), FLUIN, uin, FSeq);
-  Send(pkt);
+  SendSignedOn(
+      [&](TRawPkt& pkt) { CreateCLI_SEND_YOU_WERE_ADDED(pkt, 0, RandomBelow(0xFFFFAA), FLUIN, uin, FSeq); });
 }
 
 void TICQClient::SetStatus(std::uint32_t status) {
@@ -327,149 +319,89 @@ void TICQClient::SetStatus(std::uint32_t status) {
 }
 
 void TICQClient::SendKeepAlive() {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_KEEPALIVE(pkt, FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_KEEPALIVE(pkt, FSeq); });
 }
 
 void TICQClient::RequestOfflineMessages() {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_REQOFFLINEMSGS(pkt, FLUIN, FSeq2, FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_REQOFFLINEMSGS(pkt, FLUIN, FSeq2, FSeq); });
 }
 
-namespace {
-bool Listed(const std::vector<std::string>& list, const std::string& uin) {
-  return std::find(list.begin(), list.end(), uin) != list.end();
+// Adding a UIN already listed sends nothing.
+void TICQClient::ListAdd(std::vector<std::string>& list, std::uint32_t uin, TListBuilder build) {
+  const std::string s = std::to_string(uin);
+  if (std::find(list.begin(), list.end(), s) != list.end()) return;
+  list.push_back(s);
+  SendSignedOn([&](TRawPkt& pkt) { build(pkt, uin, FSeq); });
 }
-}  // namespace
+
+void TICQClient::ListRemove(std::vector<std::string>& list, std::uint32_t uin, TListBuilder build) {
+  std::erase(list, std::to_string(uin));
+  SendSignedOn([&](TRawPkt& pkt) { build(pkt, uin, FSeq); });
+}
 
 void TICQClient::AddContact(std::uint32_t uin) {
-  const std::string s = std::to_string(uin);
-  if (Listed(ContactList, s)) return;
-  ContactList.push_back(s);
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_ADDCONTACT(pkt, uin, FSeq);
-  Send(pkt);
+  ListAdd(ContactList, uin, CreateCLI_ADDCONTACT);
 }
-
 void TICQClient::RemoveContact(std::uint32_t uin) {
-  std::erase(ContactList, std::to_string(uin));
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_REMOVECONTACT(pkt, uin, FSeq);
-  Send(pkt);
+  ListRemove(ContactList, uin, CreateCLI_REMOVECONTACT);
 }
-
 void TICQClient::AddContactVisible(std::uint32_t uin) {
-  const std::string s = std::to_string(uin);
-  if (Listed(VisibleList, s)) return;
-  VisibleList.push_back(s);
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_ADDVISIBLE(pkt, uin, FSeq);
-  Send(pkt);
+  ListAdd(VisibleList, uin, CreateCLI_ADDVISIBLE);
 }
-
 void TICQClient::RemoveContactVisible(std::uint32_t uin) {
-  std::erase(VisibleList, std::to_string(uin));
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_REMVISIBLE(pkt, uin, FSeq);
-  Send(pkt);
+  ListRemove(VisibleList, uin, CreateCLI_REMVISIBLE);
 }
-
 void TICQClient::AddContactInvisible(std::uint32_t uin) {
-  const std::string s = std::to_string(uin);
-  if (Listed(InvisibleList, s)) return;
-  InvisibleList.push_back(s);
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_ADDINVISIBLE(pkt, uin, FSeq);
-  Send(pkt);
+  ListAdd(InvisibleList, uin, CreateCLI_ADDINVISIBLE);
 }
-
 void TICQClient::RemoveContactInvisible(std::uint32_t uin) {
-  std::erase(InvisibleList, std::to_string(uin));
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_REMINVISIBLE(pkt, uin, FSeq);
-  Send(pkt);
+  ListRemove(InvisibleList, uin, CreateCLI_REMINVISIBLE);
 }
 
 void TICQClient::RequestInfo(std::uint32_t uin) {
   if (!FLoggedIn) return;
   FInfoChain.emplace_back(FSeq2, uin);
-  TRawPkt pkt;
-  CreateCLI_METAREQINFO(pkt, FLUIN, uin, FSeq2, FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_METAREQINFO(pkt, FLUIN, uin, FSeq2, FSeq); });
 }
 
 void TICQClient::RequestInfoShort(std::uint32_t uin) {
   if (!FLoggedIn) return;
   FSInfoChain.emplace_back(FSeq2, uin);
-  TRawPkt pkt;
-  CreateCLI_METAREQINFO_SHORT(pkt, FLUIN, uin, FSeq2, FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_METAREQINFO_SHORT(pkt, FLUIN, uin, FSeq2, FSeq); });
 }
 
 void TICQClient::SearchByUIN(std::uint32_t uin) {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_SEARCHBYUIN(pkt, FLUIN, uin, FSeq2, FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_SEARCHBYUIN(pkt, FLUIN, uin, FSeq2, FSeq); });
 }
 
 void TICQClient::SearchByMail(const std::string& email) {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_SEARCHBYMAIL(pkt, FLUIN, email, FSeq2, FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_SEARCHBYMAIL(pkt, FLUIN, email, FSeq2, FSeq); });
 }
 
 void TICQClient::SetSelfInfoAbout(const std::string& about) {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_METASETABOUT(pkt, FLUIN, TextToSingleByte(about), FSeq2, FSeq);
-  Send(pkt);
+  SendSignedOn(
+      [&](TRawPkt& pkt) { CreateCLI_METASETABOUT(pkt, FLUIN, TextToSingleByte(about), FSeq2, FSeq); });
 }
 
 void TICQClient::ChangePassword(const std::string& password) {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_METASETPASS(pkt, FLUIN, password, FSeq2, FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_METASETPASS(pkt, FLUIN, password, FSeq2, FSeq); });
 }
 
 void TICQClient::SetAuthorization(bool authRequired, bool webAware) {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_METASETPERMISSIONS(pkt, FLUIN, authRequired, webAware, FSeq2, FSeq);
-  Send(pkt);
+  SendSignedOn(
+      [&](TRawPkt& pkt) { CreateCLI_METASETPERMISSIONS(pkt, FLUIN, authRequired, webAware, FSeq2, FSeq); });
 }
 
 void TICQClient::SendAuthRequest(std::uint32_t uin, const std::string& reason) {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_REQAUTH(pkt, uin, reason, FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_REQAUTH(pkt, uin, reason, FSeq); });
 }
 
 void TICQClient::SendAuthResponse(std::uint32_t uin, bool grant, const std::string& reason) {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_AUTHORIZE(pkt, uin, grant, reason, FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_AUTHORIZE(pkt, uin, grant, reason, FSeq); });
 }
 
 void TICQClient::RequestContactList() {
-  if (!FLoggedIn) return;
-  TRawPkt pkt;
-  CreateCLI_REQROSTER(pkt, FSeq);
-  Send(pkt);
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_REQROSTER(pkt, FSeq); });
 }
 
 bool TICQClient::DirectConnectionEstabilished(std::uint32_t uin) {
@@ -502,7 +434,7 @@ void TICQClient::HandlePacket(const TFlapHdr& flap, TRawPkt& pkt) {
   switch (flap.ChID) {
     case 1:
       if (len != 4 || (!FLoggingIn && !FLoggedIn)) {
-        if (FLoggingIn) Fail(ERR_PROTOCOL, kMsgMalformedPacket);
+        if (FLoggingIn) Fail(ERR_PROTOCOL, kMsgMalformed);
         return;
       }
       if (FLoggedIn) return;
@@ -520,9 +452,9 @@ void TICQClient::HandlePacket(const TFlapHdr& flap, TRawPkt& pkt) {
       if (len < 10) {
         // Too short for its SNAC header.
         if (FLoggingIn)
-          Fail(ERR_PROTOCOL, kMsgMalformedPacket);
+          Fail(ERR_PROTOCOL, kMsgMalformed);
         else
-          ReportError(ERR_PROTOCOL, ICQLangText(ErrorLanguage, kMsgMalformedPacket));
+          ReportError(ERR_PROTOCOL, ICQLangText(ErrorLanguage, kMsgMalformed));
         return;
       }
       HandleSnac(pkt);
@@ -545,9 +477,9 @@ void TICQClient::HandlePacket(const TFlapHdr& flap, TRawPkt& pkt) {
       return;  // the server's keep-alive
     default:
       if (FLoggingIn)
-        Fail(ERR_PROTOCOL, kMsgMalformedPacket);
+        Fail(ERR_PROTOCOL, kMsgMalformed);
       else
-        ReportError(ERR_PROTOCOL, ICQLangText(ErrorLanguage, kMsgMalformedPacket));
+        ReportError(ERR_PROTOCOL, ICQLangText(ErrorLanguage, kMsgMalformed));
   }
 }
 
@@ -568,7 +500,8 @@ void TICQClient::HandleLoginReply(TRawPkt& pkt) {
       const std::string v = GetTLVStr(pkt, t);
       if (t == 0) break;
       if (t == 8 && v.size() >= 2)
-        code = static_cast<std::uint32_t>(static_cast<std::uint8_t>(v[0]) << 8 | static_cast<std::uint8_t>(v[1]));
+        code = static_cast<std::uint32_t>(static_cast<std::uint8_t>(v[0]) << 8 |
+                                          static_cast<std::uint8_t>(v[1]));
     }
     const bool wrongPassword = type == 4 ? (code == 0 || code == 1 || code == 4 || code == 5)
                                          : (code == 1 || code == 4 || code == 5);
@@ -680,8 +613,8 @@ void TICQClient::SessionSetUp() {
   FDConnCookie = RandomBelow(0x7FFFFFFF);
   if (FDirect) {
     const std::uint32_t ip = GetLocalIP();
-    CreateCLI_SETSTATUS(out, FStatus, ip == kNoAddress ? 0 : ip, ProxyType == P_NONE ? FDirect->BindPort() : 0,
-                        FDConnCookie, ProxyType, FSeq);
+    CreateCLI_SETSTATUS(out, FStatus, ip == kNoAddress ? 0 : ip,
+                        ProxyType == P_NONE ? FDirect->BindPort() : 0, FDConnCookie, ProxyType, FSeq);
     FDirect->SetOwnCookie(FDConnCookie);
   } else {
     CreateCLI_SETSTATUS(out, FStatus, 0, 0, 0, ProxyType, FSeq);
@@ -786,7 +719,8 @@ void TICQClient::HandleRecvMsg(TRawPkt& pkt) {
         const std::string part = GetTLVStr(s.pkt, t);
         if (s.pkt.Len == at) break;
         if (t != 0x0101 || part.size() < 4) continue;
-        const unsigned charset = static_cast<unsigned char>(part[0]) << 8 | static_cast<unsigned char>(part[1]);
+        const unsigned charset =
+            static_cast<unsigned char>(part[0]) << 8 | static_cast<unsigned char>(part[1]);
         const std::string_view raw = std::string_view(part).substr(4);
         std::string text;
         if (charset == 0 || charset == 3)
@@ -966,7 +900,8 @@ void TICQClient::HandleServerList(TRawPkt& pkt) {
   Fire(FOnServerListRecv, items);
 }
 
-std::uint32_t TICQClient::TakeChain(std::vector<std::pair<std::uint16_t, std::uint32_t>>& chain, std::uint16_t seq) {
+std::uint32_t TICQClient::TakeChain(std::vector<std::pair<std::uint16_t, std::uint32_t>>& chain,
+                                    std::uint16_t seq) {
   for (auto it = chain.begin(); it != chain.end(); ++it) {
     if (it->first != seq) continue;
     const std::uint32_t uin = it->second;

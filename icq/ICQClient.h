@@ -28,17 +28,6 @@ class TicqDCM;
 inline constexpr const char* kDefaultLoginServer = "login.icq.com";
 inline constexpr std::uint16_t kDefaultLoginPort = 5190;
 
-// Messages of the language table the session reports.
-enum : int {
-  kMsgMalformedPacket = 3,
-  kMsgMalformedLogin = 5,
-  kMsgBadPassword = 6,
-  kMsgTooOften = 7,
-  kMsgUnknownProxyType = 8,
-  kMsgConnTimeout = 9,
-  kMsgReceiveFailed = 13,
-};
-
 // Meta reply subtypes (command 0x07DA of the ICQ server's replies).
 inline constexpr std::uint16_t META_SMS_REFUSED = 0x0001;
 inline constexpr std::uint16_t META_SET_GENERAL_ACK = 0x0064;
@@ -71,7 +60,7 @@ struct TOnlineInfo {
   std::uint32_t ExternalIP = 0;
   rtl::TDateTime OnlineTime = 0;
   std::uint16_t Idle = 0;
-  std::uint32_t ICQVersion = 0;    // first value after the cookie block
+  std::uint32_t ICQVersion = 0;      // first value after the cookie block
   std::uint32_t MirandaVersion = 0;  // second one
   std::uint16_t ProtoVer = 0;
   std::uint32_t UserCaps = 0;  // CAPS_ bits
@@ -182,7 +171,8 @@ class TICQClient {
   std::function<void(const std::string& msg, std::uint32_t uin)> FOnMessageRecv;
   std::function<void(const std::string& description, const std::string& url, std::uint32_t uin)> FOnURLRecv;
   std::function<void(rtl::TDateTime when, const std::string& msg, std::uint32_t uin)> FOnOfflineMsgRecv;
-  std::function<void(rtl::TDateTime when, const std::string& description, const std::string& url, std::uint32_t uin)>
+  std::function<void(rtl::TDateTime when, const std::string& description, const std::string& url,
+                     std::uint32_t uin)>
       FOnOfflineURLRecv;
   std::function<void(const std::string& sender, const std::string& email, const std::string& senderIp,
                      const std::string& msg)>
@@ -202,7 +192,7 @@ class TICQClient {
   std::function<void(const std::string& source, const std::string& smsSender, const std::string& time,
                      const std::string& text)>
       FOnSMSReply;
-  std::function<void(std::uint32_t uin, const TUserInfo& info)> FOnUserGeneralInfo, FOnUserInfoShort;
+  std::function<void(std::uint32_t uin, const TUserInfo&info)> FOnUserGeneralInfo, FOnUserInfoShort;
   std::function<void(std::uint32_t uin, const TWorkInfo& info)> FOnUserWorkInfo;
   std::function<void(std::uint32_t uin, const TMetaMore& info)> FOnUserInfoMore;
   std::function<void(std::uint32_t uin, const std::string& about)> FOnUserInfoAbout;
@@ -232,6 +222,11 @@ class TICQClient {
 
  private:
   void Send(const TRawPkt& pkt);
+  template <class TBuild>
+  void SendSignedOn(TBuild build);
+  using TListBuilder = void (*)(TRawPkt&, std::uint32_t, std::uint16_t&);
+  void ListAdd(std::vector<std::string>& list, std::uint32_t uin, TListBuilder build);
+  void ListRemove(std::vector<std::string>& list, std::uint32_t uin, TListBuilder build);
   void SendSignOff();
   void Fail(TErrorType type, int message);
   void ReportError(TErrorType type, const std::string& text);

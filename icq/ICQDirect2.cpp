@@ -147,7 +147,8 @@ void TicqDCM::Receive(TConn* c, const std::uint8_t* data, std::size_t len) {
   const std::weak_ptr<bool> alive = alive_;
   c->Buffer.append(reinterpret_cast<const char*>(data), len);
   while (c->Buffer.size() >= 2) {
-    const std::size_t n = static_cast<std::uint8_t>(c->Buffer[0]) | static_cast<std::uint8_t>(c->Buffer[1]) << 8;
+    const std::size_t n = static_cast<std::uint8_t>(c->Buffer[0]) | static_cast<std::uint8_t>(c->Buffer[1])
+                                                                        << 8;
     if (n > kMaxPeerPacket) return Close(c, RS_ERROR_BUFFEROVERRUN);
     if (c->Buffer.size() < n + 2) return;
     const std::string packet = c->Buffer.substr(2, n);

@@ -23,7 +23,8 @@ namespace icq {
 inline constexpr const char* RS_ERROR_BUFFEROVERRUN = "Buffer Overrun Error";
 inline constexpr const char* RS_ERROR_NO_DC_WRONGVER =
     "Can not estabilish direct connection due to client using an unsupported protocol version.";
-inline constexpr const char* RS_ERROR_NO_DC_SECURITY = "Can not estabilish direct connection due to security issues.";
+inline constexpr const char* RS_ERROR_NO_DC_SECURITY =
+    "Can not estabilish direct connection due to security issues.";
 inline constexpr const char* RS_ERROR_NO_DC_UNSUPPORTEDPROXY =
     "Can not estabilish direct connection due to client using an unsupported proxy type.";
 inline constexpr const char* RS_ERROR_NO_DC_PACKETERROR =
@@ -48,7 +49,8 @@ class TicqDCM {
   void SetOwnCookie(std::uint32_t cookie) { fOwnCookie = cookie; }
 
   // A contact as the server announced it (addresses and cookie as read, u32 LE).
-  void AddUser(std::uint32_t uin, std::uint32_t cookie, std::uint32_t ipExt, std::uint32_t ipInt, std::uint32_t port);
+  void AddUser(std::uint32_t uin, std::uint32_t cookie, std::uint32_t ipExt, std::uint32_t ipInt,
+               std::uint32_t port);
   void DeleteUser(std::uint32_t uin);
   // Opens a message connection to a known contact that is not connected yet (port above 1024).
   void EstabilishConnection(std::uint32_t uin);

@@ -33,24 +33,6 @@ using Clock = std::chrono::steady_clock;
 
 std::atomic<int> g_runningThreads{0};
 
-// Message numbers of the language tables.
-enum : int {
-  kMsgSend = 10,
-  kMsgResolve = 11,
-  kMsgConnect = 12,
-  kMsgReceive = 13,
-  kMsgSocket = 14,
-  kMsgSocks4 = 15,
-  kMsgSocks5Method = 16,
-  kMsgSocks5Auth = 17,
-  kMsgSocks5Connect = 18,
-  kMsgHttpStatus = 19,
-  kMsgHttpOverflow = 20,
-  kMsgAccept = 21,
-  kMsgBind = 22,
-  kMsgListen = 23,
-};
-
 bool IsReset(int err) {
   return err == ECONNRESET || err == ECONNABORTED || err == EPIPE;
 }

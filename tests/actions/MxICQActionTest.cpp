@@ -191,27 +191,54 @@ TEST_P(MxICQActionFailure, EndsWithItsMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Peer, MxICQActionFailure,
     ::testing::Values(
-        Failure{"OwnNumberNotANumber", {}, [](TICQAction& a) { a.SetICQNumber("abc"); }, "Invalid ICQ Number : abc",
+        Failure{"OwnNumberNotANumber",
+                {},
+                [](TICQAction& a) { a.SetICQNumber("abc"); },
+                "Invalid ICQ Number : abc",
                 false},
-        Failure{"OwnNumberZero", {}, [](TICQAction& a) { a.SetICQNumber("0"); }, "Invalid ICQ Number : 0", false},
-        Failure{"NoRecipients", {}, [](TICQAction& a) { a.SetToICQNumber(""); }, "To ICQ Number is blank", false},
+        Failure{
+            "OwnNumberZero", {}, [](TICQAction& a) { a.SetICQNumber("0"); }, "Invalid ICQ Number : 0", false},
+        Failure{
+            "NoRecipients", {}, [](TICQAction& a) { a.SetToICQNumber(""); }, "To ICQ Number is blank", false},
         Failure{"WrongPassword", {}, [](TICQAction& a) { a.SetPassword("guess"); }, "Failed to login", false},
-        Failure{"RefusedLoginSaysWhy", {"--login", "rate-limited"}, [](TICQAction&) {}, "Too often logins", false},
-        Failure{"LoginReplyWithoutCookie", {"--login", "no-cookie"}, [](TICQAction&) {},
-                "Received malformed login packet", false},
-        Failure{"BadRecipientAfterLogin", {}, [](TICQAction& a) { a.SetToICQNumber("2002\n12x"); },
-                "Invalid ICQ (1): 12x", true},
-        Failure{"ZeroRecipient", {}, [](TICQAction& a) { a.SetToICQNumber("0"); }, "Invalid ICQ (0): 0", true},
-        Failure{"OnlyBlankRecipients", {}, [](TICQAction& a) { a.SetToICQNumber(" \n\t\n"); },
-                "No ICQ numbers specified.", true},
-        Failure{"OnlyBlankPhoneNumbers", {}, [](TICQAction& a) {
+        Failure{"RefusedLoginSaysWhy",
+                {"--login", "rate-limited"},
+                [](TICQAction&) {},
+                "Too often logins",
+                false},
+        Failure{"LoginReplyWithoutCookie",
+                {"--login", "no-cookie"},
+                [](TICQAction&) {},
+                "Received malformed login packet",
+                false},
+        Failure{"BadRecipientAfterLogin",
+                {},
+                [](TICQAction& a) { a.SetToICQNumber("2002\n12x"); },
+                "Invalid ICQ (1): 12x",
+                true},
+        Failure{
+            "ZeroRecipient", {}, [](TICQAction& a) { a.SetToICQNumber("0"); }, "Invalid ICQ (0): 0", true},
+        Failure{"OnlyBlankRecipients",
+                {},
+                [](TICQAction& a) { a.SetToICQNumber(" \n\t\n"); },
+                "No ICQ numbers specified.",
+                true},
+        Failure{"OnlyBlankPhoneNumbers",
+                {},
+                [](TICQAction& a) {
                   a.SetSendSMS(true);
                   a.SetToICQNumber(" \n");
-                }, "No phone numbers specified.", true},
-        Failure{"PhoneNumberWithALetter", {}, [](TICQAction& a) {
+                },
+                "No phone numbers specified.",
+                true},
+        Failure{"PhoneNumberWithALetter",
+                {},
+                [](TICQAction& a) {
                   a.SetSendSMS(true);
                   a.SetToICQNumber("555abc");
-                }, "SMS number 555abc does not appear to be a valid phone number.", true}),
+                },
+                "SMS number 555abc does not appear to be a valid phone number.",
+                true}),
     [](const auto& p) { return std::string(p.param.name); });
 
 struct SmsRun {
@@ -239,18 +266,23 @@ TEST_P(MxICQActionSms, LogsTheAnswer) {
 INSTANTIATE_TEST_SUITE_P(
     Peer, MxICQActionSms,
     ::testing::Values(
-        SmsRun{"Acknowledged",
-               {"--sms", "accept"},
-               true,
-               {{"SMS Ack - Source:\"sms.example.net\", Network:\"Example Mobile\", MsgID:\"+15550001-2\"", 0},
-                {"Message Deliverable: True", 0}}},
+        SmsRun{
+            "Acknowledged",
+            {"--sms", "accept"},
+            true,
+            {{"SMS Ack - Source:\"sms.example.net\", Network:\"Example Mobile\", MsgID:\"+15550001-2\"", 0},
+             {"Message Deliverable: True", 0}}},
         SmsRun{"NotDeliverable", {"--sms", "undeliverable"}, false, {{"Message Deliverable: False", 0}}},
         SmsRun{"Refused", {"--sms", "refuse"}, false, {{"SMS Refused", 3}}},
-        SmsRun{"Unanswered", {"--sms", "silent"}, false, {{"Gave up waiting for ICQ to acknowledge or reject SMS", 3}}},
+        SmsRun{"Unanswered",
+               {"--sms", "silent"},
+               false,
+               {{"Gave up waiting for ICQ to acknowledge or reject SMS", 3}}},
         SmsRun{"AnsweredByThePhone",
                {"--sms", "accept", "--sms-reply", "ok"},
                true,
-               {{"SMS Reply - Source:\"sms.example.net\", SMS Sender:\"+15550001\", Time:\"Fri, 11 Dec 2026 06:00:00 GMT\"",
+               {{"SMS Reply - Source:\"sms.example.net\", SMS Sender:\"+15550001\", Time:\"Fri, 11 Dec 2026 "
+                 "06:00:00 GMT\"",
                  0}}}),
     [](const auto& p) { return std::string(p.param.name); });
 

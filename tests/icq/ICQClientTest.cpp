@@ -73,8 +73,10 @@ TEST(ICQClient, LogsInThroughBothServersSendsToSeveralNumbersAndLogsOff) {
   ASSERT_TRUE(PeerSaw(peer, {OscarEvent("message")}, 2)) << Dump(peer);
   const auto sent = peer.Find({OscarEvent("message")});
   ASSERT_EQ(sent.size(), 2u) << "a message sent before the login went out";
-  EXPECT_NE(sent[0].find("\"to\": \"2002\", \"channel\": 1, \"text\": \"hello one\""), std::string::npos) << sent[0];
-  EXPECT_NE(sent[1].find("\"to\": \"3003\", \"channel\": 1, \"text\": \"hello two\""), std::string::npos) << sent[1];
+  EXPECT_NE(sent[0].find("\"to\": \"2002\", \"channel\": 1, \"text\": \"hello one\""), std::string::npos)
+      << sent[0];
+  EXPECT_NE(sent[1].find("\"to\": \"3003\", \"channel\": 1, \"text\": \"hello two\""), std::string::npos)
+      << sent[1];
 
   a.c.LogOff();
   EXPECT_EQ(a.logoffs, 1);
@@ -119,16 +121,34 @@ INSTANTIATE_TEST_SUITE_P(
     Peer, ICQClientLoginFault,
     ::testing::Values(
         LoginFault{"WrongPassword", {}, "guess", icq::ERR_LOGIN, 6, "Bad password"},
-        LoginFault{"RateLimited", {"--login", "rate-limited"}, "secret", icq::ERR_LOGIN, 7, "Too often logins"},
-        LoginFault{"NoCookie", {"--login", "no-cookie"}, "secret", icq::ERR_PROTOCOL, 5,
+        LoginFault{
+            "RateLimited", {"--login", "rate-limited"}, "secret", icq::ERR_LOGIN, 7, "Too often logins"},
+        LoginFault{"NoCookie",
+                   {"--login", "no-cookie"},
+                   "secret",
+                   icq::ERR_PROTOCOL,
+                   5,
                    "Received malformed login packet"},
-        LoginFault{"AddressWithoutPort", {"--login", "bad-address"}, "secret", icq::ERR_PROTOCOL, 5,
+        LoginFault{"AddressWithoutPort",
+                   {"--login", "bad-address"},
+                   "secret",
+                   icq::ERR_PROTOCOL,
+                   5,
                    "Received malformed login packet"},
-        LoginFault{"TruncatedReply", {"--login", "truncated"}, "secret", icq::ERR_PROTOCOL, 5,
+        LoginFault{"TruncatedReply",
+                   {"--login", "truncated"},
+                   "secret",
+                   icq::ERR_PROTOCOL,
+                   5,
                    "Received malformed login packet"},
-        LoginFault{"WrongChannel", {"--login", "wrong-channel"}, "secret", icq::ERR_PROTOCOL, 3,
+        LoginFault{"WrongChannel",
+                   {"--login", "wrong-channel"},
+                   "secret",
+                   icq::ERR_PROTOCOL,
+                   3,
                    "Received malformed packet"},
-        LoginFault{"ClosesMidLogin", {"--login", "close"}, "secret", icq::ERR_SOCKET, 13, "Could not receive data"}),
+        LoginFault{
+            "ClosesMidLogin", {"--login", "close"}, "secret", icq::ERR_SOCKET, 13, "Could not receive data"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(ICQClient, SilentLoginServerTimesOutOnlyWithATimeout) {
@@ -205,7 +225,8 @@ TEST_P(ICQClientSms, AnswerReachesItsEvent) {
   a.c.SendSMS("+15551234", "Ping <&> pong");
   ASSERT_TRUE(PeerSaw(peer, {OscarEvent("sms"), OscarField("destination", "+15551234")})) << Dump(peer);
   EXPECT_EQ(peer.Find({OscarEvent("sms"), OscarField("text", "Ping &lt;&amp;&gt; pong")}).size(), 1u);
-  PumpUntil([&] { return acks + refusals > 0; }, std::chrono::milliseconds(s.acked || s.refused ? 10000 : 1000));
+  PumpUntil([&] { return acks + refusals > 0; },
+            std::chrono::milliseconds(s.acked || s.refused ? 10000 : 1000));
   EXPECT_EQ(acks, s.acked ? 1 : 0);
   EXPECT_EQ(refusals, s.refused ? 1 : 0);
   if (s.acked) {
@@ -228,11 +249,14 @@ TEST(ICQClient, SmsReplyFromThePhoneArrives) {
   Client a(peer, 1001);
   std::vector<std::string> reply;
   a.c.FOnSMSReply = [&](const std::string& src, const std::string& sender, const std::string& time,
-                        const std::string& text) { reply = {src, sender, time, text}; };
+                        const std::string& text) {
+    reply = {src, sender, time, text};
+  };
   ASSERT_TRUE(a.LogIn());
   a.c.SendSMS("+15551234", "question");
   ASSERT_TRUE(PumpUntil([&] { return !reply.empty(); }));
-  EXPECT_EQ(reply, (std::vector<std::string>{"sms.example.net", "+15551234", "Fri, 11 Dec 2026 06:00:00 GMT", "got it"}));
+  EXPECT_EQ(reply, (std::vector<std::string>{"sms.example.net", "+15551234", "Fri, 11 Dec 2026 06:00:00 GMT",
+                                             "got it"}));
 }
 
 TEST(ICQClient, MetaRepliesNameTheUinAskedAbout) {
@@ -241,15 +265,20 @@ TEST(ICQClient, MetaRepliesNameTheUinAskedAbout) {
   std::vector<std::pair<std::uint32_t, std::string>> general, shortInfo;
   std::string about;
   std::vector<std::pair<icq::TInfoType, bool>> changed;
-  a.c.FOnUserGeneralInfo = [&](std::uint32_t uin, const icq::TUserInfo& i) { general.emplace_back(uin, i.Nick); };
-  a.c.FOnUserInfoShort = [&](std::uint32_t uin, const icq::TUserInfo& i) { shortInfo.emplace_back(uin, i.Email); };
+  a.c.FOnUserGeneralInfo = [&](std::uint32_t uin, const icq::TUserInfo& i) {
+    general.emplace_back(uin, i.Nick);
+  };
+  a.c.FOnUserInfoShort = [&](std::uint32_t uin, const icq::TUserInfo& i) {
+    shortInfo.emplace_back(uin, i.Email);
+  };
   a.c.FOnUserInfoAbout = [&](std::uint32_t, const std::string& text) { about = text; };
   a.c.FOnInfoChanged = [&](icq::TInfoType t, bool ok) { changed.emplace_back(t, ok); };
   ASSERT_TRUE(a.LogIn());
   a.c.RequestInfo(7007);
   a.c.RequestInfoShort(8008);
   a.c.SetSelfInfoAbout("me");
-  ASSERT_TRUE(PumpUntil([&] { return !general.empty() && !shortInfo.empty() && !changed.empty() && !about.empty(); }));
+  ASSERT_TRUE(PumpUntil(
+      [&] { return !general.empty() && !shortInfo.empty() && !changed.empty() && !about.empty(); }));
   EXPECT_EQ(general[0], (std::pair<std::uint32_t, std::string>{7007, "nick7007"}));
   EXPECT_EQ(shortInfo[0], (std::pair<std::uint32_t, std::string>{8008, "user8008@example.net"}));
   EXPECT_EQ(about, "about 7007");

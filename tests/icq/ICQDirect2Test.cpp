@@ -70,7 +70,9 @@ struct Fixture {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     EXPECT_EQ(::connect(sock.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
   }
-  void Send(const std::string& bytes) { ASSERT_EQ(::send(sock.Get(), bytes.data(), bytes.size(), 0), ssize_t(bytes.size())); }
+  void Send(const std::string& bytes) {
+    ASSERT_EQ(::send(sock.Get(), bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
+  }
   void Read() {
     char buf[4096];
     const ssize_t n = ::recv(sock.Get(), buf, sizeof buf, MSG_DONTWAIT);
@@ -78,10 +80,12 @@ struct Fixture {
     if (n == 0) closed = true;
   }
   bool WaitClosed() {
-    return PumpUntil([&] {
-      Read();
-      return closed;
-    }, std::chrono::seconds(5));
+    return PumpUntil(
+        [&] {
+          Read();
+          return closed;
+        },
+        std::chrono::seconds(5));
   }
 };
 
@@ -96,7 +100,7 @@ TEST(TicqDCM, AcceptedPeerCompletesTheHandshake) {
   EXPECT_EQ(f.got.substr(0, 6), Framed(std::string("\x01\x00\x00\x00", 4)));
   const std::string init = f.got.substr(6 + 2, 48);
   EXPECT_EQ(static_cast<std::uint8_t>(init[0]), 0xFF);
-  EXPECT_EQ(init.substr(5, 4), std::string("\xD2\x07\x00\x00", 4));  // to 2002
+  EXPECT_EQ(init.substr(5, 4), std::string("\xD2\x07\x00\x00", 4));   // to 2002
   EXPECT_EQ(init.substr(15, 4), std::string("\xE9\x03\x00\x00", 4));  // from 1001
   EXPECT_EQ(init.substr(32, 4), std::string("\x55\x66\x77\x88", 4));  // own cookie, big-endian
   EXPECT_FALSE(f.dcm.ConnectionEstabilished(kPeer));
@@ -138,19 +142,19 @@ TEST_P(TicqDCMRefusal, ClosesTheConnection) {
 
 INSTANTIATE_TEST_SUITE_P(
     Peer, TicqDCMRefusal,
-    ::testing::Values(Refusal{"Version6", Framed(Init(6, kMe, kPeer, kPeerCookie)), icq::RS_ERROR_NO_DC_WRONGVER},
-                      Refusal{"OtherCookie", Framed(Init(8, kMe, kPeer, kPeerCookie + 1)), icq::RS_ERROR_NO_DC_SECURITY},
-                      Refusal{"OtherAddressee", Framed(Init(8, kMe + 1, kPeer, kPeerCookie)),
-                              icq::RS_ERROR_NO_DC_SECURITY},
-                      Refusal{"PortsDiffer", Framed(Init(8, kMe, kPeer, kPeerCookie, 4, 4000, 4001)),
-                              icq::RS_ERROR_NO_DC_SECURITY},
-                      Refusal{"ConnectionType3", Framed(Init(8, kMe, kPeer, kPeerCookie, 3)),
-                              icq::RS_ERROR_NO_DC_UNSUPPORTEDPROXY},
-                      Refusal{"TruncatedInit", Framed(Init(8, kMe, kPeer, kPeerCookie).substr(0, 20)),
-                              icq::RS_ERROR_NO_DC_PACKETERROR},
-                      Refusal{"UnknownSender", Framed(Init(8, kMe, 3003, kPeerCookie)), nullptr},
-                      Refusal{"Length8193", std::string("\x01\x20", 2) + std::string(100, 'x'),
-                              icq::RS_ERROR_BUFFEROVERRUN}),
+    ::testing::Values(
+        Refusal{"Version6", Framed(Init(6, kMe, kPeer, kPeerCookie)), icq::RS_ERROR_NO_DC_WRONGVER},
+        Refusal{"OtherCookie", Framed(Init(8, kMe, kPeer, kPeerCookie + 1)), icq::RS_ERROR_NO_DC_SECURITY},
+        Refusal{"OtherAddressee", Framed(Init(8, kMe + 1, kPeer, kPeerCookie)), icq::RS_ERROR_NO_DC_SECURITY},
+        Refusal{"PortsDiffer", Framed(Init(8, kMe, kPeer, kPeerCookie, 4, 4000, 4001)),
+                icq::RS_ERROR_NO_DC_SECURITY},
+        Refusal{"ConnectionType3", Framed(Init(8, kMe, kPeer, kPeerCookie, 3)),
+                icq::RS_ERROR_NO_DC_UNSUPPORTEDPROXY},
+        Refusal{"TruncatedInit", Framed(Init(8, kMe, kPeer, kPeerCookie).substr(0, 20)),
+                icq::RS_ERROR_NO_DC_PACKETERROR},
+        Refusal{"UnknownSender", Framed(Init(8, kMe, 3003, kPeerCookie)), nullptr},
+        Refusal{"Length8193", std::string("\x01\x20", 2) + std::string(100, 'x'),
+                icq::RS_ERROR_BUFFEROVERRUN}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(TicqDCM, ContactOnAPrivilegedPortIsNeverConnected) {

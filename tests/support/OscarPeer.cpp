@@ -7,9 +7,14 @@
 namespace testsupport {
 
 OscarPeer::OscarPeer(std::vector<std::string> args) {
-  std::vector<std::string> argv{"/usr/bin/python3", (SourceDir() / "tests/servers/oscar_peer.py").string(),
-                                "--port", "{port}", "--log", (dir_.Path() / "peer.log").string(),
-                                "--password", k_password};
+  std::vector<std::string> argv{"/usr/bin/python3",
+                                (SourceDir() / "tests/servers/oscar_peer.py").string(),
+                                "--port",
+                                "{port}",
+                                "--log",
+                                (dir_.Path() / "peer.log").string(),
+                                "--password",
+                                k_password};
   argv.insert(argv.end(), args.begin(), args.end());
   ServerProcess::Options o;
   o.env = {{"PYTHONDONTWRITEBYTECODE", "1"}};
@@ -29,7 +34,8 @@ std::vector<std::string> OscarPeer::Events() const {
 std::vector<std::string> OscarPeer::Find(const std::vector<std::string>& fragments) const {
   std::vector<std::string> out;
   for (const auto& line : Events())
-    if (std::all_of(fragments.begin(), fragments.end(), [&](const auto& f) { return line.find(f) != std::string::npos; }))
+    if (std::all_of(fragments.begin(), fragments.end(),
+                    [&](const auto& f) { return line.find(f) != std::string::npos; }))
       out.push_back(line);
   return out;
 }
