@@ -25,7 +25,8 @@ TicqDCM::~TicqDCM() {
   *alive_ = false;
   fTmrIdle.reset();
   if (fSrv) fSrv->StopServer();
-  for (auto& c : fDCL) c->Sock.reset();
+  // The owner may be freeing the manager from a peer's event: its socket goes afterwards.
+  while (!fDCL.empty()) Close(fDCL.back().get(), nullptr);
 }
 
 void TicqDCM::Start() {
