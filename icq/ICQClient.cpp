@@ -378,6 +378,34 @@ void TICQClient::SearchByMail(const std::string& email) {
   SendSignedOn([&](TRawPkt& pkt) { CreateCLI_SEARCHBYMAIL(pkt, FLUIN, email, FSeq2, FSeq); });
 }
 
+void TICQClient::SearchByName(const std::string& first, const std::string& last, const std::string& nick,
+                              const std::string& email) {
+  SendSignedOn([&](TRawPkt& pkt) {
+    CreateCLI_SEARCHBYNAME(pkt, FLUIN, TextToSingleByte(first), TextToSingleByte(last),
+                           TextToSingleByte(nick), email, FSeq2, FSeq);
+  });
+}
+
+void TICQClient::SearchRandom(std::uint16_t group) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_SEARCHRANDOM(pkt, FLUIN, group, FSeq2, FSeq); });
+}
+
+void TICQClient::SearchWhitePages(const TWPSearch& query) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_SEARCHWP(pkt, FLUIN, query, FSeq2, FSeq); });
+}
+
+void TICQClient::SetSelfInfoGeneral(const TMetaGeneral& info) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_METASETGENERAL(pkt, FLUIN, info, FSeq2, FSeq); });
+}
+
+void TICQClient::SetSelfInfoMore(const TMetaMore& info) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_METASETMORE(pkt, FLUIN, info, FSeq2, FSeq); });
+}
+
+void TICQClient::UnregisterUIN(const std::string& password) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_UNREGUIN(pkt, FLUIN, password, FSeq2, FSeq); });
+}
+
 void TICQClient::SetSelfInfoAbout(const std::string& about) {
   SendSignedOn(
       [&](TRawPkt& pkt) { CreateCLI_METASETABOUT(pkt, FLUIN, TextToSingleByte(about), FSeq2, FSeq); });

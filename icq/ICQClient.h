@@ -147,7 +147,14 @@ class TICQClient {
   void RequestInfoShort(std::uint32_t uin);
   void SearchByUIN(std::uint32_t uin);
   void SearchByMail(const std::string& email);
+  void SearchByName(const std::string& first, const std::string& last, const std::string& nick,
+                    const std::string& email);
+  void SearchRandom(std::uint16_t group);
+  void SearchWhitePages(const TWPSearch& query);
+  void SetSelfInfoGeneral(const TMetaGeneral& info);
+  void SetSelfInfoMore(const TMetaMore& info);
   void SetSelfInfoAbout(const std::string& about);
+  void UnregisterUIN(const std::string& password);
   void ChangePassword(const std::string& password);
   void SetAuthorization(bool authRequired, bool webAware);
   void SendAuthRequest(std::uint32_t uin, const std::string& reason);

@@ -54,6 +54,11 @@ struct Client {
       messages.emplace_back(m, from);
     };
   }
+  std::string Errors() const {
+    std::string out;
+    for (const auto& e : errors) out += e.second + "\n";
+    return out;
+  }
   bool LogIn() {
     c.Login();
     return PumpUntil([&] { return logins > 0 || failures > 0; }) && logins == 1;
@@ -173,7 +178,7 @@ TEST(ICQClient, SilentLoginServerTimesOutOnlyWithATimeout) {
 TEST(ICQClient, HeldMessagesArriveOnlyAfterClientReadyAndUnknownSnacsAreIgnored) {
   OscarPeer peer({"--pending", "4004:first", "--pending", "5005:second", "--unknown-snac"});
   Client a(peer, 1001);
-  ASSERT_TRUE(a.LogIn());
+  ASSERT_TRUE(a.LogIn()) << a.Errors();
   ASSERT_TRUE(PumpUntil([&] { return a.messages.size() == 2; }));
   EXPECT_TRUE(a.loggedInWhenFirstMessage);
   EXPECT_EQ(a.messages[0], (std::pair<std::string, std::uint32_t>{"first", 4004}));
@@ -189,7 +194,7 @@ TEST(ICQClient, OfflineMessagesAreDeliveredAndAcknowledged) {
     EXPECT_GT(when, 0.0);
     offline.emplace_back(m, uin);
   };
-  ASSERT_TRUE(a.LogIn());
+  ASSERT_TRUE(a.LogIn()) << a.Errors();
   a.c.RequestOfflineMessages();
   ASSERT_TRUE(PumpUntil([&] { return offline.size() == 2; }));
   EXPECT_EQ(offline[0], (std::pair<std::string, std::uint32_t>{"while you were out", 4004}));
@@ -221,7 +226,7 @@ TEST_P(ICQClientSms, AnswerReachesItsEvent) {
     deliverable = d;
   };
   a.c.FOnSMSRefused = [&] { ++refusals; };
-  ASSERT_TRUE(a.LogIn());
+  ASSERT_TRUE(a.LogIn()) << a.Errors();
   a.c.SendSMS("+15551234", "Ping <&> pong");
   ASSERT_TRUE(PeerSaw(peer, {OscarEvent("sms"), OscarField("destination", "+15551234")})) << Dump(peer);
   EXPECT_EQ(peer.Find({OscarEvent("sms"), OscarField("text", "Ping &lt;&amp;&gt; pong")}).size(), 1u);
@@ -252,7 +257,7 @@ TEST(ICQClient, SmsReplyFromThePhoneArrives) {
                         const std::string& text) {
     reply = {src, sender, time, text};
   };
-  ASSERT_TRUE(a.LogIn());
+  ASSERT_TRUE(a.LogIn()) << a.Errors();
   a.c.SendSMS("+15551234", "question");
   ASSERT_TRUE(PumpUntil([&] { return !reply.empty(); }));
   EXPECT_EQ(reply, (std::vector<std::string>{"sms.example.net", "+15551234", "Fri, 11 Dec 2026 06:00:00 GMT",
@@ -273,16 +278,26 @@ TEST(ICQClient, MetaRepliesNameTheUinAskedAbout) {
   };
   a.c.FOnUserInfoAbout = [&](std::uint32_t, const std::string& text) { about = text; };
   a.c.FOnInfoChanged = [&](icq::TInfoType t, bool ok) { changed.emplace_back(t, ok); };
-  ASSERT_TRUE(a.LogIn());
+  ASSERT_TRUE(a.LogIn()) << a.Errors();
   a.c.RequestInfo(7007);
   a.c.RequestInfoShort(8008);
+  int permissions = 0;
+  a.c.FOnAuthorizationChangedOk = [&] { ++permissions; };
   a.c.SetSelfInfoAbout("me");
-  ASSERT_TRUE(PumpUntil(
-      [&] { return !general.empty() && !shortInfo.empty() && !changed.empty() && !about.empty(); }));
+  icq::TMetaGeneral me;
+  me.Nick = "me";
+  a.c.SetSelfInfoGeneral(me);
+  a.c.ChangePassword("n3w");
+  a.c.SetAuthorization(true, false);
+  ASSERT_TRUE(PumpUntil([&] {
+    return !general.empty() && !shortInfo.empty() && changed.size() == 3 && !about.empty() &&
+           permissions == 1;
+  }));
   EXPECT_EQ(general[0], (std::pair<std::uint32_t, std::string>{7007, "nick7007"}));
   EXPECT_EQ(shortInfo[0], (std::pair<std::uint32_t, std::string>{8008, "user8008@example.net"}));
   EXPECT_EQ(about, "about 7007");
-  EXPECT_EQ(changed[0], (std::pair<icq::TInfoType, bool>{icq::INFO_ABOUT, true}));
+  EXPECT_EQ(changed, (std::vector<std::pair<icq::TInfoType, bool>>{
+                         {icq::INFO_ABOUT, true}, {icq::INFO_GENERAL, true}, {icq::INFO_PASSWORD, true}}));
 }
 
 TEST(ICQClient, MessageBetweenTwoClientsThroughTheServerAndDirectly) {
@@ -296,8 +311,8 @@ TEST(ICQClient, MessageBetweenTwoClientsThroughTheServerAndDirectly) {
     EXPECT_EQ(uin, 1002u);
     acks.push_back(seq);
   };
-  ASSERT_TRUE(a.LogIn());
-  ASSERT_TRUE(b.LogIn());
+  ASSERT_TRUE(a.LogIn()) << a.Errors();
+  ASSERT_TRUE(b.LogIn()) << b.Errors();
 
   a.c.SendMessage(1002, "through the server");
   ASSERT_TRUE(PumpUntil([&] { return !b.messages.empty(); }));

@@ -30,7 +30,7 @@ LOCK = threading.Lock()
 LOG = None
 ARGS = None
 COOKIES = {}    # cookie bytes -> uin
-SESSIONS = {}   # uin -> Session (signed on and ready)
+SESSIONS = {}   # uin -> Session (on the session server; .ready after client-ready)
 OFFLINE = []    # (from uin, text) stored messages for anyone
 
 
@@ -294,8 +294,14 @@ def handle_sendmsg(s, data, reqid):
                 text = v[8:8 + struct.unpack_from("<H", v, 6)[0]].rstrip(b"\0").decode("cp1252", "replace")
     log("message", uin=s.uin, to=to, channel=channel, text=text)
     target = SESSIONS.get(to)
-    if target is not None and target.ready and channel == 1:
-        target.c.snac(4, 7, recvmsg_body(s.uin, text))
+    if target is not None and channel == 1:
+        # A session that has not said client-ready yet gets it once it has.
+        with LOCK:
+            if not target.ready:
+                target.pending.append(recvmsg_body(s.uin, text))
+                target = None
+        if target is not None:
+            target.c.snac(4, 7, recvmsg_body(s.uin, text))
     if any(t == 3 for t, _ in tlvs):
         s.c.snac(4, 0x0C, cookie + struct.pack(">H", channel) + bytes([n]) + to.encode(), reqid)
 
@@ -316,6 +322,8 @@ def serve_bos(sock, addr):
         return
     s = Session(c, uin, addr)
     s.pending = [recvmsg_body(frm, text) for frm, text in ARGS.pending_msgs]
+    with LOCK:
+        SESSIONS[uin] = s
     log("session", uin=uin)
     if ARGS.unknown_snac:
         c.snac(0x77, 0x01, b"\x01\x02\x03")
@@ -379,14 +387,13 @@ def bos_loop(s):
                 notify_watchers(s)
         elif key == (1, 2):
             with LOCK:
-                SESSIONS[s.uin] = s
-            s.ready = True
+                s.ready = True
+                held, s.pending = s.pending, []
             log("ready", uin=s.uin)
-            for body_ in s.pending:
+            for body_ in held:
                 c.snac(4, 7, body_)
-            s.pending = []
             for other in list(SESSIONS.values()):
-                if other is not s and other.uin in s.contacts:
+                if other is not s and other.ready and other.uin in s.contacts:
                     c.snac(3, 0x0B, user_online_body(other))
             notify_watchers(s)
         elif key == (3, 4):
