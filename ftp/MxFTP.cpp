@@ -21,7 +21,9 @@ namespace mx {
 
 namespace {
 
-// A single-file upload waits this long after the transfer before it goes on.
+// A single-file upload waits this long after the transfer before it asks for the size; only then:
+// the client returns after the server's final reply, and a pause on every upload would double
+// the time of a large file on a fast line.
 constexpr int k_upload_settle_ms = 1000;
 
 bool HasWildcard(const std::string& spec) {
@@ -511,7 +513,7 @@ void TCustomFTPAction::UploadFileItem(TFTPScriptUploadFile& item) {
   const std::string target = remote.empty() ? rtl::ExtractFileName(local) : remote;
   SendMessage("Uploading File : " + local + " to : " + remote, host::stInformation);
   FFTP->Put(local, target, false);
-  Sleep(k_upload_settle_ms);
+  if (item.GetCompareFileSize()) Sleep(k_upload_settle_ms);
   UploadCompleted(local, target, item.GetCompareFileSize());
 }
 
