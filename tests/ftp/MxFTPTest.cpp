@@ -21,6 +21,7 @@
 
 #include "ftp/MxFTP.h"
 #include "host/MxCrypto.h"
+#include "host/MxHostActions.h"
 #include "host/MxRunner.h"
 #include "host/MxScripting.h"
 #include "tests/ftp/FtpTestSupport.h"
@@ -525,6 +526,45 @@ TEST_F(MxFTPScript, TheDetailedLogShowsTheDialogueWithoutThePassword) {
   TLoaded quiet(ProjectXml(server, {{"TFTPScriptGetCurrentDir", {}}}), Host);
   ASSERT_EQ(quiet.Run(), host::TRunResult::Success);
   EXPECT_THAT(quiet.Capture.Dump(), Not(HasSubstr(": PWD")));
+}
+
+TEST_F(MxFTPScript, TheExampleProjectSendsAndFetchesBackItsFiles) {
+  FtpServer& server = ftptest::SharedServer(FtpServerKind::Pyftpdlib);
+  // The example works in "drop" below the login folder: this test's own folder stands in.
+  server.MakeDir(Folder());
+  Options().SetFTPServer(server.Host());
+  Options().SetFTPPort(server.Port());
+  Options().SetFTPUser(server.User());
+  Options().SetFTPPass(server.Password());
+  WriteFile(Local.Path() / "outbox" / "notes.txt", "notes\n");
+  WriteFile(Local.Path() / "outbox" / "more.txt", "more\n");
+  fs::create_directories(Local.Path() / "inbox");
+  host::RegisterHostActions(Host);
+  std::string xml = ReadAll(QUILLON_SOURCE_DIR "/examples/ftp-script.xml");
+  const std::string first = "<child class=\"TFTPScriptMakeDir\">";
+  xml.replace(xml.find(first), 0,
+              "<child class=\"TFTPScriptChangeDir\"><property name=\"RemoteDir\">" + Folder() + "</property></child>");
+  auto project = host::TProject::LoadFromString(xml, "ftp-script.xml", Host);
+  testsupport::ActionLog capture(project->Context());
+  for (auto& [name, value] : project->Variables) {
+    if (name == "OUTBOX") value = LocalDir() + "/outbox";
+    if (name == "INBOX") value = LocalDir() + "/inbox";
+  }
+  host::TProjectRunner validator(*project);
+  EXPECT_TRUE(validator.Validate().empty());
+  // The second run finds the folder there already and goes on.
+  for (int run = 0; run < 2; ++run) {
+    host::TProjectRunner runner(*project);
+    ASSERT_EQ(runner.Run(), host::TRunResult::Success) << capture.Dump();
+  }
+  const fs::path drop = server.Root() / Folder() / "drop";
+  EXPECT_EQ(ReadAll(drop / "more.txt"), "more\n");
+  EXPECT_FALSE(fs::exists(drop / "notes-read.txt"));
+  EXPECT_EQ(ReadAll(Local.Path() / "inbox" / "notes-read.txt"), "notes\n");
+  EXPECT_THAT(capture.Texts(), Contains("notes.txt had 6 bytes on the server; the folder listed: more.txt,notes.txt"));
+  Options().SetFTPServer("");
+  Options().SetFTPUser("");
+  Options().SetFTPPass("");
 }
 
 // ---------------------------------------------------------------- bad input
