@@ -120,8 +120,8 @@ TCustomFTPAction::TCustomFTPAction()
   FLog->OnStatus = route;
   FLog->Active = false;
   FFTP->IOHandler().AddIntercept(FLog);
-  for (const char* name : {k_ftp_on_connect, k_ftp_on_disconnect, k_ftp_on_change_dir, k_ftp_on_upload_completed,
-                           k_ftp_on_download_completed})
+  for (const char* name : {k_ftp_on_connect, k_ftp_on_disconnect, k_ftp_on_change_dir,
+                           k_ftp_on_upload_completed, k_ftp_on_download_completed})
     AddScript(name);
   InitialiseScriptParams();
 }
@@ -244,10 +244,11 @@ bool TCustomFTPAction::AddChildObject(std::unique_ptr<host::TNbXMLObject> child)
 bool TCustomFTPAction::Validate(host::IMxActionValidationError& errors) {
   bool ok = true;
   if (GetHost().empty()) {
-    errors.AddError("Host", FUseGlobalOptions ? "Host has not been set: the action uses the global options, whose "
-                                                "FTPServer is empty (set it with `quillon options --set "
-                                                "FTPServer=...`)"
-                                              : "Host has not been set");
+    errors.AddError("Host", FUseGlobalOptions
+                                ? "Host has not been set: the action uses the global options, whose "
+                                  "FTPServer is empty (set it with `quillon options --set "
+                                  "FTPServer=...`)"
+                                : "Host has not been set");
     ok = false;
   }
   if (FItems.empty()) {
@@ -276,7 +277,8 @@ void TCustomFTPAction::TerminateAction() {
 
 // ---------------------------------------------------------------- events and log
 
-void TCustomFTPAction::RunEvent(const char* name, const std::vector<std::pair<const char*, std::string>>& params) {
+void TCustomFTPAction::RunEvent(const char* name,
+                                const std::vector<std::pair<const char*, std::string>>& params) {
   host::TScript* script = GetScriptByName(name);
   if (!script || !script->HasContent()) return;
   host::IScriptObject* self = this;
@@ -529,7 +531,8 @@ void TCustomFTPAction::UploadMatches(const std::string& localSpec, bool compareS
   }
 }
 
-void TCustomFTPAction::UploadCompleted(const std::string& local, const std::string& remote, bool compareSize) {
+void TCustomFTPAction::UploadCompleted(const std::string& local, const std::string& remote,
+                                       bool compareSize) {
   const std::int64_t sent = FProgress.Count();
   if (compareSize) {
     SendMessage("Checking FileSize", host::stInformation);

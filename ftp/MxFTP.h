@@ -94,13 +94,17 @@ class TFTPScriptRemoteFile : public TFTPScriptItem {
 };
 
 // The class name, property table, editor label and Clone of a concrete item class.
-#define MX_FTP_SCRIPT_ITEM(Class, Base, Label)                                                    \
-  MX_CLASS(Class, Base)                                                                          \
-  MX_PROPERTIES(Class, Base)                                                                     \
- public:                                                                                         \
-  std::shared_ptr<TFTPScriptItem> Clone() const override { return std::make_shared<Class>(*this); } \
-  std::string GetEditorLabel() const override { return Label; }                                  \
-                                                                                                 \
+#define MX_FTP_SCRIPT_ITEM(Class, Base, Label)             \
+  MX_CLASS(Class, Base)                                    \
+  MX_PROPERTIES(Class, Base)                               \
+ public:                                                   \
+  std::shared_ptr<TFTPScriptItem> Clone() const override { \
+    return std::make_shared<Class>(*this);                 \
+  }                                                        \
+  std::string GetEditorLabel() const override {            \
+    return Label;                                          \
+  }                                                        \
+                                                           \
  private:
 
 class TFTPScriptGetCurrentDir final : public TFTPScriptIntoVariable {

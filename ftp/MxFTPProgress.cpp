@@ -41,10 +41,10 @@ void TFTPTransferProgress::Work(inet::TWorkMode mode, std::int64_t count) {
   FLastReport = now;
   const double elapsed = std::chrono::duration<double>(now - FStartTime).count();
   if (elapsed > 0) FSpeed = static_cast<double>(count) / 1024.0 / elapsed;
-  const int percent =
-      FExpected > 0
-          ? static_cast<int>(rtl::BankersRound(static_cast<double>(count) / static_cast<double>(FExpected) * 100.0))
-          : 0;
+  const int percent = FExpected > 0
+                          ? static_cast<int>(rtl::BankersRound(static_cast<double>(count) /
+                                                               static_cast<double>(FExpected) * 100.0))
+                          : 0;
   FReport(SpeedText(mode) + " : " + std::to_string(count / 1024) + "/" + std::to_string(FExpected / 1024) +
               " KBytes Transferred",
           percent);

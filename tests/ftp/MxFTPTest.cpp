@@ -92,8 +92,8 @@ std::string ProjectXml(const FtpServer& server, const std::vector<TItem>& items,
   out += "      <property name=\"Host\">" + server.Host() + "</property>\n";
   out += "      <property name=\"Port\">" + std::to_string(server.Port()) + "</property>\n";
   out += "      <property name=\"UserID\">" + server.User() + "</property>\n";
-  out += "      <property name=\"EncryptedPassword\">" + host::TCryptoUtils::EncryptString(server.Password()) +
-         "</property>\n";
+  out += "      <property name=\"EncryptedPassword\">" +
+         host::TCryptoUtils::EncryptString(server.Password()) + "</property>\n";
   out += "      <property name=\"Passive\">true</property>\n" + extraProps;
   for (const TItem& item : items) out += ItemXml(item);
   for (const auto& [name, text] : scripts)
@@ -231,7 +231,8 @@ TEST_F(MxFTPScript, AnUnknownItemClassOrPropertyIsALoadErrorNamingFileAndLine) {
     const char* child;
     const char* message;
   } cases[] = {
-      {R"(<child class="TFTPScriptCopyFile"/>)", "ftp-script.xml:5: unknown child class \"TFTPScriptCopyFile\""},
+      {R"(<child class="TFTPScriptCopyFile"/>)",
+       "ftp-script.xml:5: unknown child class \"TFTPScriptCopyFile\""},
       {R"(<child class="TFTPScriptChangeDir"><property name="RemoteFile">x</property></child>)",
        "ftp-script.xml:5: unknown property \"RemoteFile\" of TFTPScriptChangeDir"},
       {R"(<child class="TFTPScriptListDir"><property name="Details">often</property></child>)",
@@ -239,7 +240,8 @@ TEST_F(MxFTPScript, AnUnknownItemClassOrPropertyIsALoadErrorNamingFileAndLine) {
   };
   for (const auto& c : cases) {
     const std::string xml = std::string("<project name=\"p\">\n<actions>\n<action class=\"TFTPAction\">\n") +
-                            "<child class=\"TFTPScriptChangeDirUp\"/>\n" + c.child + "\n</action>\n</actions>\n</project>\n";
+                            "<child class=\"TFTPScriptChangeDirUp\"/>\n" + c.child +
+                            "\n</action>\n</actions>\n</project>\n";
     try {
       host::TProject::LoadFromString(xml, "ftp-script.xml", Host);
       ADD_FAILURE() << "loaded: " << c.child;
@@ -304,9 +306,10 @@ TEST_F(MxFTPScript, IdentityDefaultsAndHiddenProperties) {
     for (const auto& p : s->ParamNames()) line += p + (p == s->ParamNames().back() ? "" : ",");
     events.push_back(line + ")");
   }
-  EXPECT_THAT(events, ElementsAre("OnConnect(Action)", "OnDisconnect(Action)", "OnChangeDir(Action,CurrentDir)",
-                                  "OnUploadCompleted(Action,LocalFile,RemoteFile)",
-                                  "OnDownloadCompleted(Action,LocalFile,RemoteFile)"));
+  EXPECT_THAT(events,
+              ElementsAre("OnConnect(Action)", "OnDisconnect(Action)", "OnChangeDir(Action,CurrentDir)",
+                          "OnUploadCompleted(Action,LocalFile,RemoteFile)",
+                          "OnDownloadCompleted(Action,LocalFile,RemoteFile)"));
 }
 
 // ---------------------------------------------------------------- whole runs
@@ -318,7 +321,8 @@ std::vector<std::pair<std::string, std::string>> RecordingEvents() {
   };
   return {
       // What OnConnect sets is what the items expand afterwards.
-      {"OnConnect", note("\"connect:\" .. tostring(Action)") + "\nSetVariable(\"WORKDIR\", GetVariable(\"FOLDER\"))"},
+      {"OnConnect",
+       note("\"connect:\" .. tostring(Action)") + "\nSetVariable(\"WORKDIR\", GetVariable(\"FOLDER\"))"},
       {"OnDisconnect", note("\"disconnect\"")},
       {"OnChangeDir", note("\"dir:\" .. CurrentDir")},
       {"OnUploadCompleted", note("\"up:\" .. LocalFile .. \">\" .. RemoteFile")},
@@ -359,10 +363,11 @@ TEST_P(MxFTPScriptAll, APersistedScriptOfEveryItemKindLeavesTheExpectedFilesOnEa
       {"TFTPScriptMakeDir", {{"RemoteDir", "gone"}}},
       {"TFTPScriptDeleteDir", {{"RemoteDir", "gone"}}},
   };
-  TLoaded run(ProjectXml(server, items, RecordingEvents(),
-                         {{"FOLDER", Folder()}, {"LOCAL", local}, {"CWD", ""}, {"SIZE", ""}, {"LIST", ""},
-                          {"EVENTS", ""}}),
-              Host);
+  TLoaded run(
+      ProjectXml(
+          server, items, RecordingEvents(),
+          {{"FOLDER", Folder()}, {"LOCAL", local}, {"CWD", ""}, {"SIZE", ""}, {"LIST", ""}, {"EVENTS", ""}}),
+      Host);
   ASSERT_EQ(run.Run(), host::TRunResult::Success) << run.Capture.Dump();
 
   const fs::path sub = server.Root() / Folder() / "sub";
@@ -383,49 +388,48 @@ TEST_P(MxFTPScriptAll, APersistedScriptOfEveryItemKindLeavesTheExpectedFilesOnEa
   listed.SetCommaText(run.Variable("LIST"));
   EXPECT_THAT(std::vector<std::string>(listed.begin(), listed.end()),
               UnorderedElementsAre("b.dat", "c.dat", "renamed.txt"));
-  EXPECT_EQ(run.Variable("EVENTS"), "|connect:TFTPAction|dir:" + Folder() + "|dir:sub|dir:" + cwd + "|up:" + local +
-                                        "/a.txt>a.txt|up:" + local + "/b.dat>b.dat|up:" + local +
-                                        "/c.dat>c.dat|down:" + out + "<renamed.txt|dir:/" + Folder() +
-                                        "|disconnect");
+  EXPECT_EQ(run.Variable("EVENTS"), "|connect:TFTPAction|dir:" + Folder() + "|dir:sub|dir:" + cwd +
+                                        "|up:" + local + "/a.txt>a.txt|up:" + local +
+                                        "/b.dat>b.dat|up:" + local + "/c.dat>c.dat|down:" + out +
+                                        "<renamed.txt|dir:/" + Folder() + "|disconnect");
   EXPECT_EQ(run.Action().GetCurrentDir(), "/" + Folder());
 
-  EXPECT_THAT(run.Capture.Log(),
-              ElementsAreArray(std::vector<TLine>{
-                  {"Connection to host : 127.0.0.1", 0},
-                  {"Connected!", 0},
-                  {"Changing Directory to : " + Folder(), 0},
-                  {"Current Directory is : " + Folder(), 0},
-                  {"Creating Directory : sub", 0},
-                  {"Directory Created!", 1},
-                  {"Changing Directory to : sub", 0},
-                  {"Current Directory is : sub", 0},
-                  {"Retrieving Current Directory into Variable : CWD", 0},
-                  {"Current Directory is : " + cwd, 0},
-                  {"Uploading File : " + local + "/a.txt to : ", 0},
-                  {"Checking FileSize", 0},
-                  {"File Uploaded : 6 bytes - size ok", 1},
-                  {"Uploading File : " + local + "/b.dat to : b.dat", 0},
-                  {"File Uploaded : 70000 bytes", 1},
-                  {"Uploading File : " + local + "/c.dat to : c.dat", 0},
-                  {"File Uploaded : 5 bytes", 1},
-                  {"Getting File Size for :a.txt", 0},
-                  {"Variable : SIZE set to : 6", 0},
-                  {"Renaming File : a.txt to : renamed.txt", 0},
-                  {"File Renamed!", 1},
-                  {"Listing Directory : " + cwd + " /", 0},
-                  {"Downloading File : renamed.txt to : " + out, 0},
-                  {"File Downloaded : 6 bytes", 1},
-                  {"Delete File : b.dat", 0},
-                  {"File(s) Deleted", 1},
-                  {"Changing Directory Up", 0},
-                  {"Current Directory is : /" + Folder(), 0},
-                  {"Creating Directory : gone", 0},
-                  {"Directory Created!", 1},
-                  {"Delete Directory : gone", 0},
-                  {"Directory Deleted!", 1},
-                  {"Disconnecting from Host....", 0},
-                  {"Disconnected!", 1},
-              }));
+  EXPECT_THAT(run.Capture.Log(), ElementsAreArray(std::vector<TLine>{
+                                     {"Connection to host : 127.0.0.1", 0},
+                                     {"Connected!", 0},
+                                     {"Changing Directory to : " + Folder(), 0},
+                                     {"Current Directory is : " + Folder(), 0},
+                                     {"Creating Directory : sub", 0},
+                                     {"Directory Created!", 1},
+                                     {"Changing Directory to : sub", 0},
+                                     {"Current Directory is : sub", 0},
+                                     {"Retrieving Current Directory into Variable : CWD", 0},
+                                     {"Current Directory is : " + cwd, 0},
+                                     {"Uploading File : " + local + "/a.txt to : ", 0},
+                                     {"Checking FileSize", 0},
+                                     {"File Uploaded : 6 bytes - size ok", 1},
+                                     {"Uploading File : " + local + "/b.dat to : b.dat", 0},
+                                     {"File Uploaded : 70000 bytes", 1},
+                                     {"Uploading File : " + local + "/c.dat to : c.dat", 0},
+                                     {"File Uploaded : 5 bytes", 1},
+                                     {"Getting File Size for :a.txt", 0},
+                                     {"Variable : SIZE set to : 6", 0},
+                                     {"Renaming File : a.txt to : renamed.txt", 0},
+                                     {"File Renamed!", 1},
+                                     {"Listing Directory : " + cwd + " /", 0},
+                                     {"Downloading File : renamed.txt to : " + out, 0},
+                                     {"File Downloaded : 6 bytes", 1},
+                                     {"Delete File : b.dat", 0},
+                                     {"File(s) Deleted", 1},
+                                     {"Changing Directory Up", 0},
+                                     {"Current Directory is : /" + Folder(), 0},
+                                     {"Creating Directory : gone", 0},
+                                     {"Directory Created!", 1},
+                                     {"Delete Directory : gone", 0},
+                                     {"Directory Deleted!", 1},
+                                     {"Disconnecting from Host....", 0},
+                                     {"Disconnected!", 1},
+                                 }));
 }
 
 TEST_P(MxFTPScriptAll, ResultsGoOnlyIntoDefinedVariablesAndSizesStay64Bit) {
@@ -439,13 +443,13 @@ TEST_P(MxFTPScriptAll, ResultsGoOnlyIntoDefinedVariablesAndSizesStay64Bit) {
     ASSERT_EQ(::ftruncate(fd, std::int64_t{5} << 30), 0);
     ::close(fd);
   }
-  TLoaded run(ProjectXml(server,
-                         {{"TFTPScriptChangeDir", {{"RemoteDir", Folder()}}},
+  TLoaded run(
+      ProjectXml(server, {{"TFTPScriptChangeDir", {{"RemoteDir", Folder()}}},
                           {"TFTPScriptFileSize", {{"RemoteFile", "big.bin"}, {"VariableName", "SIZE"}}},
                           {"TFTPScriptFileSize", {{"RemoteFile", "big.bin"}, {"VariableName", "UNDEFINED"}}},
                           {"TFTPScriptListDir", {{"VariableName", "UNDEFINED"}, {"Details", "true"}}},
                           {"TFTPScriptGetCurrentDir", {{"VariableName", "UNDEFINED"}}}}),
-              Host);
+      Host);
   run.Project->Context().SetVariable("SIZE", "");
   ASSERT_EQ(run.Run(), host::TRunResult::Success) << run.Capture.Dump();
   EXPECT_EQ(run.Variable("SIZE"), "5368709120");
@@ -464,7 +468,9 @@ TEST_F(MxFTPScript, AnUploadWhoseServerSizeDiffersFailsTheItemWithBothSizes) {
   TLoaded run(ProjectXml(server,
                          {{"TFTPScriptChangeDir", {{"RemoteDir", Folder()}}},
                           {"TFTPScriptUploadFile",
-                           {{"LocalFile", LocalDir() + "/lines.txt"}, {"RemoteFile", "lines.txt"}, {"CompareFileSize", "true"}}},
+                           {{"LocalFile", LocalDir() + "/lines.txt"},
+                            {"RemoteFile", "lines.txt"},
+                            {"CompareFileSize", "true"}}},
                           {"TFTPScriptMakeDir", {{"RemoteDir", "after"}}}},
                          {}, {}, "      <property name=\"TransferType\">ftASCII</property>\n"),
               Host);
@@ -543,7 +549,8 @@ TEST_F(MxFTPScript, TheExampleProjectSendsAndFetchesBackItsFiles) {
   std::string xml = ReadAll(QUILLON_SOURCE_DIR "/examples/ftp-script.xml");
   const std::string first = "<child class=\"TFTPScriptMakeDir\">";
   xml.replace(xml.find(first), 0,
-              "<child class=\"TFTPScriptChangeDir\"><property name=\"RemoteDir\">" + Folder() + "</property></child>");
+              "<child class=\"TFTPScriptChangeDir\"><property name=\"RemoteDir\">" + Folder() +
+                  "</property></child>");
   auto project = host::TProject::LoadFromString(xml, "ftp-script.xml", Host);
   testsupport::ActionLog capture(project->Context());
   for (auto& [name, value] : project->Variables) {
@@ -561,7 +568,8 @@ TEST_F(MxFTPScript, TheExampleProjectSendsAndFetchesBackItsFiles) {
   EXPECT_EQ(ReadAll(drop / "more.txt"), "more\n");
   EXPECT_FALSE(fs::exists(drop / "notes-read.txt"));
   EXPECT_EQ(ReadAll(Local.Path() / "inbox" / "notes-read.txt"), "notes\n");
-  EXPECT_THAT(capture.Texts(), Contains("notes.txt had 6 bytes on the server; the folder listed: more.txt,notes.txt"));
+  EXPECT_THAT(capture.Texts(),
+              Contains("notes.txt had 6 bytes on the server; the folder listed: more.txt,notes.txt"));
   Options().SetFTPServer("");
   Options().SetFTPUser("");
   Options().SetFTPPass("");
@@ -581,7 +589,9 @@ TEST_F(MxFTPScript, AFailingItemStopsTheScriptUnlessItIgnoresErrors) {
       {"missing local file",
        {"TFTPScriptUploadFile", {{"LocalFile", LocalDir() + "/none.txt"}}},
        "File " + LocalDir() + "/none.txt not found!"},
-      {"missing remote file", {"TFTPScriptDownloadFile", {{"RemoteFile", "none.txt"}, {"LocalFile", LocalDir() + "/x"}}}, "550"},
+      {"missing remote file",
+       {"TFTPScriptDownloadFile", {{"RemoteFile", "none.txt"}, {"LocalFile", LocalDir() + "/x"}}},
+       "550"},
       {"missing remote folder", {"TFTPScriptChangeDir", {{"RemoteDir", "none"}}}, "550"},
       // The hook below drops the connection as this item starts.
       {"dropped connection", {"TFTPScriptChangeDir", {{"RemoteDir", "dropme"}}}, ""},
@@ -590,7 +600,8 @@ TEST_F(MxFTPScript, AFailingItemStopsTheScriptUnlessItIgnoresErrors) {
     for (const bool ignore : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (ignore ? " ignored" : ""));
       TItem failing = c.failing;
-      std::vector<TItem> items = {{"TFTPScriptChangeDir", {{"RemoteDir", Folder()}}}, failing,
+      std::vector<TItem> items = {{"TFTPScriptChangeDir", {{"RemoteDir", Folder()}}},
+                                  failing,
                                   {"TFTPScriptGetCurrentDir", {{"VariableName", "AFTER"}}}};
       // After a dropped connection every item fails; each one must ignore that to go on.
       for (TItem& item : items)
@@ -608,9 +619,9 @@ TEST_F(MxFTPScript, AFailingItemStopsTheScriptUnlessItIgnoresErrors) {
       const auto log = run.Capture.Log();
       const auto texts = run.Capture.Texts();
       if (!c.error.empty()) {
-        EXPECT_TRUE(std::any_of(log.begin(), log.end(),
-                                [&](const TLine& l) { return l.Tag == 3 && l.Text.find(c.error) != std::string::npos; }))
-            << run.Capture.Dump();
+        EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const TLine& l) {
+          return l.Tag == 3 && l.Text.find(c.error) != std::string::npos;
+        })) << run.Capture.Dump();
       }
       EXPECT_EQ(result, ignore ? host::TRunResult::Success : host::TRunResult::Failed) << run.Capture.Dump();
       // The next item runs only when the failure is ignored.
@@ -680,23 +691,27 @@ TEST_F(MxFTPScript, AStopAbortsTheTransferUnderWayAndDisconnects) {
     ::close(fd);
   }
   fs::create_symlink("/dev/null", Local.Path() / "sink");
-  TLoaded run(ProjectXml(server,
-                         {{"TFTPScriptChangeDir", {{"RemoteDir", Folder()}}},
-                          {"TFTPScriptDownloadFile",
-                           {{"RemoteFile", "endless.bin"}, {"LocalFile", LocalDir() + "/sink"}, {"IgnoreError", "true"}}},
-                          {"TFTPScriptMakeDir", {{"RemoteDir", "never"}}}}),
-              Host);
+  TLoaded run(
+      ProjectXml(
+          server,
+          {{"TFTPScriptChangeDir", {{"RemoteDir", Folder()}}},
+           {"TFTPScriptDownloadFile",
+            {{"RemoteFile", "endless.bin"}, {"LocalFile", LocalDir() + "/sink"}, {"IgnoreError", "true"}}},
+           {"TFTPScriptMakeDir", {{"RemoteDir", "never"}}}}),
+      Host);
   std::promise<std::string> reported;
   bool once = false;
   run.Project->Context().OnProgress = [&](const host::TMxAction&, const std::string& text, int) {
-    if (text.find("KBytes Transferred") != std::string::npos && !std::exchange(once, true)) reported.set_value(text);
+    if (text.find("KBytes Transferred") != std::string::npos && !std::exchange(once, true))
+      reported.set_value(text);
   };
   host::TProjectRunner runner(*run.Project);
   auto result = std::async(std::launch::async, [&] { return runner.Run(); });
   auto progress = reported.get_future();
   ASSERT_EQ(progress.wait_for(20s), std::future_status::ready) << run.Capture.Dump();
-  EXPECT_THAT(progress.get(), ::testing::MatchesRegex(
-                                  "Download speed : [0-9]+\\.[0-9][0-9] KB/s : [0-9]+/67108864 KBytes Transferred"));
+  EXPECT_THAT(progress.get(),
+              ::testing::MatchesRegex(
+                  "Download speed : [0-9]+\\.[0-9][0-9] KB/s : [0-9]+/67108864 KBytes Transferred"));
   const auto t0 = std::chrono::steady_clock::now();
   runner.RequestStop();
   ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
