@@ -52,6 +52,14 @@ void WriteFile(const fs::path& p, const std::string& content) {
   std::ofstream(p, std::ios::binary) << content;
 }
 
+// A file of `size` bytes that is all hole: large sizes without the disk space or the writing.
+void MakeHole(const fs::path& p, std::int64_t size) {
+  const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0) << p;
+  EXPECT_EQ(::ftruncate(fd, size), 0);
+  ::close(fd);
+}
+
 std::string Esc(const std::string& text) {
   std::string out;
   for (char c : text) {
@@ -437,12 +445,7 @@ TEST_P(MxFTPScriptAll, ResultsGoOnlyIntoDefinedVariablesAndSizesStay64Bit) {
   server.MakeDir(Folder());
   // 5 GiB, all of it a hole: a size that 32 bits would turn into 1 GiB.
   const fs::path big = server.Root() / Folder() / "big.bin";
-  {
-    const int fd = ::open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, std::int64_t{5} << 30), 0);
-    ::close(fd);
-  }
+  MakeHole(big, std::int64_t{5} << 30);
   TLoaded run(
       ProjectXml(server, {{"TFTPScriptChangeDir", {{"RemoteDir", Folder()}}},
                           {"TFTPScriptFileSize", {{"RemoteFile", "big.bin"}, {"VariableName", "SIZE"}}},
@@ -684,12 +687,7 @@ TEST_F(MxFTPScript, AStopAbortsTheTransferUnderWayAndDisconnects) {
   server.MakeDir(Folder());
   // Far more than can arrive before the stop; read from a hole and written nowhere.
   const fs::path endless = server.Root() / Folder() / "endless.bin";
-  {
-    const int fd = ::open(endless.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, std::int64_t{64} << 30), 0);
-    ::close(fd);
-  }
+  MakeHole(endless, std::int64_t{64} << 30);
   fs::create_symlink("/dev/null", Local.Path() / "sink");
   TLoaded run(
       ProjectXml(
