@@ -101,6 +101,23 @@ std::vector<TRegistration> FtpActionRegistrations() {
   return regs;
 }
 
+// Step 8, the FTP script action: its eleven item classes, the action, and its four pages (one
+// registration each) only in the design environment.
+std::vector<TRegistration> FtpScriptRegistrations(bool design) {
+  std::vector<TRegistration> regs;
+  for (const char* cls : {"TFTPScriptGetCurrentDir", "TFTPScriptChangeDir", "TFTPScriptChangeDirUp",
+                          "TFTPScriptListDir", "TFTPScriptMakeDir", "TFTPScriptDeleteDir", "TFTPScriptFileSize",
+                          "TFTPScriptDeleteFile", "TFTPScriptRenameFile", "TFTPScriptUploadFile",
+                          "TFTPScriptDownloadFile"})
+    regs.push_back({"XML", "RegisterXMLClass", {cls}});
+  regs.push_back({"Action", "RegisterAction", {"Internet", "TFTPAction", "MxFTP"}});
+  if (design) {
+    for (const char* page : {"TFTPOptionsFrame", "TFTPMoreOptionsFrame", "TFTPProxyFrame", "TFTPScriptFrame"})
+      regs.push_back({"Action", "RegisterPages", {"TFTPAction", page}});
+  }
+  return regs;
+}
+
 // Step 10, the action pages: the e-mail action's eight single-page registrations, then the FTP
 // actions' rows.
 std::vector<TRegistration> PageRegistrations() {
@@ -164,7 +181,7 @@ TEST(MxRegister, RunOnlyHostGetsOptionsButNoPages) {
           Concat(Concat(MailRegistrations(false),
                         {{"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}}}),
                  kHttpTelnetRegistrations),
-          FtpActionRegistrations()),
+          Concat(FtpActionRegistrations(), FtpScriptRegistrations(false))),
       {{"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}}});
   EXPECT_EQ(regs, expected);
   EXPECT_EQ(asked, 3);
@@ -176,7 +193,7 @@ TEST(MxRegister, DesignHostAlsoGetsTheOptionPagesLast) {
       Concat(Concat(Concat(Concat(Concat(MailRegistrations(true),
                                          {{"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}}}),
                                   kHttpTelnetRegistrations),
-                           FtpActionRegistrations()),
+                           Concat(FtpActionRegistrations(), FtpScriptRegistrations(true))),
                     {
                         {"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}},
                         {"Options", "RegisterOptionPages", {"TMxEmailOptions", "TEmailGlobalOptionsFrame"}},
