@@ -14,6 +14,8 @@ namespace mx {
 namespace {
 
 constexpr double k_millisecond = 1.0 / 86400000.0;
+// The step of an exact server date (MDTM, MLSD): one second.
+constexpr double k_exact_range = 1.0 / 86400.0 + k_millisecond / 2;
 
 struct TKeyed {
   std::string Key;
@@ -147,14 +149,24 @@ class TEvaluation {
       const double r = serverDate - skew;
       return R.Upload ? local.Date - r >= k_millisecond : r - local.Date >= k_millisecond;
     };
-    const bool early = newer(remote.Date);
-    if (remote.DateRange <= 0 || early == newer(remote.Date + remote.DateRange)) return early;
-    // The listing's date stands for a range the decision falls into: the server tells exactly.
+    // A server date stands for the span up to the next step it can show: the source is newer
+    // only when it is newer than the whole span (dates in the same step count as equal).
+    const auto newerThanSpan = [&](rtl::TDateTime date, double range) {
+      return R.Upload ? newer(date + range) : newer(date);
+    };
+    const auto olderThanSpan = [&](rtl::TDateTime date, double range) {
+      return R.Upload ? !newer(date) : !newer(date + range);
+    };
+    if (remote.DateRange <= k_exact_range) return newerThanSpan(remote.Date, remote.DateRange);
+    if (newerThanSpan(remote.Date, remote.DateRange)) return true;
+    if (olderThanSpan(remote.Date, remote.DateRange)) return false;
+    // The listing shows minutes or days and the source falls inside: the server tells exactly.
     if (L.RemoteDate) {
       const rtl::TDateTime exact = L.RemoteDate(remote);
-      if (exact > 0) return newer(exact);
+      if (exact > 0) return newerThanSpan(exact, k_exact_range);
     }
-    return early;
+    // Unknown: a needless copy costs less than a missed change.
+    return true;
   }
 
   const TMirrorRules& R;

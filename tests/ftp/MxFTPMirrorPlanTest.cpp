@@ -191,31 +191,44 @@ TEST(MirrorCopyRules, LookupsAreAskedOnlyForMatchedFilesThatNeedThem) {
   EXPECT_EQ(remoteAsked, 2);
 }
 
-TEST(MirrorCopyRules, CoarseListingDatesAskTheServerOnlyWhenTheRangeLeavesItOpen) {
+TEST(MirrorCopyRules, CoarseServerDatesAskTheServerOnlyWhenTheirSpanLeavesItOpen) {
   struct Case {
-    double localSeconds;  // after the minute the listing shows
-    rtl::TDateTime exact; // what the server says when asked (0: unknown)
+    bool upload;
+    double rangeSeconds;  // the step the listing shows (60: minutes, 1: seconds)
+    double localSeconds;  // local date after the listed one
+    double exactSeconds;  // what the server says when asked (0: unknown)
     bool asked, copied;
   };
-  for (const Case& c : std::vector<Case>{{-5, 0, false, false},    // before the minute: older
-                                         {75, 0, false, true},     // after it: newer
-                                         {30, 20, true, true},     // inside: the exact date decides
-                                         {30, 40, true, false},
-                                         {30, 0, true, true}}) {  // unknown: the listing's date, which says newer
+  for (const Case& c : std::vector<Case>{{true, 60, -5, 0, false, false},  // before the minute: older
+                                         {true, 60, 75, 0, false, true},   // after it: newer
+                                         {true, 60, 30, 20, true, true},   // inside: the exact date decides
+                                         {true, 60, 30, 29.5, true, false},  // same second: equal
+                                         {true, 60, 30, 40, true, false},
+                                         {true, 60, 30, 0, true, true},    // unknown: copied
+                                         {true, 1, 0.5, 0, false, false},  // same second as MLSD shows
+                                         {true, 1, 1.5, 0, false, true},
+                                         {false, 60, -5, 0, false, true},  // download: server newer
+                                         {false, 60, 75, 0, false, false},
+                                         {false, 60, 30, 40, true, true},
+                                         {false, 60, 30, 20, true, false},
+                                         {false, 1, 0.5, 0, false, false}}) {
     TMirrorRules rules;
+    rules.Upload = c.upload;
     rules.CheckFileDate = true;
     int asked = 0;
     TMirrorLookups lookups;
     lookups.RemoteDate = [&](const TFTPItem&) {
       ++asked;
-      return c.exact == 0 ? 0.0 : k_day + c.exact * k_second;
+      return c.exactSeconds == 0 ? 0.0 : k_day + c.exactSeconds * k_second;
     };
     TFTPItem local = L("/f"), remote = R("/f");
     local.Date = k_day + c.localSeconds * k_second;
-    remote.DateRange = 60 * k_second;
+    remote.DateRange = c.rangeSeconds * k_second;
     const TMirrorPlan plan = Plan({local}, {remote}, rules, lookups);
-    EXPECT_EQ(asked, c.asked ? 1 : 0) << c.localSeconds;
-    EXPECT_EQ(plan.Transfer.size(), c.copied ? 1u : 0u) << c.localSeconds << " " << c.exact;
+    const std::string what = std::string(c.upload ? "up " : "down ") + std::to_string(c.rangeSeconds) + " " +
+                             std::to_string(c.localSeconds) + " " + std::to_string(c.exactSeconds);
+    EXPECT_EQ(asked, c.asked ? 1 : 0) << what;
+    EXPECT_EQ(plan.Transfer.size(), c.copied ? 1u : 0u) << what;
   }
 }
 
