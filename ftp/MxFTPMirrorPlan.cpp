@@ -2,6 +2,7 @@
 #include "ftp/MxFTPMirrorPlan.h"
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 #include <utility>
 
@@ -17,54 +18,93 @@ constexpr double k_millisecond = 1.0 / 86400000.0;
 // The step of an exact server date (MDTM, MLSD): one second.
 constexpr double k_exact_range = 1.0 / 86400.0 + k_millisecond / 2;
 
-struct TKeyed {
-  std::string Key;
-  std::uint32_t Index;
-};
-
-bool KeyLess(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return a.size() < b.size();
-  return a < b;
+char KeyChar(char c) {
+  if (c == '/' || c == '\\') return '|';
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-int KeyCompare(const std::string& a, const std::string& b) {
+// RelativePathKey(a) against RelativePathKey(b), without building either: the shorter first,
+// then by code (as unsigned bytes).
+int PathCompare(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-  return a.compare(b);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == b[i]) continue;
+    const auto x = static_cast<unsigned char>(KeyChar(a[i])), y = static_cast<unsigned char>(KeyChar(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
 }
 
 }  // namespace
 
 std::string RelativePathKey(std::string_view relativePath) {
   std::string key(relativePath);
-  for (char& c : key) {
-    if (c == '/' || c == '\\')
-      c = '|';
-    else if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  }
+  for (char& c : key) c = KeyChar(c);
   return key;
 }
 
 int CompareRelativePaths(const TFTPItem& a, const TFTPItem& b) {
-  return KeyCompare(RelativePathKey(a.RelativePath), RelativePathKey(b.RelativePath));
+  return PathCompare(a.RelativePath, b.RelativePath);
 }
 
 bool RelativePathsMatch(const TFTPItem& a, const TFTPItem& b) {
-  return RelativePathKey(a.RelativePath) == RelativePathKey(b.RelativePath);
+  return PathCompare(a.RelativePath, b.RelativePath) == 0;
 }
 
 void SortByRelativePath(std::vector<TFTPItem>& items) {
-  // Keys are computed once and the items moved once: a million items sort in well under a
-  // second.
-  std::vector<TKeyed> keys;
-  keys.reserve(items.size());
-  for (std::size_t i = 0; i < items.size(); ++i)
-    keys.push_back({RelativePathKey(items[i].RelativePath), static_cast<std::uint32_t>(i)});
-  std::stable_sort(keys.begin(), keys.end(), [](const TKeyed& a, const TKeyed& b) { return KeyLess(a.Key, b.Key); });
-  std::vector<TFTPItem> sorted;
-  sorted.reserve(items.size());
-  for (const TKeyed& k : keys) sorted.push_back(std::move(items[k.Index]));
-  items = std::move(sorted);
+  // The keys go into one block, and small handles that start with the key's length and first
+  // bytes are sorted: most comparisons end in the handle. Then the items are put in their
+  // places along the cycles of the permutation: each moves once.
+  struct THandle {
+    std::uint64_t Head;  // the key's first 8 bytes, big-endian, so that it compares as they do
+    std::uint32_t Length;
+    std::uint32_t Index;
+    std::size_t Offset;
+  };
+  const std::size_t n = items.size();
+  std::size_t total = 0;
+  for (const TFTPItem& item : items) total += item.RelativePath.size();
+  std::string keys;
+  keys.reserve(total);
+  std::vector<THandle> handles;
+  handles.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::string& path = items[i].RelativePath;
+    THandle h{0, static_cast<std::uint32_t>(path.size()), static_cast<std::uint32_t>(i), keys.size()};
+    for (std::size_t k = 0; k < path.size(); ++k) {
+      const char c = KeyChar(path[k]);
+      keys.push_back(c);
+      if (k < 8) h.Head |= static_cast<std::uint64_t>(static_cast<unsigned char>(c)) << (56 - 8 * k);
+    }
+    handles.push_back(h);
+  }
+  const char* base = keys.data();
+  std::sort(handles.begin(), handles.end(), [base](const THandle& a, const THandle& b) {
+    if (a.Length != b.Length) return a.Length < b.Length;
+    if (a.Head != b.Head) return a.Head < b.Head;
+    if (a.Length > 8) {
+      const int c = std::memcmp(base + a.Offset + 8, base + b.Offset + 8, a.Length - 8);
+      if (c != 0) return c < 0;
+    }
+    return a.Index < b.Index;
+  });
+  std::vector<std::uint32_t> from(n);
+  for (std::size_t i = 0; i < n; ++i) from[i] = handles[i].Index;
+  handles = {};
+  keys = {};
+  for (std::size_t start = 0; start < n; ++start) {
+    if (from[start] == start) continue;
+    TFTPItem held = std::move(items[start]);
+    std::size_t at = start;
+    while (from[at] != start) {
+      const std::size_t next = from[at];
+      items[at] = std::move(items[next]);
+      from[at] = static_cast<std::uint32_t>(at);
+      at = next;
+    }
+    items[at] = std::move(held);
+    from[at] = static_cast<std::uint32_t>(at);
+  }
 }
 
 // ---------------------------------------------------------------- exclusion
@@ -179,25 +219,22 @@ TMirrorPlan EvaluateDifferences(std::vector<TFTPItem> local, std::vector<TFTPIte
                                 const TMirrorLookups& lookups) {
   const TEvaluation evaluation(rules, lookups);
   TMirrorPlan plan;
-  std::vector<std::string> localKeys, remoteKeys;
-  localKeys.reserve(local.size());
-  remoteKeys.reserve(remote.size());
-  for (const TFTPItem& i : local) localKeys.push_back(RelativePathKey(i.RelativePath));
-  for (const TFTPItem& i : remote) remoteKeys.push_back(RelativePathKey(i.RelativePath));
-
   std::size_t l = 0, r = 0;
   const std::size_t ln = local.size(), rn = remote.size();
+  // Room for the worst case up front: no item is moved twice while the lists grow.
+  plan.Transfer.reserve(rules.Upload ? ln : rn);
+  plan.Orphans.reserve(rules.Upload ? rn : ln);
   while (l < ln && r < rn) {
     TFTPItem& a = local[l];
     TFTPItem& b = remote[r];
-    if (localKeys[l] == remoteKeys[r]) {
+    const int order = PathCompare(a.RelativePath, b.RelativePath);
+    if (order == 0) {
       if (a.IsFile && b.IsFile && evaluation.Differ(a, b))
         plan.Transfer.push_back(std::move(rules.Upload ? a : b));
       ++l;
       ++r;
       continue;
     }
-    const int order = KeyCompare(localKeys[l], remoteKeys[r]);
     if (rules.Upload) {
       if (order < 0 || rn - r == 1) {
         plan.Transfer.push_back(std::move(a));

@@ -34,7 +34,7 @@ struct TFTPItem {
 std::string RelativePathKey(std::string_view relativePath);
 int CompareRelativePaths(const TFTPItem& a, const TFTPItem& b);
 bool RelativePathsMatch(const TFTPItem& a, const TFTPItem& b);
-// Sorts in path order; each key is computed once.
+// Sorts in path order, in place.
 void SortByRelativePath(std::vector<TFTPItem>& items);
 
 // The include/exclude rules of one run.
