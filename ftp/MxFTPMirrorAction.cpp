@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <utility>
 
@@ -318,6 +319,7 @@ TMirrorPlan TFTPMirrorAction::MakePlan(IFTPConnectionObject& session, const std:
 void TFTPMirrorAction::CRCSupportCheck(IFTPConnectionObject& session) {
   const std::string reply = session.SendCMD("FEAT", "");
   if (!host::RegEx::IsMatch(reply, "\\bXCRC\\b")) FCRCSupported = false;
+  FServerHasMLSD = host::RegEx::IsMatch(reply, "\\bMLST\\b");
   if (FCheckFileCRC && !FCRCSupported) Log("CRC is not supported by this FTP Server.", host::stWarning);
 }
 
@@ -392,23 +394,32 @@ void TFTPMirrorAction::ScanLocal(const std::string& dir, const TMirrorFilter& fi
 
 void TFTPMirrorAction::ScanRemote(IFTPConnectionObject& session, const std::string& dir, const TMirrorFilter& filter,
                                   std::vector<TFTPItem>& out) {
-  session.ListDirectory("", true);
-  // A private copy: the listings of the subdirectories replace the session's.
-  const std::vector<inet::TIdFTPListItem> entries(session.GetDirectoryListItems().begin(),
-                                                  session.GetDirectoryListItems().end());
-  // MLSD describes what a link points to; LIST shows the link. Asked only where it matters: a
-  // folder the walk would enter.
-  std::set<std::string> notFolders;
-  if (FRecursive && std::any_of(entries.begin(), entries.end(), [](const inet::TIdFTPListItem& e) {
-        return e.ItemType == inet::TIdDirItemType::ditDirectory && !inet::MlsdFact(e.Data, "type").empty();
-      })) {
-    session.ListDirectoryForWalk();
+  // LIST shows a link as a link (MLSD describes what it points to): the walk reads LIST.
+  session.ListDirectoryForWalk();
+  std::vector<inet::TIdFTPListItem> entries(session.GetDirectoryListItems().begin(),
+                                            session.GetDirectoryListItems().end());
+  std::vector<double> ranges;
+  for (const inet::TIdFTPListItem& e : entries) ranges.push_back(inet::ListingDateRange(e));
+  // LIST shows the day alone for older files. Where the server offers MLSD, one listing of the
+  // folder gives their times to the second, instead of an MDTM for each file the day leaves open.
+  const auto dayOnly = [](double range) { return range > 61.0 / k_seconds_per_day; };
+  if (FServerHasMLSD && std::any_of(ranges.begin(), ranges.end(), dayOnly)) {
+    session.ListDirectory("", true);
+    std::map<std::string, rtl::TDateTime> exact;
     for (const inet::TIdFTPListItem& e : session.GetDirectoryListItems())
-      if (e.ItemType != inet::TIdDirItemType::ditDirectory) notFolders.insert(e.FileName);
+      if (e.ItemType == inet::TIdDirItemType::ditFile && !inet::MlsdFact(e.Data, "modify").empty())
+        exact[e.FileName] = e.ModifiedDate;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const auto it = exact.find(entries[i].FileName);
+      if (it == exact.end() || entries[i].ItemType != inet::TIdDirItemType::ditFile || !dayOnly(ranges[i])) continue;
+      entries[i].ModifiedDate = it->second;
+      ranges[i] = 1.0 / k_seconds_per_day;
+    }
   }
 
   std::vector<std::string> subdirs;
-  for (const inet::TIdFTPListItem& entry : entries) {
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const inet::TIdFTPListItem& entry = entries[i];
     const std::string& name = entry.FileName;
     if (name.empty() || name == "." || name == "..") continue;
     const std::string full = JoinRemote(dir, name);
@@ -418,7 +429,7 @@ void TFTPMirrorAction::ScanRemote(IFTPConnectionObject& session, const std::stri
       continue;
     }
     const bool isFile = entry.ItemType == inet::TIdDirItemType::ditFile;
-    const bool isDir = entry.ItemType == inet::TIdDirItemType::ditDirectory && !notFolders.count(name);
+    const bool isDir = entry.ItemType == inet::TIdDirItemType::ditDirectory;
     if (!isFile && !isDir) {
       Log("Skipped link '" + full + "': links are not followed");
       continue;
@@ -431,7 +442,7 @@ void TFTPMirrorAction::ScanRemote(IFTPConnectionObject& session, const std::stri
     item.RelativePath = FRemoteBase == "/" ? full : full.substr(FRemoteBase.size());
     item.Size = entry.Size;
     item.Date = entry.ModifiedDate;
-    item.DateRange = inet::ListingDateRange(entry);
+    item.DateRange = ranges[i];
     if (isDir) {
       FRemoteDirs.insert(PlainRelative(item.RelativePath));
       if (FRecursive) subdirs.push_back(name);

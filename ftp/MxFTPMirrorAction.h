@@ -147,6 +147,7 @@ class TFTPMirrorAction : public TFTPBaseAction, public host::IMxTimeoutTarget, p
   std::string FLocalBase;
   std::string FRemoteBase;
   int FSkew = 0;
+  bool FServerHasMLSD = false;
   std::atomic<bool> FStopAfterCurrent{false};
   std::atomic<bool> FTimedOut{false};
   std::int64_t FTotalSize = 0;

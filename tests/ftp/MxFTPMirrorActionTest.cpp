@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -298,6 +299,46 @@ TEST_P(MxFTPMirrorAll, TheCRCRuleFiresOnlyWhereContentsDiffer) {
     EXPECT_THAT(Capture.Log(), Contains(TLine{"CRC is not supported by this FTP Server.", 2}));
     EXPECT_THAT(Uploaded(), IsEmpty()) << Capture.Dump();
   }
+}
+
+TEST_P(MxFTPMirrorAll, OldFilesThatListingsShowByDayAloneAreComparedToTheSecond) {
+  FtpServer& server = Server();
+  Connect(server);
+  // Two hundred days ago at noon: listings show the day only.
+  const auto noon = std::chrono::floor<std::chrono::days>(fs::file_time_type::clock::now()) - std::chrono::days(200) +
+                    std::chrono::hours(12);
+  struct Case {
+    const char* name;
+    std::chrono::minutes localAfterRemote;
+    bool sent;
+  };
+  const std::vector<Case> cases{{"newer-30min.txt", 30min, true},
+                                {"older-30min.txt", -30min, false},
+                                {"newer-2days.txt", 48h, true},
+                                {"older-2days.txt", -48h, false}};
+  for (const Case& c : cases) {
+    Write(Remote() / c.name, "same");
+    fs::last_write_time(Remote() / c.name, noon);
+    Write(Local() / c.name, "same");
+    fs::last_write_time(Local() / c.name, noon + c.localAfterRemote);
+  }
+  auto& m = Mirror(moLocalToRemote);
+  m.SetCheckFileDate(true);
+  m.SetDetailedLogging(true);
+  ASSERT_TRUE(m.Execute()) << Capture.Dump();
+  // The skew's probe file asks once; the two files the day leaves open ask only where the
+  // server has no MLSD to tell their times.
+  const auto texts = Capture.Texts();
+  const auto mdtm = std::count_if(texts.begin(), texts.end(),
+                                  [](const std::string& t) { return t.rfind("Sent : MDTM", 0) == 0; });
+  EXPECT_EQ(mdtm, server.Features().mlsd ? 1 : 3) << Capture.Dump();
+  std::vector<std::string> expected;
+  for (const Case& c : cases)
+    if (c.sent) expected.push_back(c.name);
+  std::sort(expected.begin(), expected.end());
+  auto sent = Uploaded();
+  std::sort(sent.begin(), sent.end());
+  EXPECT_EQ(sent, expected) << Capture.Dump();
 }
 
 TEST_F(MxFTPMirror, FileSpecSendsMatchingFilesIntoDirectoriesItExcludes) {
