@@ -20,6 +20,7 @@
 
 #include "ftp/MxFTPMirrorAction.h"
 #include "host/MxRunner.h"
+#include "rtl/SizeText.h"
 #include "tests/ftp/FtpTestSupport.h"
 #include "tests/support/ServerProcess.h"
 
@@ -169,15 +170,26 @@ TEST_F(MxFTPMirror, IdentityPropertiesAndValidation) {
                                                               "Must provide at least one file extension to include."}));
 }
 
-TEST_F(MxFTPMirror, AMissingLocalBaseFailsBeforeTheServerIsAsked) {
+TEST_F(MxFTPMirror, ADirectionOutOfRangeOrAMissingLocalBaseFailsBeforeTheServerIsAsked) {
   FtpServer& server = ftptest::SharedServer(FtpServerKind::Pyftpdlib);
   Connect(server);
-  auto& m = Mirror(moLocalToRemote);
-  m.SetLocalDir((local_.Path() / "nowhere").string());
-  EXPECT_FALSE(m.Execute());
-  EXPECT_THAT(Capture.Log(), ElementsAre(TLine{"Local Directory " + (local_.Path() / "nowhere").string() +
-                                                   " does not exist.",
-                                               3}));
+  const std::string nowhere = (local_.Path() / "nowhere").string();
+  struct Case {
+    int op;
+    std::string localDir;
+    TLine line;
+  };
+  for (const Case& c : std::vector<Case>{{2, Local().string(), {"Invalid Mirror Operation", 3}},
+                                        {moLocalToRemote, nowhere, {"Local Directory " + nowhere + " does not exist.", 3}},
+                                        {moRemoteToLocal, nowhere + "/", {"Local Directory " + nowhere + " does not exist.", 3}}}) {
+    auto& m = Mirror(moLocalToRemote);
+    m.SetMirrorOperation(c.op);
+    m.SetLocalDir(c.localDir);
+    m.SetDetailedLogging(true);
+    EXPECT_FALSE(m.Execute());
+    EXPECT_THAT(Capture.Log(), ElementsAre(c.line));
+    Capture.Clear();
+  }
 }
 
 // ---------------------------------------------------------------- both directions
@@ -439,9 +451,11 @@ TEST_P(MxFTPMirrorAll, ATimeOutInsideADownloadLeavesNoTruncatedFileAndARerunComp
   m.SetEnableTimeout(true);
   // Held at the big file's first progress report until the time-out has fired.
   bool held = false;
+  std::string report;
   Project.Context().OnProgress = [&](const host::TMxAction&, const std::string& text, int) {
     if (!held && text.find("Transfered") != std::string::npos) {
       held = true;
+      report = text;
       const auto until = std::chrono::steady_clock::now() + 10s;
       while (!m.GetTimedOut() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(10ms);
     }
@@ -449,6 +463,10 @@ TEST_P(MxFTPMirrorAll, ATimeOutInsideADownloadLeavesNoTruncatedFileAndARerunComp
   EXPECT_FALSE(m.Execute());
   Project.Context().OnProgress = nullptr;
   EXPECT_TRUE(held);
+  // The speed, then the bytes so far out of the whole plan's.
+  EXPECT_THAT(report, ::testing::StartsWith("Download speed : "));
+  EXPECT_THAT(report, HasSubstr("/s, "));
+  EXPECT_THAT(report, ::testing::EndsWith("/" + rtl::FtpSizeText(std::int64_t{48} << 20) + " Transfered"));
   EXPECT_TRUE(m.GetTimedOut());
   const auto texts = Capture.Texts();
   EXPECT_THAT(texts, Contains("FTP Sync Timed Out after 10 minutes."));
