@@ -185,7 +185,6 @@ bool TFTPMirrorAction::DoFTPOperation(IFTPConnectionObject& session) {
   std::unique_ptr<host::TTimeoutMonitorThread> monitor;
   if (FEnableTimeout) monitor = std::make_unique<host::TTimeoutMonitorThread>(*this, TimeoutMonitorLength());
   struct TFinally {
-    TFTPMirrorAction& Action;
     IFTPConnectionObject& Session;
     std::unique_ptr<host::TTimeoutMonitorThread>& Monitor;
     ~TFinally() {
@@ -202,7 +201,7 @@ bool TFTPMirrorAction::DoFTPOperation(IFTPConnectionObject& session) {
         // Ending the monitor cannot change the outcome.
       }
     }
-  } finally{*this, session, monitor};
+  } finally{session, monitor};
 
   std::string localDir;
   if (!TryExpandExpression("Local Directory", FLocalDir, localDir, true)) return false;
@@ -307,7 +306,12 @@ TMirrorPlan TFTPMirrorAction::MakePlan(IFTPConnectionObject& session, const std:
     lookups.RemoteCRC = [&session](const TFTPItem& item) { return session.FileCRC(item.FullPath); };
   }
   lookups.RemoteDate = [&session](const TFTPItem& item) -> rtl::TDateTime {
-    const rtl::TDateTime exact = session.GetFileDate(item.FullPath);
+    rtl::TDateTime exact = 0;
+    try {
+      exact = session.GetFileDate(item.FullPath);
+    } catch (const inet::EIdReplyRFCError&) {
+      return 0;  // a server without MDTM leaves the date open: the file is copied
+    }
     // Only on the listing's clock (the skew was measured on it).
     const double slack = 1.0 / k_seconds_per_day;
     return exact >= item.Date - slack && exact <= item.Date + item.DateRange + slack ? exact : 0;
