@@ -74,8 +74,8 @@ const std::vector<TRegistration> kHttpTelnetRegistrations = {
     {"XML", "RegisterXMLClass", {"TTelnetScriptItem"}},
 };
 
-// Step 6: the news action, then the FTP rows of the action table in its order (ICQ and mirror
-// are not there yet).
+// Steps 6 and 7: the news action, then the FTP rows of the action table in its order (ICQ is
+// not there yet), then the mirror's enumeration.
 std::vector<TRegistration> FtpActionRegistrations() {
   std::vector<TRegistration> regs = {{"Action", "RegisterAction", {"Internet", "TMxNNTPAction", "HNNTP"}}};
   for (const auto& [cls, bitmap] : std::vector<std::pair<std::string, std::string>>{
@@ -96,8 +96,10 @@ std::vector<TRegistration> FtpActionRegistrations() {
            {"TFTPDisconnectAction", "FTPDISCONNECT"},
            {"TFTPWaitForFileAction", "FTPWAIT"},
            {"TFTPSendCMDAction", "FTPSENDCMD"},
+           {"TFTPMirrorAction", "FTPMIRROR"},
        })
     regs.push_back({"Action", "RegisterAction", {"Internet", cls, bitmap}});
+  regs.push_back({"Scripting", "RegisterEnumeration", {"TFTPMirrorOperation", "moLocalToRemote", "moRemoteToLocal"}});
   return regs;
 }
 
@@ -154,6 +156,7 @@ std::vector<TRegistration> PageRegistrations() {
       {"TFTPCheckIfConnectedAction", "TFTPCheckIfConnectedFrame"},
       {"TFTPWaitForFileAction", "TFTPWaitForFileFrame", "TWaitOptionsFrame"},
       {"TFTPSendCMDAction", "TFTPSendCMDFrame"},
+      {"TFTPMirrorAction", "TFTPMirrorFrame", "TFTPMirrorOptFrame", "TFTPMirrorExcludeFrame"},
   };
   std::vector<TRegistration> regs;
   for (const auto& row : rows) regs.push_back({"Action", "RegisterPages", row});
