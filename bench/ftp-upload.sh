@@ -107,18 +107,8 @@ done
 
 # --- 3. a tree of small files, then an only-if-changed run that sends nothing
 echo "$bench_name: writing $files files of 1 KiB in 100 folders"
-/usr/bin/python3 - "$scratch/local/tree" "$files" <<'PY'
-import os, sys
-root, n = sys.argv[1], int(sys.argv[2])
-block = os.urandom(1024)
-for i in range(n):
-    d = os.path.join(root, "d%03d" % (i % 100))
-    os.makedirs(d, exist_ok=True)
-    with open(os.path.join(d, "f%05d.bin" % i), "wb") as f:
-        f.write(block)
-PY
 # Written well before the server's copies: the only-if-changed rule may skip them.
-find "$scratch/local/tree" -type f -exec touch -d "-1 hour" {} +
+write_small_tree "$scratch/local/tree" "$files"
 mirror_first=999999 mirror_second=999999 ours_first=999999 ours_second=999999
 for run in $(seq "$runs"); do
   rm -rf "$scratch/root/m" "$scratch/root/q" "$XDG_STATE_HOME"

@@ -89,9 +89,7 @@ bool TFTPDownloadFileAction::DoFTPOperation(IFTPConnectionObject& session) {
   else if (!TryExpandExpression("Local filename", FDownloadFileName, local, true))
     return false;
 
-  FTransferBegun = false;
-  FBytesTransferred = 0;
-  FBytesReceived = 0;
+  FProgress.Reset();
   std::string localPath;
   try {
     // Before anything touches the disk or the network.
@@ -99,7 +97,7 @@ bool TFTPDownloadFileAction::DoFTPOperation(IFTPConnectionObject& session) {
     return Download(session, remote, localPath);
   } catch (const std::exception& e) {
     ReportFailure(k_ftp_download_failed, e);
-    if (FTransferBegun) {
+    if (FProgress.Begun()) {
       if (const auto kept = LocalSize(localPath))
         SendMessage(k_ftp_download_kept_partial + localPath + " (" + std::to_string(*kept) + " bytes)",
                     host::stWarning);
@@ -110,10 +108,10 @@ bool TFTPDownloadFileAction::DoFTPOperation(IFTPConnectionObject& session) {
 
 bool TFTPDownloadFileAction::Download(IFTPConnectionObject& session, const std::string& remote,
                                       const std::string& localPath) {
-  FRemoteSize = session.GetFileSize(remote);
   // The size just read stands for the server's file in every decision below (nothing else
   // happened on the session in between).
-  const std::int64_t remoteSize = FRemoteSize;
+  const std::int64_t remoteSize = session.GetFileSize(remote);
+  FProgress.SetExpected(remoteSize);
   bool resume = FAllowResume;
   bool overwrite = FAllowOverwrite;
   const bool ascii = session.GetTransferType() == inet::ftASCII;
@@ -136,9 +134,10 @@ bool TFTPDownloadFileAction::Download(IFTPConnectionObject& session, const std::
     throw rtl::Exception("Cannot resume " + localPath + ": it holds " + std::to_string(*localSize) +
                          " bytes, more than the server's " + std::to_string(remoteSize));
 
-  session.SetOnWorkBegin([this](inet::TWorkMode mode, std::int64_t max) { OnFTPWorkBegin(mode, max); });
-  session.SetOnWork([this](inet::TWorkMode mode, std::int64_t count) { OnFTPWork(mode, count); });
-  session.SetOnWorkEnd([this](inet::TWorkMode mode) { OnFTPWorkEnd(mode); });
+  const inet::TWorkEvents events = FProgress.Events();
+  session.SetOnWorkBegin(events.OnWorkBegin);
+  session.SetOnWork(events.OnWork);
+  session.SetOnWorkEnd(events.OnWorkEnd);
   struct TRemoveHandlers {
     IFTPConnectionObject& Session;
     ~TRemoveHandlers() {
@@ -155,48 +154,8 @@ bool TFTPDownloadFileAction::Download(IFTPConnectionObject& session, const std::
   if (!ascii && remoteSize > 0 && got < remoteSize)
     throw rtl::Exception("The transfer of " + remote + " ended early: " + localPath + " holds " +
                          std::to_string(got) + " of " + std::to_string(remoteSize) + " bytes");
-  SendMessage("File Downloaded : " + std::to_string(FBytesReceived) + " bytes", host::stSuccess);
+  SendMessage("File Downloaded : " + std::to_string(FProgress.Count()) + " bytes", host::stSuccess);
   return true;
-}
-
-// ---------------------------------------------------------------- progress
-
-std::string TFTPDownloadFileAction::SpeedText(inet::TWorkMode mode) const {
-  return rtl::FormatFloat(
-      mode == inet::TWorkMode::wmRead ? "Download speed : 0.00 KB/s" : "Upload speed : 0.00 KB/s", FSpeed);
-}
-
-void TFTPDownloadFileAction::OnFTPWorkBegin(inet::TWorkMode mode, std::int64_t max) {
-  FTransferBegun = true;
-  FStartTime = FLastProgress = std::chrono::steady_clock::now();
-  FSpeed = 0;
-  FBytesTransferred = 0;
-  FBytesReceived = 0;
-  if (max > 0) FRemoteSize = max;
-  SendProgress(SpeedText(mode), 0);
-}
-
-void TFTPDownloadFileAction::OnFTPWork(inet::TWorkMode mode, std::int64_t count) {
-  FBytesReceived = count;
-  const auto now = std::chrono::steady_clock::now();
-  if (now - FLastProgress < std::chrono::seconds(1)) return;
-  FLastProgress = now;
-  const double elapsed = std::chrono::duration<double>(now - FStartTime).count();
-  if (elapsed > 0) FSpeed = static_cast<double>(count) / 1024.0 / elapsed;
-  FBytesTransferred = count;
-  const int percent = FRemoteSize > 0
-                          ? static_cast<int>(rtl::BankersRound(static_cast<double>(count) /
-                                                               static_cast<double>(FRemoteSize) * 100.0))
-                          : 0;
-  SendProgress(SpeedText(mode) + " : " + std::to_string(count / 1024) + "/" +
-                   std::to_string(FRemoteSize / 1024) + " KBytes Transferred",
-               percent);
-}
-
-void TFTPDownloadFileAction::OnFTPWorkEnd(inet::TWorkMode mode) {
-  SendProgress(SpeedText(mode), 0);
-  FRemoteSize = 0;
-  FSpeed = 0;
 }
 
 }  // namespace mx

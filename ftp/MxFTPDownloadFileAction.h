@@ -1,11 +1,11 @@
 #pragma once
 // "FTP Download file": one remote file into a local directory over a session a connect action
 // opened, under its own name or another, with overwrite and resume, and progress reports.
-#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "ftp/MxFTPBaseAction.h"
+#include "ftp/MxFTPProgress.h"
 
 namespace mx {
 
@@ -50,10 +50,6 @@ class TFTPDownloadFileAction : public TFTPBaseAction {
 
  private:
   bool Download(IFTPConnectionObject& session, const std::string& remote, const std::string& localPath);
-  void OnFTPWorkBegin(inet::TWorkMode mode, std::int64_t max);
-  void OnFTPWork(inet::TWorkMode mode, std::int64_t count);
-  void OnFTPWorkEnd(inet::TWorkMode mode);
-  std::string SpeedText(inet::TWorkMode mode) const;
 
   std::string FFileName;
   bool FAllowResume = false;
@@ -62,14 +58,8 @@ class TFTPDownloadFileAction : public TFTPBaseAction {
   std::string FDownloadFileName;
   bool FUseFileName = false;
 
-  // Transfer state.
-  std::int64_t FRemoteSize = 0;
-  std::int64_t FBytesTransferred = 0;  // at the last progress report
-  std::int64_t FBytesReceived = 0;     // at the last work event: what "File Downloaded" reports
-  bool FTransferBegun = false;
-  double FSpeed = 0;  // KB/s
-  std::chrono::steady_clock::time_point FStartTime;
-  std::chrono::steady_clock::time_point FLastProgress;
+  // Transfer state: its count is what "File Downloaded" reports.
+  TFTPTransferProgress FProgress{[this](const std::string& text, int percent) { SendProgress(text, percent); }};
 };
 
 // The local path of a download: `name` below `dir`. Both "/" and "\" separate; a name that is

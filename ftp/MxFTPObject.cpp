@@ -177,12 +177,25 @@ std::int64_t TFTPConnectObject::FileCRC(const std::string& remoteFile) {
   return Client().CRC(remoteFile);
 }
 
-std::string TFTPConnectObject::ListDirectory(const std::string& mask, bool detailed) {
-  rtl::TStringList lines;
-  Client().List(lines, mask, detailed);
+namespace {
+// Each line followed by CR LF.
+std::string ListingText(const rtl::TStringList& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
   return text;
+}
+}  // namespace
+
+std::string TFTPConnectObject::ListDirectory(const std::string& mask, bool detailed) {
+  rtl::TStringList lines;
+  Client().List(lines, mask, detailed);
+  return ListingText(lines);
+}
+
+std::string TFTPConnectObject::ListDirectoryForWalk() {
+  rtl::TStringList lines;
+  Client().ListForWalk(lines);
+  return ListingText(lines);
 }
 
 const inet::TIdFTPListItems& TFTPConnectObject::GetDirectoryListItems() {

@@ -98,6 +98,9 @@ class IFTPConnectionObject : public host::IProjectObject {
   virtual std::int64_t FileCRC(const std::string& remoteFile) = 0;
   // The listing's lines, each followed by CR LF; empty for an empty directory.
   virtual std::string ListDirectory(const std::string& mask, bool detailed) = 0;
+  // The current directory's detailed listing for a walk of the tree: LIST, never MLSD, so that
+  // links show as links. Parsed into GetDirectoryListItems as ListDirectory's.
+  virtual std::string ListDirectoryForWalk() = 0;
   // The parsed entries of the last listing; valid until the next one.
   virtual const inet::TIdFTPListItems& GetDirectoryListItems() = 0;
   virtual std::int64_t GetFileSize(const std::string& remoteFile) = 0;
@@ -194,6 +197,7 @@ class TFTPConnectObject final : public IFTPConnectionObject {
   void ChangeUpDir() override;
   std::int64_t FileCRC(const std::string& remoteFile) override;
   std::string ListDirectory(const std::string& mask, bool detailed) override;
+  std::string ListDirectoryForWalk() override;
   const inet::TIdFTPListItems& GetDirectoryListItems() override;
   std::int64_t GetFileSize(const std::string& remoteFile) override;
   rtl::TDateTime GetFileDate(const std::string& remoteFile) override;

@@ -13,12 +13,14 @@
 #include "ftp/MxFTPDownloadFileAction.h"
 #include "ftp/MxFTPGetFileSizeAction.h"
 #include "ftp/MxFTPGetRemoteDirAction.h"
+#include "ftp/MxFTPMirrorAction.h"
 #include "ftp/MxFTPListDirAction.h"
 #include "ftp/MxFTPNoopAction.h"
 #include "ftp/MxFTPRenameFileAction.h"
 #include "ftp/MxFTPSendCMDAction.h"
 #include "ftp/MxFTPUploadFileAction.h"
 #include "ftp/MxFTPWaitForFile.h"
+#include "host/MxScripting.h"
 #include "host/MxServices.h"
 #include "options/MxInternetOptions.h"
 
@@ -51,7 +53,9 @@ void RegisterFTPActions(bool /*designEnvironment*/) {
   Action<TFTPDisconnectAction>(*actions, k_ftp_disconnect_bitmap);
   Action<TFTPWaitForFileAction>(*actions, k_ftp_wait_bitmap);
   Action<TFTPSendCMDAction>(*actions, k_ftp_send_cmd_bitmap);
-  // TFTPMirrorAction ("FTPMIRROR") goes here.
+  Action<TFTPMirrorAction>(*actions, k_ftp_mirror_bitmap);
+  if (host::TCoreScriptingService* scripting = host::CoreScriptingService())
+    scripting->RegisterEnumeration(k_ftp_mirror_operation_type, k_ftp_mirror_operation_names);
 }
 
 void RegisterFTPActionPages() {
@@ -75,7 +79,8 @@ void RegisterFTPActionPages() {
   actions->RegisterPages("TFTPCheckIfConnectedAction", {"TFTPCheckIfConnectedFrame"});
   actions->RegisterPages("TFTPWaitForFileAction", {"TFTPWaitForFileFrame", "TWaitOptionsFrame"});
   actions->RegisterPages("TFTPSendCMDAction", {"TFTPSendCMDFrame"});
-  // The mirror pages go here.
+  actions->RegisterPages("TFTPMirrorAction",
+                         {"TFTPMirrorFrame", "TFTPMirrorOptFrame", "TFTPMirrorExcludeFrame"});
 }
 
 }  // namespace mx

@@ -33,17 +33,6 @@ std::string JoinRemote(const std::string& dir, const std::string& name) {
   return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-// The range a listing's date stands for: MLSD gives seconds, "ls -l" the minute for recent
-// files and the day for older ones.
-double ListingDatePrecision(const inet::TIdFTPListItem& item) {
-  if (!inet::MlsdFact(item.Data, "modify").empty()) return k_second;
-  const double timeOfDay = item.ModifiedDate - std::floor(item.ModifiedDate);
-  // A listing that shows no time of day (only the year) gives local midnight of a UTC day: a
-  // range of a day and a bit on either side of the time-zone shift.
-  if (std::abs(timeOfDay) < k_second / 2 || std::abs(timeOfDay - 1) < k_second / 2) return 1.0;
-  return 60 * k_second;
-}
-
 }  // namespace
 
 TFTPUploadFileAction::TFTPUploadFileAction() = default;
@@ -324,7 +313,7 @@ TFTPUploadFileAction::TRemoteDir& TFTPUploadFileAction::CurrentListing() {
       TRemoteEntry e;
       e.Size = item.Size;
       e.Date = item.ModifiedDate;
-      e.DatePrecision = item.ModifiedDate == 0 ? 0 : ListingDatePrecision(item);
+      e.DatePrecision = inet::ListingDateRange(item);
       FListing->Entries[item.FileName] = e;
     }
     FListing->Listed = true;

@@ -488,4 +488,16 @@ std::string MlsdFact(std::string_view line, std::string_view name) {
   return value;
 }
 
+double ListingDateRange(const TIdFTPListItem& item) {
+  constexpr double second = 1.0 / 86400.0;
+  if (item.ModifiedDate == 0) return 0;
+  if (!MlsdFact(item.Data, "modify").empty()) return second;
+  // A listing that shows no time of day (only the year) gives midnight of the day as the server
+  // wrote it (UTC), whatever it is here after the shift to local time: a range of a day.
+  const rtl::TDateTime shown = rtl::LocalToUTC(item.ModifiedDate);
+  const double timeOfDay = shown - std::floor(shown);
+  if (std::abs(timeOfDay) < second / 2 || std::abs(timeOfDay - 1) < second / 2) return 1.0;
+  return 60 * second;
+}
+
 }  // namespace inet

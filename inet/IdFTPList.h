@@ -54,4 +54,8 @@ bool ForEachMlsdFact(std::string_view line,
 // One fact's value by name (any case); empty when the line has none.
 std::string MlsdFact(std::string_view line, std::string_view name);
 
+// Days the true modification time may lie after the item's date: MLSD gives seconds, "ls -l"
+// the minute for recent files and the day for older ones; 0 when the listing gives no date.
+double ListingDateRange(const TIdFTPListItem& item);
+
 }  // namespace inet

@@ -3,6 +3,7 @@
 #include "actions/MxICQAction.h"
 #include "actions/MxInetGetHTTPAction.h"
 #include "actions/MxTelnetClient.h"
+#include "ftp/MxFTP.h"
 #include "ftp/MxFTPRegister.h"
 #include "host/MxServices.h"
 #include "mail/MxEmail.h"
@@ -35,8 +36,7 @@ void MxRegister(host::IMxRegistrar& registrar) {
   RegisterFTPActions(design);
 
   // FTP script action and its persistence classes (design-time pages when asked).
-  const bool designForFtpScript = registrar.IsDesignEnvironment();
-  (void)designForFtpScript;
+  RegisterFTPScript(registrar.IsDesignEnvironment());
 
   RegisterFTPOptions();
 

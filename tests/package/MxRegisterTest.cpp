@@ -74,8 +74,8 @@ const std::vector<TRegistration> kHttpTelnetRegistrations = {
     {"XML", "RegisterXMLClass", {"TTelnetScriptItem"}},
 };
 
-// Step 6: the ICQ and news actions, then the FTP rows of the action table in its order (the
-// mirror is not there yet).
+// Steps 6 and 7: the ICQ and news actions, then the FTP rows of the action table in its order,
+// then the mirror's enumeration.
 std::vector<TRegistration> FtpActionRegistrations() {
   std::vector<TRegistration> regs = {{"Action", "RegisterAction", {"Internet", "TICQAction", "HICQ"}},
                                      {"Action", "RegisterAction", {"Internet", "TMxNNTPAction", "HNNTP"}}};
@@ -97,8 +97,27 @@ std::vector<TRegistration> FtpActionRegistrations() {
            {"TFTPDisconnectAction", "FTPDISCONNECT"},
            {"TFTPWaitForFileAction", "FTPWAIT"},
            {"TFTPSendCMDAction", "FTPSENDCMD"},
+           {"TFTPMirrorAction", "FTPMIRROR"},
        })
     regs.push_back({"Action", "RegisterAction", {"Internet", cls, bitmap}});
+  regs.push_back({"Scripting", "RegisterEnumeration", {"TFTPMirrorOperation", "moLocalToRemote", "moRemoteToLocal"}});
+  return regs;
+}
+
+// Step 8, the FTP script action: its eleven item classes, the action, and its four pages (one
+// registration each) only in the design environment.
+std::vector<TRegistration> FtpScriptRegistrations(bool design) {
+  std::vector<TRegistration> regs;
+  for (const char* cls : {"TFTPScriptGetCurrentDir", "TFTPScriptChangeDir", "TFTPScriptChangeDirUp",
+                          "TFTPScriptListDir", "TFTPScriptMakeDir", "TFTPScriptDeleteDir", "TFTPScriptFileSize",
+                          "TFTPScriptDeleteFile", "TFTPScriptRenameFile", "TFTPScriptUploadFile",
+                          "TFTPScriptDownloadFile"})
+    regs.push_back({"XML", "RegisterXMLClass", {cls}});
+  regs.push_back({"Action", "RegisterAction", {"Internet", "TFTPAction", "MxFTP"}});
+  if (design) {
+    for (const char* page : {"TFTPOptionsFrame", "TFTPMoreOptionsFrame", "TFTPProxyFrame", "TFTPScriptFrame"})
+      regs.push_back({"Action", "RegisterPages", {"TFTPAction", page}});
+  }
   return regs;
 }
 
@@ -139,6 +158,7 @@ std::vector<TRegistration> PageRegistrations() {
       {"TFTPCheckIfConnectedAction", "TFTPCheckIfConnectedFrame"},
       {"TFTPWaitForFileAction", "TFTPWaitForFileFrame", "TWaitOptionsFrame"},
       {"TFTPSendCMDAction", "TFTPSendCMDFrame"},
+      {"TFTPMirrorAction", "TFTPMirrorFrame", "TFTPMirrorOptFrame", "TFTPMirrorExcludeFrame"},
   };
   std::vector<TRegistration> regs;
   for (const auto& row : rows) regs.push_back({"Action", "RegisterPages", row});
@@ -166,7 +186,7 @@ TEST(MxRegister, RunOnlyHostGetsOptionsButNoPages) {
           Concat(Concat(MailRegistrations(false),
                         {{"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}}}),
                  kHttpTelnetRegistrations),
-          FtpActionRegistrations()),
+          Concat(FtpActionRegistrations(), FtpScriptRegistrations(false))),
       {{"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}}});
   EXPECT_EQ(regs, expected);
   EXPECT_EQ(asked, 3);
@@ -178,7 +198,7 @@ TEST(MxRegister, DesignHostAlsoGetsTheOptionPagesLast) {
       Concat(Concat(Concat(Concat(Concat(MailRegistrations(true),
                                          {{"Options", "RegisterOptions", {"TMxEmailOptions", "MxEMAIL"}}}),
                                   kHttpTelnetRegistrations),
-                           FtpActionRegistrations()),
+                           Concat(FtpActionRegistrations(), FtpScriptRegistrations(true))),
                     {
                         {"Options", "RegisterOptions", {"TMxFTPOptions", "HINTERNET"}},
                         {"Options", "RegisterOptionPages", {"TMxEmailOptions", "TEmailGlobalOptionsFrame"}},
