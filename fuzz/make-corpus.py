@@ -445,6 +445,86 @@ def icq():
     dedupe("IcqDecryptPakFuzz")
 
 
+def icq_sessions():
+    """Records what the scripted OSCAR service of tests/servers sends a client, one connection
+    per seed, for the session's packet handler. The first byte of a seed is where the session
+    stands when the stream starts: 0 at the login server, 1 at the session server, 2 signed on
+    (+4: texts made plain)."""
+    import argparse
+    import io
+    import socket
+    import threading
+    sys.path.insert(0, os.path.join(ROOT, "tests", "servers"))
+    import oscar_peer as peer
+
+    def record(serve, client_flaps, **options):
+        args = dict(login="ok", sms="accept", sms_reply="", password="secret", pending_msgs=[],
+                    unknown_snac=False)
+        args.update(options)
+        peer.ARGS = argparse.Namespace(**args)
+        peer.LOG = io.StringIO()
+        ours, theirs = socket.socketpair()
+        thread = threading.Thread(target=serve, args=(theirs,), daemon=True)
+        thread.start()
+        for f in client_flaps:
+            ours.sendall(f)
+        ours.settimeout(0.5)
+        got = b""
+        try:
+            while True:
+                chunk = ours.recv(65536)
+                if not chunk:
+                    break
+                got += chunk
+        except socket.timeout:
+            pass
+        ours.close()
+        thread.join(2)
+        return got
+
+    roast = bytes(b ^ peer.ROAST[i] for i, b in enumerate(b"secret"))
+    ident = flap(1, 1, struct.pack(">I", 1) + tlv(1, b"123456789") + tlv(2, roast))
+    wrong = flap(1, 1, struct.pack(">I", 1) + tlv(1, b"123456789") + tlv(2, b"\x00"))
+    for mode in ("ok", "rate-limited", "no-cookie", "bad-address", "truncated", "wrong-channel"):
+        stream = record(lambda s: peer.serve_login(s, 5191), [ident], login=mode)
+        write("IcqClientPacketFuzz", "login-" + mode, bytes([0]) + stream)
+    write("IcqClientPacketFuzz", "login-bad-password",
+          bytes([0]) + record(lambda s: peer.serve_login(s, 5191), [wrong]))
+
+    def session_flaps(cookie, extra):
+        flaps = [flap(1, 1, struct.pack(">I", 1) + tlv(6, cookie))]
+        for family, sub, body in [(1, 0x17, b""), (1, 6, b""), (9, 2, b""), (3, 4, b"\x041002"),
+                                  (1, 0x1E, tlv(6, b"\0\0\0\0") + tlv(0x0C, b"\x7f\0\0\1" + struct.pack(">I", 4000)
+                                                                     + b"\x04\0\x08" + b"\x12\x34\x56\x78" + b"\0" * 26)),
+                                  (1, 2, b"")] + extra:
+            flaps.append(flap(2, 2, snac(family, sub, 0, 0, body)))
+        return flaps
+
+    def to_icq_srv(command, data):
+        block = struct.pack("<IHH", 123456789, command, 2) + data
+        return (0x15, 2, tlv(1, struct.pack("<H", len(block)) + block))
+
+    sms = (b"\0\1\0\x16" + b"\0" * 16 + tlv(0, b"<icq_sms_message><destination>+1555</destination>"
+                                             b"<text>hi</text></icq_sms_message>\0"))
+    extras = {
+        "offline": [to_icq_srv(60, b"")],
+        "sms": [to_icq_srv(2000, struct.pack("<H", 0x1482) + sms)],
+        "info": [to_icq_srv(2000, struct.pack("<HI", 0x04B2, 7007)), to_icq_srv(2000, struct.pack("<HI", 0x04BA, 7007))],
+    }
+    for name, extra in extras.items():
+        for mode in ("accept", "refuse", "undeliverable") if name == "sms" else ("accept",):
+            cookie = b"C" * 256
+            peer.COOKIES[cookie] = "123456789"
+            peer.OFFLINE[:] = [("4004", "while you were out")]
+            stream = record(lambda s: peer.serve_bos(s, "127.0.0.1"), session_flaps(cookie, extra), sms=mode,
+                            sms_reply="ok" if mode == "accept" else "",
+                            pending_msgs=[("4004", "held")], unknown_snac=True)
+            suffix = "" if name != "sms" else "-" + mode
+            write("IcqClientPacketFuzz", "session-" + name + suffix, bytes([1]) + stream)
+            write("IcqClientPacketFuzz", "signed-on-" + name + suffix, bytes([2 + 4]) + stream)
+    dedupe("IcqClientPacketFuzz")
+
+
 # ---------------------------------------------------------------------------------------------
 # Dictionaries: the words of each structured input, for libFuzzer's -dict
 
@@ -536,6 +616,7 @@ def main():
     telnet()
     proxy()
     icq()
+    icq_sessions()
 
 
 if __name__ == "__main__":

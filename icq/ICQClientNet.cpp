@@ -10,8 +10,6 @@ namespace icq {
 
 namespace {
 
-enum : int { kMsgTooLong = 1, kMsgGatewayClosed = 2, kMsgMalformed = 3 };
-
 std::uint16_t Be16(std::string_view s, std::size_t at) {
   return static_cast<std::uint16_t>(static_cast<std::uint8_t>(s[at]) << 8 | static_cast<std::uint8_t>(s[at + 1]));
 }

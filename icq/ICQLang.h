@@ -7,6 +7,32 @@ namespace icq {
 
 enum TICQLangType { LANG_EN, LANG_RU, LANG_HU, LANG_NO, LANG_DE };
 
+// The message numbers the library reports.
+enum : int {
+  kMsgTooLong = 1,
+  kMsgGatewayClosed = 2,
+  kMsgMalformed = 3,
+  kMsgMalformedLogin = 5,
+  kMsgBadPassword = 6,
+  kMsgTooOften = 7,
+  kMsgUnknownProxyType = 8,
+  kMsgConnTimeout = 9,
+  kMsgSend = 10,
+  kMsgResolve = 11,
+  kMsgConnect = 12,
+  kMsgReceive = 13,
+  kMsgSocket = 14,
+  kMsgSocks4 = 15,
+  kMsgSocks5Method = 16,
+  kMsgSocks5Auth = 17,
+  kMsgSocks5Connect = 18,
+  kMsgHttpStatus = 19,
+  kMsgHttpOverflow = 20,
+  kMsgAccept = 21,
+  kMsgBind = 22,
+  kMsgListen = 23,
+};
+
 // Message number to text; a number outside 1..25 gives an empty text. Message 19 ends in ": "
 // because the caller appends the proxy's status line.
 std::string LangEn(std::uint32_t number);

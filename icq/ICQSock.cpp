@@ -7,7 +7,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,6 +23,7 @@
 #include "rtl/Synchronize.h"
 #include "rtl/SysUtils.h"
 #include "rtl/UniqueFd.h"
+#include "rtl/WakeFd.h"
 
 namespace icq {
 
@@ -32,38 +32,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::atomic<int> g_runningThreads{0};
-
-// Message numbers of the language tables.
-enum : int {
-  kMsgSend = 10,
-  kMsgResolve = 11,
-  kMsgConnect = 12,
-  kMsgReceive = 13,
-  kMsgSocket = 14,
-  kMsgSocks4 = 15,
-  kMsgSocks5Method = 16,
-  kMsgSocks5Auth = 17,
-  kMsgSocks5Connect = 18,
-  kMsgHttpStatus = 19,
-  kMsgHttpOverflow = 20,
-  kMsgAccept = 21,
-  kMsgBind = 22,
-  kMsgListen = 23,
-};
-
-struct TWake {
-  int fd;
-  void operator()() const noexcept {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t w = ::write(fd, &one, sizeof one);
-  }
-};
-
-void Drain(int fd) {
-  std::uint64_t value = 0;
-  while (::read(fd, &value, sizeof value) > 0) {
-  }
-}
 
 bool IsReset(int err) {
   return err == ECONNRESET || err == ECONNABORTED || err == EPIPE;
@@ -239,7 +207,7 @@ template <class Owner>
 class TEventGate {
  public:
   explicit TEventGate(Owner* owner) : owner_(owner) {
-    if (wake_.Valid()) onStop_.emplace(stop_.get_token(), TWake{wake_.Get()});
+    if (wake_.Valid()) onStop_.emplace(stop_.get_token(), rtl::TWakeSignal{wake_.Get()});
   }
   void Release() {
     std::lock_guard ev(eventMutex_);
@@ -286,10 +254,10 @@ class TEventGate {
   std::recursive_mutex eventMutex_;
   Owner* owner_;
   std::stop_source stop_;
-  rtl::TUniqueFd wake_{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+  rtl::TUniqueFd wake_ = rtl::MakeWakeFd();
 
  private:
-  std::optional<std::stop_callback<TWake>> onStop_;
+  std::optional<std::stop_callback<rtl::TWakeSignal>> onStop_;
   std::mutex waitMutex_;
   std::condition_variable_any waitCv_;
   std::uint64_t posted_ = 0;
@@ -338,7 +306,7 @@ class TSocketCore : public TEventGate<TCustomSocket>, public std::enable_shared_
       queue_.AddPacket(buffer, len);
       dataSentEvent_ = false;
     }
-    TWake{wake_.Get()}();
+    rtl::SignalWakeFd(wake_.Get());
   }
 
   // Sends now from the calling thread; false after recording the error.
@@ -382,10 +350,30 @@ class TSocketCore : public TEventGate<TCustomSocket>, public std::enable_shared_
     Execute();
     {
       std::lock_guard lock(fdMutex_);
+      FlushQueued();
       fd_.Reset();
     }
     connected_ = false;
     --g_runningThreads;
+  }
+
+  // What the owner queued before it let the socket go (a sign-off) still leaves, as far as the
+  // system takes it without waiting.
+  void FlushQueued() {
+    if (!assync_ || !connected_ || !fd_.Valid()) return;
+    std::vector<char> out(kNetPacketMax);
+    for (;;) {
+      std::size_t n = 0;
+      {
+        auto lock = queue_.Lock();
+        n = queue_.GetPacket(out.data());
+      }
+      if (n == 0) return;
+      const ssize_t sent = ::send(fd_.Get(), out.data(), n, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent <= 0) return;
+      auto lock = queue_.Lock();
+      queue_.SkipData(static_cast<std::size_t>(sent));
+    }
   }
 
   template <class F>
@@ -432,7 +420,7 @@ class TSocketCore : public TEventGate<TCustomSocket>, public std::enable_shared_
           ::poll(&one, 1, 1);
           continue;
         }
-        Drain(wake_.Get());
+        rtl::DrainWakeFd(wake_.Get());
       }
     }
   }
@@ -459,21 +447,12 @@ class TSocketCore : public TEventGate<TCustomSocket>, public std::enable_shared_
   // The name look-up on a helper thread of its own, so that a stop ends the wait at once; the
   // helper keeps its share of the job and finishes unwatched.
   std::optional<std::string> ResolveStoppable(const std::string& host) {
-    struct TJob {
-      rtl::TUniqueFd done{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
-      std::atomic<bool> finished{false};
-      std::string result;
-    };
-    auto job = std::make_shared<TJob>();
-    if (!job->done.Valid()) return std::string();
-    std::thread([job, host, resolver = resolver_] {
-      job->result = resolver ? resolver(host) : LookUp(host);
-      job->finished.store(true, std::memory_order_release);
-      TWake{job->done.Get()}();
-    }).detach();
-    while (!job->finished.load(std::memory_order_acquire))
-      if (WaitFd(job->done.Get(), POLLIN, -1) < 0) return std::nullopt;
-    return job->result;
+    rtl::TBackgroundJob<std::string> job;
+    if (!job.Start([host, resolver = resolver_] { return resolver ? resolver(host) : LookUp(host); }))
+      return std::string();
+    while (!job.Finished())
+      if (WaitFd(job.DoneFd(), POLLIN, -1) < 0) return std::nullopt;
+    return std::move(job.Result());
   }
 
   // 0 connected, an errno value, or -1 when stopped.
@@ -647,7 +626,7 @@ class TSocketCore : public TEventGate<TCustomSocket>, public std::enable_shared_
       const int r = ::poll(fds, 2, -1);
       if (r < 0 && errno != EINTR) return;
       if (r <= 0) continue;
-      if (fds[0].revents) Drain(wake_.Get());
+      if (fds[0].revents) rtl::DrainWakeFd(wake_.Get());
       if (!(fds[1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       const ssize_t n = ::recv(fd_.Get(), rbuf_.data(), rbuf_.size(), MSG_DONTWAIT);
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;

@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 #include "inet/IdSSLOpenSSLSession.h"
 #include "rtl/SysUtils.h"
 #include "rtl/UniqueFd.h"
+#include "rtl/WakeFd.h"
 
 namespace inet {
 
@@ -62,21 +62,11 @@ std::string NumericHost(const sockaddr* sa, socklen_t len, int* port) {
   return host;
 }
 
-void Drain(int fd) {
-  std::uint64_t value = 0;
-  while (::read(fd, &value, sizeof value) > 0) {
-  }
-}
-
 using TAddrList = std::unique_ptr<addrinfo, decltype(&freeaddrinfo)>;
 
-// A look-up on a helper thread, so that the connect time-out and a stop also end a slow name
-// server. The thread holds its own share of the job; a caller that gave up simply leaves.
-struct TResolveJob {
-  rtl::TUniqueFd done{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
-  std::string host;
-  std::string service;
-  std::atomic<bool> finished{false};
+// What a look-up on a helper thread leaves (the connect time-out and a stop also end a slow
+// name server: a caller that gave up simply leaves the helper to finish).
+struct TLookUp {
   int rc = 0;
   TAddrList result{nullptr, freeaddrinfo};
 };
@@ -97,16 +87,9 @@ struct TIdIOHandlerSocket::Impl {
   rtl::TUniqueFd fd;
   // Signalled by the stop callback; it stays signalled, as a stop stays stopped, until a new
   // token replaces the stopped one.
-  rtl::TUniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
-  struct TWake {
-    int fd;
-    void operator()() const noexcept {
-      const std::uint64_t one = 1;
-      [[maybe_unused]] const ssize_t w = ::write(fd, &one, sizeof one);
-    }
-  };
+  rtl::TUniqueFd wake = rtl::MakeWakeFd();
   std::stop_token stop;
-  std::optional<std::stop_callback<TWake>> onStop;
+  std::optional<std::stop_callback<rtl::TWakeSignal>> onStop;
   std::string peer;  // "host:port" as given, for messages
   std::unique_ptr<detail::TTlsSession> tls;
   std::vector<std::shared_ptr<TIdConnectionIntercept>> intercepts;
@@ -144,9 +127,9 @@ struct TIdIOHandlerSocket::Impl {
     // Destroying the callback waits for one that runs on another thread this moment, so no
     // wake-up of the old token can land after the drain.
     onStop.reset();
-    Drain(wake.Get());
+    rtl::DrainWakeFd(wake.Get());
     stop = std::move(token);
-    if (stop.stop_possible()) onStop.emplace(stop, TWake{wake.Get()});
+    if (stop.stop_possible()) onStop.emplace(stop, rtl::TWakeSignal{wake.Get()});
   }
 
   void CheckUsable() const {
@@ -315,35 +298,31 @@ struct TIdIOHandlerSocket::Impl {
     }
 
     Status("Resolving host name " + host);
-    auto job = std::make_shared<TResolveJob>();
-    if (!job->done.Valid())
-      throw EIdResolveError("Cannot resolve host name " + host + ": no event descriptor");
-    job->host = host;
-    job->service = service;
+    rtl::TBackgroundJob<TLookUp> job;
     try {
-      std::thread([job] {
-        addrinfo* found = nullptr;
+      const bool started = job.Start([host, service] {
+        TLookUp found;
+        addrinfo* addresses = nullptr;
         addrinfo h = Hints(AI_NUMERICSERV);
-        job->rc = ::getaddrinfo(job->host.c_str(), job->service.c_str(), &h, &found);
-        job->result.reset(found);
-        job->finished.store(true, std::memory_order_release);
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t w = ::write(job->done.Get(), &one, sizeof one);
-      }).detach();
+        found.rc = ::getaddrinfo(host.c_str(), service.c_str(), &h, &addresses);
+        found.result.reset(addresses);
+        return found;
+      });
+      if (!started) throw EIdResolveError("Cannot resolve host name " + host + ": no event descriptor");
     } catch (const std::system_error& e) {
       throw EIdResolveError("Cannot resolve host name " + host + ": " + e.what());
     }
-    while (!job->finished.load(std::memory_order_acquire)) {
-      if (!Wait(job->done.Get(), POLLIN, deadline)) {
+    while (!job.Finished()) {
+      if (!Wait(job.DoneFd(), POLLIN, deadline)) {
         throw EIdConnectTimeout("Connect timed out after " + std::to_string(ms) + " ms (" + peer +
                                 ") while resolving the host name");
       }
     }
-    if (job->rc != 0) {
-      const std::string why = job->rc == EAI_SYSTEM ? rtl::SysErrorMessage(errno) : gai_strerror(job->rc);
+    if (const int failed = job.Result().rc; failed != 0) {
+      const std::string why = failed == EAI_SYSTEM ? rtl::SysErrorMessage(errno) : gai_strerror(failed);
       throw EIdResolveError("Cannot resolve host name " + host + ": " + why);
     }
-    return std::move(job->result);
+    return std::move(job.Result().result);
   }
 
   void Connect(const addrinfo* list, int port, const TDeadline& deadline, int ms) {

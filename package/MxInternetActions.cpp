@@ -1,5 +1,6 @@
 #include "package/MxInternetActions.h"
 
+#include "actions/MxICQAction.h"
 #include "actions/MxInetGetHTTPAction.h"
 #include "actions/MxTelnetClient.h"
 #include "ftp/MxFTP.h"
@@ -29,6 +30,8 @@ void MxRegister(host::IMxRegistrar& registrar) {
   host::RegisterXMLClass(host::ClassOf<TTelnetScriptItem>());
 
   // ICQ, NNTP and the FTP command actions, in that order, and the mirror operation enumeration.
+  if (host::TActionService* actions = host::ActionService())
+    actions->RegisterAction("Internet", host::ClassOf<TICQAction>(), k_icq_bitmap);
   RegisterNNTP();
   RegisterFTPActions(design);
 

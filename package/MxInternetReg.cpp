@@ -19,8 +19,8 @@ void RegisterPages() {
       actions->RegisterPages("TEmailAction", {page});
     actions->RegisterPages("TMxInetHTTPGetAction", {"TInetHTTPGetFrame", "THTTPProxyFrame"});
     actions->RegisterPages("TTelnetClientAction", {"TMxTelnetOptFrame", "TMxTelnetScrptFrame"});
-    // ICQ pages go here when that action arrives. The news action shares the e-mail action's
-    // message and attachment pages.
+    actions->RegisterPages("TICQAction", {"TICQFrame"});
+    // The news action shares the e-mail action's message and attachment pages.
     actions->RegisterPages("TMxNNTPAction", {"TNNTPFrame"});
     actions->RegisterPages("TMxNNTPAction", {"TBodyFrame"});
     actions->RegisterPages("TMxNNTPAction", {"TAttachmentsFrame"});

@@ -74,10 +74,11 @@ const std::vector<TRegistration> kHttpTelnetRegistrations = {
     {"XML", "RegisterXMLClass", {"TTelnetScriptItem"}},
 };
 
-// Steps 6 and 7: the news action, then the FTP rows of the action table in its order (ICQ is
-// not there yet), then the mirror's enumeration.
+// Steps 6 and 7: the ICQ and news actions, then the FTP rows of the action table in its order,
+// then the mirror's enumeration.
 std::vector<TRegistration> FtpActionRegistrations() {
-  std::vector<TRegistration> regs = {{"Action", "RegisterAction", {"Internet", "TMxNNTPAction", "HNNTP"}}};
+  std::vector<TRegistration> regs = {{"Action", "RegisterAction", {"Internet", "TICQAction", "HICQ"}},
+                                     {"Action", "RegisterAction", {"Internet", "TMxNNTPAction", "HNNTP"}}};
   for (const auto& [cls, bitmap] : std::vector<std::pair<std::string, std::string>>{
            {"TFTPConnectionAction", "FTPCONNECT"},
            {"TFTPUploadFileAction", "FTPUPLOAD"},
@@ -134,6 +135,7 @@ std::vector<TRegistration> PageRegistrations() {
       {"TEmailAction", "TReplyToFrame"},
       {"TMxInetHTTPGetAction", "TInetHTTPGetFrame", "THTTPProxyFrame"},
       {"TTelnetClientAction", "TMxTelnetOptFrame", "TMxTelnetScrptFrame"},
+      {"TICQAction", "TICQFrame"},
       // The news action's three pages are three registrations; the last two are the e-mail
       // action's own page classes.
       {"TMxNNTPAction", "TNNTPFrame"},

@@ -1,0 +1,35 @@
+// Replays a server's byte stream into the session's packet handler: login replies, the session
+// set-up, messages on every channel, the ICQ server's replies. The first byte picks where the
+// session stands when the stream starts (at the login server, at the session server, signed
+// on) and whether texts are made plain; the rest is cut into FLAPs as a connection would. The
+// session has no connection: its answers go nowhere, and a hand-over to the session server it
+// names fails at once instead of reaching out. Whatever the bytes, nothing may crash or hang.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "icq/ICQClient.h"
+#include "icq/ICQClientNet.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  auto client = std::make_unique<icq::TICQClient>();
+  client->UIN = 123456789;
+  client->Password = "s3cret";
+  client->DisableDirectConnections = true;
+  client->ConvertToPlaintext = (data[0] & 4) != 0;
+  // An HTTP gateway without a host: any connect fails on the spot.
+  client->ProxyType = icq::P_HTTP;
+  int events = 0;
+  client->FOnMessageRecv = [&](const std::string&, std::uint32_t) { ++events; };
+  client->FOnSMSAck = [&](const std::string&, const std::string&, const std::string&, bool) { ++events; };
+  client->FOnError = [&](icq::TErrorType, const std::string&) { ++events; };
+  client->ResumeForReplay(static_cast<icq::TICQClient::TReplayStart>(data[0] % 3));
+  auto assembler = std::make_unique<icq::TFlapAssembler>();
+  assembler->Feed(data + 1, size - 1,
+                  [&](const icq::TFlapHdr& h, const std::uint8_t*, std::size_t, icq::TRawPkt& body) {
+                    client->HandlePacket(h, body);
+                    return true;
+                  });
+  return 0;
+}
