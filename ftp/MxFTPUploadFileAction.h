@@ -37,6 +37,22 @@ inline constexpr const char* k_upload_checking_size = "Checking File Size";
 inline constexpr const char* k_upload_file_uploaded = "File Uploaded : ";
 inline constexpr const char* k_upload_file_set_required = "A File Set must be specified";
 
+namespace ftp_upload {
+// What one listing of a remote directory says of a name. At namespace scope so that
+// std::optional<TRemoteDir> inside the action sees a complete, default-constructible type
+// (clang refuses a nested one whose member initialisers are not parsed yet).
+struct TRemoteEntry {
+  std::int64_t Size = -1;
+  rtl::TDateTime Date = 0;   // local time, the start of the range the listing allows
+  double DatePrecision = 0;  // days the true date may lie after Date
+};
+struct TRemoteDir {
+  bool Listed = false;  // false: the listing failed, every answer comes from the server
+  std::map<std::string, TRemoteEntry> Entries;
+  std::set<std::string> Dirs;
+};
+}  // namespace ftp_upload
+
 class TFTPUploadFileAction : public TFTPBaseAction,
                              public host::IMxTimeoutTarget,
                              public host::IMxTimeoutSettings {
@@ -106,17 +122,8 @@ class TFTPUploadFileAction : public TFTPBaseAction,
   virtual std::chrono::milliseconds TimeoutMonitorLength();
 
  private:
-  // What one listing of a remote directory says of a name.
-  struct TRemoteEntry {
-    std::int64_t Size = -1;
-    rtl::TDateTime Date = 0;   // local time, the start of the range the listing allows
-    double DatePrecision = 0;  // days the true date may lie after Date
-  };
-  struct TRemoteDir {
-    bool Listed = false;  // false: the listing failed, every answer comes from the server
-    std::map<std::string, TRemoteEntry> Entries;
-    std::set<std::string> Dirs;
-  };
+  using TRemoteEntry = ftp_upload::TRemoteEntry;
+  using TRemoteDir = ftp_upload::TRemoteDir;
 
   bool UploadDirectory(const std::string& dir, const std::string& pattern, const std::string& prefix,
                        bool recursive);
