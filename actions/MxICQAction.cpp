@@ -266,7 +266,8 @@ bool TICQAction::SendAll(TRun& run) {
       ++polls;
       if (!Wait(SmsPollMs())) return false;
     }
-    if (polls == k_icq_sms_polls) {
+    // An answer in the last poll still counts.
+    if (!FSmsAnswered) {
       SendMessage("Gave up waiting for ICQ to acknowledge or reject SMS", host::stError);
       return false;
     }
