@@ -5,6 +5,7 @@
 #include "host/MxOptions.h"
 #include "host/MxServices.h"
 #include "pages/MxEmailPages.h"
+#include "pages/MxFTPPages.h"
 #include "pages/MxOptionPages.h"
 #include "pages/MxWaitOptionsFrame.h"
 
@@ -33,6 +34,7 @@ const std::map<std::string, TActionPageFactory, std::less<>>& ActionPages() {
       {"TBodyFrame", MakeActionPage<TBodyFrame>},
       {"TAttachmentsFrame", MakeActionPage<TAttachmentsFrame>},
       {"TWaitOptionsFrame", MakeActionPage<TWaitOptionsFrame>},
+      {"TFTPUploadUpdateFrame", MakeActionPage<TFTPUploadUpdateFrame>},
   };
   return pages;
 }
@@ -54,8 +56,10 @@ std::vector<std::string> Flatten(const std::vector<std::vector<std::string>>& re
 }  // namespace
 
 std::unique_ptr<TMxActionPage> CreateActionPage(std::string_view frameClass) {
-  const auto it = ActionPages().find(frameClass);
-  return it == ActionPages().end() ? nullptr : it->second();
+  if (const auto it = ActionPages().find(frameClass); it != ActionPages().end()) return it->second();
+  if (const auto it = FTPPageSpecs().find(frameClass); it != FTPPageSpecs().end())
+    return std::make_unique<TPropertyPage>(it->second);
+  return nullptr;
 }
 
 std::unique_ptr<TMxOptionsPage> CreateOptionsPage(std::string_view frameClass) {
@@ -63,7 +67,9 @@ std::unique_ptr<TMxOptionsPage> CreateOptionsPage(std::string_view frameClass) {
   return it == OptionsPages().end() ? nullptr : it->second();
 }
 
-bool HasActionPage(std::string_view frameClass) { return ActionPages().contains(frameClass); }
+bool HasActionPage(std::string_view frameClass) {
+  return ActionPages().contains(frameClass) || FTPPageSpecs().contains(frameClass);
+}
 
 std::vector<std::string> ActionPageClasses(const host::TActionService& actions, std::string_view actionClass) {
   return Flatten(actions.PagesOf(actionClass));

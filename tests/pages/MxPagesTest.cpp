@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "ftp/MxFTPConnectAction.h"
 #include "ftp/MxFTPWaitForFile.h"
 #include "host/MxAction.h"
 #include "host/MxOptions.h"
@@ -55,6 +56,8 @@ struct TRoundTrip {
   TProps Values;
   std::function<void(host::TMxAction&)> Fill;  // values that are objects
   std::vector<std::string> Objects;            // their property names, compared whole
+  // A value published only in encrypted form (a password), compared in clear.
+  std::function<std::string(host::TMxAction&)> Secret = {};
 };
 
 void FillList(mx::TMxCustomAddressList& list) {
@@ -128,6 +131,120 @@ const std::vector<TRoundTrip>& RoundTrips() {
        {}},
       {"TAttachmentsFrame", "TMxNNTPAction", {{"Attachments", "x.bin"}, {"IgnoreMissingAttachments", "true"}}, {}, {}},
       {"TWaitOptionsFrame", "TFTPWaitForFileAction", {{"PollFreq", "90"}, {"WaitTimeout", "7200"}}, {}, {}},
+      // FTP pages: every property each one edits, with values that are not the defaults.
+      {"TFTPConnectFrame",
+       "TFTPConnectionAction",
+       {{"FTPConnectionName", "Site1"},
+        {"ConnectTimeoutInSec", "45"},
+        {"Passive", "true"},
+        {"DetailedLogging", "true"},
+        {"TransferType", "ftASCII"}},
+       {},
+       {}},
+      {"TFTPServerFrame",
+       "TFTPConnectionAction",
+       {{"UseGlobalOpt", "true"}, {"FTPHost", "ftp.example.org"}, {"FTPPort", "2121"}, {"UserID", "bob"}},
+       [](host::TMxAction& a) { dynamic_cast<mx::TFTPConnectionAction&>(a).SetPassword("pw&1"); },
+       {},
+       [](host::TMxAction& a) { return dynamic_cast<mx::TFTPConnectionAction&>(a).GetPassword(); }},
+      {"TFTPNewProxyFrame",
+       "TFTPConnectionAction",
+       {{"UseProxy", "true"},
+        {"ProxyServer", "proxy.example.org"},
+        {"ProxyPort", "8021"},
+        {"ProxyUsername", "p"},
+        {"ProxyType", "2"}},
+       [](host::TMxAction& a) { dynamic_cast<mx::TFTPConnectionAction&>(a).SetProxyPassword("proxy-pw"); },
+       {},
+       [](host::TMxAction& a) { return dynamic_cast<mx::TFTPConnectionAction&>(a).GetProxyPassword(); }},
+      {"TFTPDisconnectFrame",
+       "TFTPDisconnectAction",
+       {{"ConnectionName", "Site1"}, {"AutoReConnect", "true"}, {"DetailedLogging", "true"}},
+       {},
+       {}},
+      {"TFTPNoopFrame", "TFTPNoopAction", {{"ConnectionName", "Site2"}, {"AutoReConnect", "true"}}, {}, {}},
+      {"TFTPChangeUpFrame", "TFTPChangeUpAction", {{"ConnectionName", "Site3"}, {"DetailedLogging", "true"}}, {}, {}},
+      {"TFTPChangeDirFrame", "TFTPChangeDirAction", {{"ConnectionName", "S"}, {"RemoteDir", "/pub/x y"}}, {}, {}},
+      {"TFTPGetRemoteDirFrame", "TFTPGetRemoteDirAction", {{"ConnectionName", "S"}, {"MxVariable", "DIR"}}, {}, {}},
+      {"TFTPListDirFrame",
+       "TFTPListDirAction",
+       {{"ConnectionName", "S"},
+        {"FileSpec", "*.txt"},
+        {"MxVariable", "LIST"},
+        {"ListToMxLog", "true"},
+        {"DetailedListing", "true"}},
+       {},
+       {}},
+      {"TFTPCreateDirFrame", "TFTPCreateDirAction", {{"NewDirectory", "new"}, {"NoFailIfDirExists", "true"}}, {}, {}},
+      {"TFTPDeleteDirFrame", "TFTPDeleteDirAction", {{"Directory", "old"}, {"Recursive", "true"}}, {}, {}},
+      {"TFTPDeleteFileFrame", "TFTPDeleteFileAction", {{"FileName", "a.txt"}}, {}, {}},
+      {"TFTPRenameFileFrame", "TFTPRenameFileAction", {{"FileName", "a.txt"}, {"NewName", "b.txt"}}, {}, {}},
+      {"TFTPGetFileSizeFrame", "TFTPGetFileSizeAction", {{"FileName", "a.bin"}, {"MxVariable", "SIZE"}}, {}, {}},
+      {"TFTPCheckIfConnectedFrame",
+       "TFTPCheckIfConnectedAction",
+       {{"ConnectionName", "S"}, {"FailIfNotConnected", "false"}},
+       {},
+       {}},
+      {"TFTPSendCMDFrame", "TFTPSendCMDAction", {{"TheCMD", "SITE CHMOD 644 a"}, {"ResponseCode", "200"}}, {}, {}},
+      {"TFTPWaitForFileFrame",
+       "TFTPWaitForFileAction",
+       {{"ConnectionName", "S"}, {"FileName", "done.flag"}, {"WaitType", "3"}, {"FailIfDoesntExist", "true"}},
+       {},
+       {}},
+      {"TFTPDownloadFileFrame",
+       "TFTPDownloadFileAction",
+       {{"FileName", "r.bin"},
+        {"DownloadDir", "/tmp/in"},
+        {"UseFileName", "true"},
+        {"DownloadFileName", "l.bin"},
+        {"AllowResume", "true"},
+        {"AllowOverwrite", "true"}},
+       {},
+       {}},
+      {"TFTPUploadFileFrame",
+       "TFTPUploadFileAction",
+       {{"LocalDir", "/srv/out"},
+        {"FileSpec", "*.csv"},
+        {"RemoteFile", "r.csv"},
+        {"Recursive", "true"},
+        {"CheckFileSizes", "true"},
+        {"RetryIfUploadFails", "true"},
+        {"ThrottleUpload", "true"},
+        {"ThrottleSpeed", "64"}},
+       {},
+       {}},
+      {"TFTPUploadUpdateFrame",
+       "TFTPUploadFileAction",
+       {{"UpdateOnly", "true"},
+        {"AllowGap", "true"},
+        {"GapLength", "30"},
+        {"AutoUpdateSkew", "true"},
+        {"ForceNextClockSkewUpdate", "true"},
+        {"ServerClockSkew", "-75"}},
+       {},
+       {}},
+      {"TFTPMirrorFrame",
+       "TFTPMirrorAction",
+       {{"MirrorOperation", "1"},
+        {"LocalDir", "/srv/m"},
+        {"SpecifyRemoteDir", "true"},
+        {"RemoteDir", "/m"},
+        {"Recursive", "true"},
+        {"IncludeEmptyDirs", "true"},
+        {"DeleteOrphans", "true"},
+        {"LogFiles", "true"}},
+       {},
+       {}},
+      {"TFTPMirrorOptFrame",
+       "TFTPMirrorAction",
+       {{"CheckFileCRC", "true"}, {"CheckFileSize", "true"}, {"CheckFileDate", "true"}, {"SkipSkewCheck", "true"}},
+       {},
+       {}},
+      {"TFTPMirrorExcludeFrame",
+       "TFTPMirrorAction",
+       {{"UseFileSpec", "true"}, {"FileSpec", "*.dat"}, {"ExcludeList", "tmp\n*.bak"}, {"LogExcludedFiles", "true"}},
+       {},
+       {}},
   };
   return rows;
 }
@@ -139,6 +256,7 @@ class TPagesTest : public QObject {
 
  private:
   std::unique_ptr<host::THost> host_;
+  QTemporaryDir scratch_;
 
   std::unique_ptr<host::TMxAction> NewAction(const char* cls) {
     auto a = host_->Actions().CreateAction(cls);
@@ -166,23 +284,45 @@ class TPagesTest : public QObject {
  private slots:
   void initTestCase() {
     QDir().mkpath(ShotDir());
+    // Passwords are encrypted with a key of the test's own, never the user's.
+    if (qEnvironmentVariableIsEmpty("QUILLON_KEY_FILE"))
+      qputenv("QUILLON_KEY_FILE", scratch_.filePath(QStringLiteral("key")).toLocal8Bit());
     host_ = std::make_unique<host::THost>(true);
     mx::MxRegister(*host_);
   }
 
-  // The e-mail action's pages come in the registered order with their captions; passwords are
-  // masked on every page that takes one.
-  void emailPagesInRegisteredOrder() {
-    QStringList captions;
-    for (const std::string& cls : pages::ActionPageClasses(host_->Actions(), "TEmailAction")) {
+  void pagesInRegisteredOrder_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QStringList>("captions");
+    QTest::newRow("e-mail") << "TEmailAction"
+                            << QStringList{"SMTP",   "Sender",  "Recipients", "Message",
+                                           "Attach", "Copy To", "BCC",        "Reply To"};
+    QTest::newRow("news message pages") << "TMxNNTPAction" << QStringList{"Message", "Attach"};
+    QTest::newRow("FTP connect") << "TFTPConnectionAction"
+                                 << QStringList{"FTP Connection", "Server && Authentication", "FTP Proxy"};
+    QTest::newRow("FTP upload") << "TFTPUploadFileAction" << QStringList{"Upload file", "Update Options"};
+    QTest::newRow("FTP wait") << "TFTPWaitForFileAction" << QStringList{"Wait For File", "Wait Options"};
+    QTest::newRow("FTP mirror") << "TFTPMirrorAction"
+                                << QStringList{"FTP Mirror", "Overwrite Behaviour", "Include/Exclude Files"};
+  }
+
+  // An action's pages come in the registered order with their captions (pages still to be
+  // built are skipped); passwords are masked on every page that takes one.
+  void pagesInRegisteredOrder() {
+    QFETCH(QString, action);
+    QFETCH(QStringList, captions);
+    QStringList got;
+    for (const std::string& cls : pages::ActionPageClasses(host_->Actions(), action.toStdString())) {
       auto page = pages::CreateActionPage(cls);
-      QVERIFY2(page, cls.c_str());
-      captions << page->PageName();
+      if (!page) continue;
+      got << page->PageName();
       for (auto* pw : page->findChildren<QLineEdit*>(QStringLiteral("txtPassword")))
         QCOMPARE(pw->echoMode(), QLineEdit::Password);
     }
-    QCOMPARE(captions, QStringList({"SMTP", "Sender", "Recipients", "Message", "Attach", "Copy To", "BCC",
-                                    "Reply To"}));
+    QCOMPARE(got, captions);
+  }
+
+  void optionPagesRegistered() {
     QStringList optionCaptions;
     for (const char* cls : {"TMxEmailOptions", "TMxFTPOptions"})
       for (const std::string& page : pages::OptionPageClasses(host_->Options(), cls))
@@ -220,6 +360,7 @@ class TPagesTest : public QObject {
     QCOMPARE(Snapshot(*target, names), expected);
     // The fresh action really changed: the values are not its defaults.
     QVERIFY(Snapshot(*NewAction(r.Action), names) != expected);
+    if (r.Secret) QCOMPARE(r.Secret(*target), r.Secret(*source));
     Shot(*page, QString::fromLatin1(r.Frame) + QLatin1Char('-') + QString::fromLatin1(r.Action));
   }
 
