@@ -1,8 +1,7 @@
 #include "pages/MxFTPPages.h"
 
-#include <climits>
-
 #include <QHBoxLayout>
+#include <climits>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -15,19 +14,7 @@ namespace pages {
 namespace {
 
 using K = TFieldKind;
-
-mx::TFTPConnectionAction& ConnectOf(host::TMxAction& a) { return dynamic_cast<mx::TFTPConnectionAction&>(a); }
-
-// The proxy controls every proxy page shares; the FTP variants add the proxy type.
-std::vector<TField> ProxyFields(TField password, bool withType) {
-  std::vector<TField> f = {{K::Check, "chkUseProxy", "&Use a proxy", "UseProxy"},
-                           {K::Edit, "txtServer", "&Server:", "ProxyServer"},
-                           {K::Number, "spinPort", "&Port:", "ProxyPort"},
-                           {K::Edit, "txtUsername", "User &name:", "ProxyUsername"},
-                           std::move(password)};
-  if (withType) f.push_back({K::EnumList, "cboProxyType", "Proxy &type:", "ProxyType"});
-  return f;
-}
+using C = mx::TFTPConnectionAction;
 
 }  // namespace
 
@@ -52,29 +39,11 @@ const std::map<std::string, TPageSpec, std::less<>>& FTPPageSpecs() {
          {K::Edit, "txtHost", "&Host:", "FTPHost"},
          {K::Number, "spPort", "&Port:", "FTPPort"},
          {K::Edit, "txtUser", "&User:", "UserID"},
-         {K::Password,
-          "txtPassword",
-          "Pass&word:",
-          nullptr,
-          {},
-          0,
-          0,
-          false,
-          [](host::TMxAction& a) { return ConnectOf(a).GetPassword(); },
-          [](host::TMxAction& a, const std::string& v) { ConnectOf(a).SetPassword(v); }}}}},
+         PasswordField<C>("txtPassword", "Pass&word:", &C::GetPassword, &C::SetPassword)}}},
       {"TFTPNewProxyFrame",
        {"FTP Proxy",
         false,
-        ProxyFields({K::Password,
-                     "txtPassword",
-                     "Pass&word:",
-                     nullptr,
-                     {},
-                     0,
-                     0,
-                     false,
-                     [](host::TMxAction& a) { return ConnectOf(a).GetProxyPassword(); },
-                     [](host::TMxAction& a, const std::string& v) { ConnectOf(a).SetProxyPassword(v); }},
+        ProxyFields(PasswordField<C>("txtPassword", "Pass&word:", &C::GetProxyPassword, &C::SetProxyPassword),
                     true)}},
       {"TFTPDisconnectFrame", {"FTP Disconnect", true, {}}},
       {"TFTPNoopFrame", {"No-op", true, {}}},

@@ -6,6 +6,7 @@
 #include "host/MxServices.h"
 #include "pages/MxEmailPages.h"
 #include "pages/MxFTPPages.h"
+#include "pages/MxInternetPages.h"
 #include "pages/MxOptionPages.h"
 #include "pages/MxWaitOptionsFrame.h"
 
@@ -57,8 +58,8 @@ std::vector<std::string> Flatten(const std::vector<std::vector<std::string>>& re
 
 std::unique_ptr<TMxActionPage> CreateActionPage(std::string_view frameClass) {
   if (const auto it = ActionPages().find(frameClass); it != ActionPages().end()) return it->second();
-  if (const auto it = FTPPageSpecs().find(frameClass); it != FTPPageSpecs().end())
-    return std::make_unique<TPropertyPage>(it->second);
+  for (const auto* specs : {&FTPPageSpecs(), &InternetPageSpecs()})
+    if (const auto it = specs->find(frameClass); it != specs->end()) return std::make_unique<TPropertyPage>(it->second);
   return nullptr;
 }
 
@@ -68,7 +69,8 @@ std::unique_ptr<TMxOptionsPage> CreateOptionsPage(std::string_view frameClass) {
 }
 
 bool HasActionPage(std::string_view frameClass) {
-  return ActionPages().contains(frameClass) || FTPPageSpecs().contains(frameClass);
+  return ActionPages().contains(frameClass) || FTPPageSpecs().contains(frameClass) ||
+         InternetPageSpecs().contains(frameClass);
 }
 
 std::vector<std::string> ActionPageClasses(const host::TActionService& actions, std::string_view actionClass) {

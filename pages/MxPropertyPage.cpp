@@ -29,6 +29,16 @@ std::string OrdinalText(const host::TPropInfo& p, int value) {
 
 }  // namespace
 
+std::vector<TField> ProxyFields(TField password, bool withType) {
+  std::vector<TField> f = {{TFieldKind::Check, "chkUseProxy", "&Use a proxy", "UseProxy"},
+                           {TFieldKind::Edit, "txtServer", "&Server:", "ProxyServer"},
+                           {TFieldKind::Number, "spinPort", "&Port:", "ProxyPort"},
+                           {TFieldKind::Edit, "txtUsername", "User &name:", "ProxyUsername"},
+                           std::move(password)};
+  if (withType) f.push_back({TFieldKind::EnumList, "cboProxyType", "Proxy &type:", "ProxyType"});
+  return f;
+}
+
 TPropertyPage::TPropertyPage(TPageSpec spec, QWidget* parent) : TMxActionPage(parent), spec_(std::move(spec)) {
   if (spec_.Connection) {
     common_ = {{TFieldKind::Choice, "cbConnection", "&Connection:", "ConnectionName"},

@@ -40,6 +40,18 @@ struct TField {
   std::function<void(host::TMxAction&, const std::string&)> Set = {};
 };
 
+// A clear password reached through an action class's own accessors.
+template <class A, class G, class S>
+TField PasswordField(const char* name, const char* caption, G get, S set) {
+  TField f{TFieldKind::Password, name, caption, nullptr};
+  f.Get = [get](host::TMxAction& a) { return (dynamic_cast<A&>(a).*get)(); };
+  f.Set = [set](host::TMxAction& a, const std::string& v) { (dynamic_cast<A&>(a).*set)(v); };
+  return f;
+}
+
+// The proxy controls every proxy page shares; the FTP variants add the proxy type.
+std::vector<TField> ProxyFields(TField password, bool withType);
+
 struct TPageSpec {
   const char* Caption;
   // The named FTP connection and the two options most FTP command actions share; each shows only

@@ -9,6 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "actions/MxInetGetHTTPAction.h"
+#include "actions/MxTelnetClient.h"
+#include "ftp/MxFTP.h"
 #include "ftp/MxFTPConnectAction.h"
 #include "ftp/MxFTPWaitForFile.h"
 #include "host/MxAction.h"
@@ -245,6 +248,64 @@ const std::vector<TRoundTrip>& RoundTrips() {
        {{"UseFileSpec", "true"}, {"FileSpec", "*.dat"}, {"ExcludeList", "tmp\n*.bak"}, {"LogExcludedFiles", "true"}},
        {},
        {}},
+      // News, HTTP, Telnet and the FTP script action's settings.
+      {"TNNTPFrame",
+       "TMxNNTPAction",
+       {{"NewsServer", "news.example.org"},
+        {"Port", "1119"},
+        {"Groups", "local.test"},
+        {"SenderName", "Ann"},
+        {"EmailAddress", "ann@example.org"},
+        {"ReplyTo", "replies@example.org"},
+        {"Encoding", "UTF-8"},
+        {"TimeOut", "30000"},
+        {"UseTLS", "utUseExplicitTLS"},
+        {"Login", "true"},
+        {"UserName", "ann"}},
+       [](host::TMxAction& a) { dynamic_cast<mx::TMxNNTPAction&>(a).SetPassword("news-pw"); },
+       {},
+       [](host::TMxAction& a) { return dynamic_cast<mx::TMxNNTPAction&>(a).GetPassword(); }},
+      {"TInetHTTPGetFrame",
+       "TMxInetHTTPGetAction",
+       {{"URL", "http://example.org/a"},
+        {"Port", "8080"},
+        {"Username", "u"},
+        {"DownloadTo", "2"},
+        {"DownloadToFile", "/tmp/a"},
+        {"DownloadToVar", "BODY"},
+        {"OverwriteFile", "true"}},
+       [](host::TMxAction& a) { dynamic_cast<mx::TMxInetHTTPGetAction&>(a).SetPassword("http-pw"); },
+       {},
+       [](host::TMxAction& a) { return dynamic_cast<mx::TMxInetHTTPGetAction&>(a).GetPassword(); }},
+      {"THTTPProxyFrame",
+       "TMxInetHTTPGetAction",
+       {{"UseProxy", "true"}, {"ProxyServer", "proxy"}, {"ProxyPort", "3128"}, {"ProxyUsername", "pu"}},
+       [](host::TMxAction& a) { dynamic_cast<mx::TMxInetHTTPGetAction&>(a).SetProxyPassword("pp"); },
+       {},
+       [](host::TMxAction& a) { return dynamic_cast<mx::TMxInetHTTPGetAction&>(a).GetProxyPassword(); }},
+      {"TMxTelnetOptFrame",
+       "TTelnetClientAction",
+       {{"Host", "telnet.example.org"}, {"Port", "2323"}, {"UserName", "root"}},
+       [](host::TMxAction& a) { dynamic_cast<mx::TCustomTelnetClientAction&>(a).SetPassword("tpw"); },
+       {},
+       [](host::TMxAction& a) { return dynamic_cast<mx::TCustomTelnetClientAction&>(a).GetPassword(); }},
+      {"TFTPOptionsFrame",
+       "TFTPAction",
+       {{"UseGlobalOptions", "true"}, {"Host", "ftp.example.org"}, {"Port", "2121"}, {"UserID", "bob"}},
+       [](host::TMxAction& a) { dynamic_cast<mx::TCustomFTPAction&>(a).SetPassword("fpw"); },
+       {},
+       [](host::TMxAction& a) { return dynamic_cast<mx::TCustomFTPAction&>(a).GetPassword(); }},
+      {"TFTPMoreOptionsFrame",
+       "TFTPAction",
+       {{"Passive", "true"}, {"DetailedLogging", "true"}, {"TransferType", "0"}},
+       {},
+       {}},
+      {"TFTPProxyFrame",
+       "TFTPAction",
+       {{"UseProxy", "true"}, {"ProxyServer", "proxy"}, {"ProxyPort", "2121"}, {"ProxyUsername", "pu"}, {"ProxyType", "3"}},
+       [](host::TMxAction& a) { dynamic_cast<mx::TCustomFTPAction&>(a).SetProxyPassword("pp"); },
+       {},
+       [](host::TMxAction& a) { return dynamic_cast<mx::TCustomFTPAction&>(a).GetProxyPassword(); }},
   };
   return rows;
 }
@@ -297,11 +358,12 @@ class TPagesTest : public QObject {
     QTest::newRow("e-mail") << "TEmailAction"
                             << QStringList{"SMTP",   "Sender",  "Recipients", "Message",
                                            "Attach", "Copy To", "BCC",        "Reply To"};
-    QTest::newRow("news message pages") << "TMxNNTPAction" << QStringList{"Message", "Attach"};
     QTest::newRow("FTP connect") << "TFTPConnectionAction"
                                  << QStringList{"FTP Connection", "Server && Authentication", "FTP Proxy"};
     QTest::newRow("FTP upload") << "TFTPUploadFileAction" << QStringList{"Upload file", "Update Options"};
     QTest::newRow("FTP wait") << "TFTPWaitForFileAction" << QStringList{"Wait For File", "Wait Options"};
+    QTest::newRow("HTTP") << "TMxInetHTTPGetAction" << QStringList{"HTTP Get File", "HTTP Proxy"};
+    QTest::newRow("news") << "TMxNNTPAction" << QStringList{"NNTP", "Message", "Attach"};
     QTest::newRow("FTP mirror") << "TFTPMirrorAction"
                                 << QStringList{"FTP Mirror", "Overwrite Behaviour", "Include/Exclude Files"};
   }
