@@ -8,6 +8,7 @@
 #include "pages/MxFTPPages.h"
 #include "pages/MxInternetPages.h"
 #include "pages/MxOptionPages.h"
+#include "pages/MxScriptPages.h"
 #include "pages/MxWaitOptionsFrame.h"
 
 namespace pages {
@@ -36,6 +37,8 @@ const std::map<std::string, TActionPageFactory, std::less<>>& ActionPages() {
       {"TAttachmentsFrame", MakeActionPage<TAttachmentsFrame>},
       {"TWaitOptionsFrame", MakeActionPage<TWaitOptionsFrame>},
       {"TFTPUploadUpdateFrame", MakeActionPage<TFTPUploadUpdateFrame>},
+      {"TFTPScriptFrame", MakeActionPage<TFTPScriptFrame>},
+      {"TMxTelnetScrptFrame", MakeActionPage<TMxTelnetScrptFrame>},
   };
   return pages;
 }

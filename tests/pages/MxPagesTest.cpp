@@ -23,6 +23,7 @@
 #include "options/MxFTPOptions.h"
 #include "package/MxInternetActions.h"
 #include "pages/MxPageFactory.h"
+#include "pages/MxScriptPages.h"
 #include "pages/MxWaitOptionsFrame.h"
 
 namespace {
@@ -362,6 +363,9 @@ class TPagesTest : public QObject {
                                  << QStringList{"FTP Connection", "Server && Authentication", "FTP Proxy"};
     QTest::newRow("FTP upload") << "TFTPUploadFileAction" << QStringList{"Upload file", "Update Options"};
     QTest::newRow("FTP wait") << "TFTPWaitForFileAction" << QStringList{"Wait For File", "Wait Options"};
+    QTest::newRow("FTP script") << "TFTPAction"
+                                << QStringList{"Server && Authentication", "Options", "FTP Proxy", "Script"};
+    QTest::newRow("Telnet") << "TTelnetClientAction" << QStringList{"Options", "Script"};
     QTest::newRow("HTTP") << "TMxInetHTTPGetAction" << QStringList{"HTTP Get File", "HTTP Proxy"};
     QTest::newRow("news") << "TMxNNTPAction" << QStringList{"NNTP", "Message", "Attach"};
     QTest::newRow("FTP mirror") << "TFTPMirrorAction"
@@ -586,6 +590,87 @@ class TPagesTest : public QObject {
     reopened->ReadActionData(*action);
     QCOMPARE(Get<QLineEdit>(*reopened, "txtHost")->text(), QStringLiteral("global.example.org"));
     QVERIFY(!Get<QLineEdit>(*reopened, "txtHost")->isEnabled());
+  }
+
+  void scriptGrids_data() {
+    QTest::addColumn<QString>("frame");
+    QTest::newRow("FTP script") << "TFTPScriptFrame";
+    QTest::newRow("Telnet script") << "TMxTelnetScrptFrame";
+  }
+
+  // Move up and down swap a step with its neighbour, a double click edits the step under the
+  // mouse, a cancelled edit changes nothing, and the action sees the steps only on write.
+  void scriptGrids() {
+    QFETCH(QString, frame);
+    const bool ftp = frame == QStringLiteral("TFTPScriptFrame");
+    const char* key = ftp ? "RemoteDir" : "SendText";
+    auto action = NewAction(ftp ? "TFTPAction" : "TTelnetClientAction");
+    for (const char* name : {"a", "b", "c"}) {
+      if (ftp) {
+        auto item = std::make_shared<mx::TFTPScriptChangeDir>();
+        item->SetRemoteDir(name);
+        dynamic_cast<mx::TCustomFTPAction&>(*action).AddItem(item);
+      } else {
+        dynamic_cast<mx::TCustomTelnetClientAction&>(*action).AddScriptItem(name, "$", 5, true, true);
+      }
+    }
+    const auto actionOrder = [&] {
+      QStringList names;
+      if (ftp) {
+        auto& a = dynamic_cast<mx::TCustomFTPAction&>(*action);
+        for (int i = 0; i < a.GetItemCount(); ++i) names << QString::fromStdString(a.GetItems(i)->GetPropertyText(key));
+      } else {
+        auto& a = dynamic_cast<mx::TCustomTelnetClientAction&>(*action);
+        for (int i = 0; i < a.GetScriptItemCount(); ++i) names << QString::fromStdString(a.GetScriptItem(i)->GetSendText());
+      }
+      return names;
+    };
+
+    auto owned = pages::CreateActionPage(frame.toStdString());
+    auto* page = dynamic_cast<pages::TScriptGridFrame*>(owned.get());
+    QVERIFY(page);
+    QStringList edited;
+    bool confirm = true;
+    page->SetItemEditor([&](host::TNbXMLObject& item, QWidget*) {
+      edited << QString::fromStdString(item.GetPropertyText(key));
+      item.SetPropertyText(key, item.GetPropertyText(key) + "2");
+      return confirm;
+    });
+    page->ReadActionData(*action);
+    auto* grid = Get<QTableWidget>(*page, "grdItems");
+    const auto pageOrder = [&] {
+      QStringList names;
+      for (const auto& item : page->Items()) names << QString::fromStdString(item->GetPropertyText(key));
+      return names;
+    };
+
+    grid->setCurrentCell(0, 0);
+    Get<QAction>(*page, "actMoveDown")->trigger();
+    QCOMPARE(pageOrder(), QStringList({"b", "a", "c"}));
+    QCOMPARE(grid->currentRow(), 1);
+    grid->setCurrentCell(2, 0);
+    Get<QAction>(*page, "actMoveUp")->trigger();
+    QCOMPARE(pageOrder(), QStringList({"b", "c", "a"}));
+    grid->setCurrentCell(0, 0);
+    Get<QAction>(*page, "actMoveUp")->trigger();  // the first step stays first
+    QCOMPARE(pageOrder(), QStringList({"b", "c", "a"}));
+    QCOMPARE(actionOrder(), QStringList({"a", "b", "c"}));
+
+    page->resize(520, 320);
+    page->show();
+    QVERIFY(QTest::qWaitForWindowExposed(page));
+    const QPoint cell = grid->visualItemRect(grid->item(1, 0)).center();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell);
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell);
+    QCOMPARE(edited, QStringList({"c"}));
+    QCOMPARE(pageOrder(), QStringList({"b", "c2", "a"}));
+    confirm = false;
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell);
+    QCOMPARE(pageOrder(), QStringList({"b", "c2", "a"}));
+    Shot(*page, frame);
+
+    page->WriteActionData(*action);
+    QCOMPARE(actionOrder(), QStringList({"b", "c2", "a"}));
   }
 
   void attachmentsTrimmed_data() {
