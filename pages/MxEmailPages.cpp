@@ -28,10 +28,6 @@ void WithMessageOwner(host::TMxAction& action, F&& f) {
   throw std::invalid_argument("this page edits the e-mail and news actions only");
 }
 
-void FillTLS(QComboBox* box) {
-  for (auto caption : mx::k_use_tls_captions) box->addItem(QString::fromLatin1(caption.data(), caption.size()));
-}
-
 }  // namespace
 
 QString EmailModeText(int mode) {
@@ -51,24 +47,7 @@ TEmailOptionsFrame::TEmailOptionsFrame(QWidget* parent) : TMxActionPage(parent) 
 
   pnlConnection_ = new QGroupBox(tr("SMTP server"), this);
   pnlConnection_->setObjectName(QStringLiteral("pnlConnection"));
-  auto* form = new QFormLayout(pnlConnection_);
-  txtHost_ = MakeEdit(pnlConnection_, "txtHost");
-  spPort_ = MakePort(pnlConnection_, "spPort");
-  txtUserID_ = MakeEdit(pnlConnection_, "txtUserID");
-  txtPassword_ = MakePasswordEdit(pnlConnection_, "txtPassword");
-  chkUseEHLO_ = MakeCheck(pnlConnection_, "chkUseEHLO", tr("Use &EHLO"));
-  chkAuthenticate_ = MakeCheck(pnlConnection_, "chkAuthenticate", tr("&Authenticate"));
-  chkSSL_ = MakeCheck(pnlConnection_, "chkSSL", tr("Use &SSL"));
-  cboTLS_ = MakeCombo(pnlConnection_, "cboTLS");
-  FillTLS(cboTLS_);
-  AddRow(form, tr("&Host:"), txtHost_);
-  AddRow(form, tr("&Port:"), spPort_);
-  form->addRow(chkAuthenticate_);
-  form->addRow(chkUseEHLO_);
-  AddRow(form, tr("&User ID:"), txtUserID_);
-  AddRow(form, tr("Pass&word:"), txtPassword_);
-  form->addRow(chkSSL_);
-  AddRow(form, tr("&TLS:"), cboTLS_);
+  server_.Build(pnlConnection_, new QFormLayout(pnlConnection_));
   top->addWidget(pnlConnection_);
 
   auto* pop = new QGroupBox(tr("POP before SMTP"), this);
@@ -82,44 +61,21 @@ TEmailOptionsFrame::TEmailOptionsFrame(QWidget* parent) : TMxActionPage(parent) 
   top->addWidget(pop);
   top->addStretch();
 
-  security_.Attach(chkAuthenticate_, chkUseEHLO_, chkSSL_, cboTLS_, spPort_);
   connect(chkUseGlobalOptions_, &QCheckBox::toggled, this, [this](bool on) { UseGlobalToggled(on); });
 }
 
 void TEmailOptionsFrame::ChangePnlStatus(bool enabled) {
   for (QWidget* w : pnlConnection_->findChildren<QWidget*>()) w->setEnabled(enabled);
-  if (enabled) security_.SyncEhlo();
-}
-
-void TEmailOptionsFrame::ShowOwnValues() {
-  security_.SetFilling(true);
-  txtHost_->setText(Q(own_.Host));
-  spPort_->setValue(own_.Port);
-  txtUserID_->setText(Q(own_.User));
-  txtPassword_->setText(Q(own_.Password));
-  chkAuthenticate_->setChecked(own_.Authenticate);
-  chkUseEHLO_->setChecked(own_.UseEhlo);
-  chkSSL_->setChecked(own_.UseSSL);
-  cboTLS_->setCurrentIndex(own_.UseTLS);
-  security_.SetFilling(false);
+  if (enabled) server_.SyncEhlo();
 }
 
 void TEmailOptionsFrame::UseGlobalToggled(bool on) {
   if (on) {
-    if (mx::IMxEmailOptions* g = mx::EmailOptions()) {
-      security_.SetFilling(true);
-      txtHost_->setText(Q(g->GetSMTPHost()));
-      spPort_->setValue(g->GetSMTPPort());
-      txtUserID_->setText(Q(g->GetSMTPUser()));
-      txtPassword_->setText(Q(g->GetSMTPPass()));
-      chkAuthenticate_->setChecked(g->GetSMTPAuth());
-      chkUseEHLO_->setChecked(g->GetSMTPEHLO());
-      chkSSL_->setChecked(g->GetSMTPSSL());
-      cboTLS_->setCurrentIndex(g->GetSMTPUseTLS());
-      security_.SetFilling(false);
-    }
+    if (mx::IMxEmailOptions* g = mx::EmailOptions())
+      server_.Show({g->GetSMTPHost(), g->GetSMTPUser(), g->GetSMTPPass(), g->GetSMTPPort(), g->GetSMTPAuth(),
+                    g->GetSMTPEHLO(), g->GetSMTPSSL(), g->GetSMTPUseTLS()});
   } else {
-    ShowOwnValues();
+    server_.Show(own_);
   }
   ChangePnlStatus(!on);
 }
@@ -131,7 +87,7 @@ void TEmailOptionsFrame::ReadActionData(host::TMxAction& action) {
   chkPopBeforeSMTP_->setChecked(a.GetPopBeforeSMTP());
   txtPOPHost_->setText(Q(a.GetPOPHost()));
   spPOPPort_->setValue(a.GetPOPPort());
-  ShowOwnValues();
+  server_.Show(own_);
   const bool global = a.GetUseGlobalOptions();
   if (chkUseGlobalOptions_->isChecked() == global)
     UseGlobalToggled(global);
@@ -144,11 +100,7 @@ void TEmailOptionsFrame::WriteActionData(host::TMxAction& action) {
   const bool global = chkUseGlobalOptions_->isChecked();
   a.SetUseGlobalOptions(global);
   // While the global options are on, the controls show them: the action keeps its own values.
-  if (!global) {
-    own_ = {S(txtHost_->text()),        S(txtUserID_->text()),  S(txtPassword_->text()),
-            spPort_->value(),           chkAuthenticate_->isChecked(), chkUseEHLO_->isChecked(),
-            chkSSL_->isChecked(),       cboTLS_->currentIndex()};
-  }
+  if (!global) own_ = server_.Take();
   a.SetHost(own_.Host);
   a.SetPort(own_.Port);
   a.SetUserId(own_.User);

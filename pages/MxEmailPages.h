@@ -32,30 +32,16 @@ class TEmailOptionsFrame final : public TMxActionPage {
 
  private:
   void UseGlobalToggled(bool on);
-  void ShowOwnValues();
 
   QCheckBox* chkUseGlobalOptions_;
   QGroupBox* pnlConnection_;
-  QLineEdit* txtHost_;
-  QSpinBox* spPort_;
-  QLineEdit* txtUserID_;
-  QLineEdit* txtPassword_;
-  QCheckBox* chkUseEHLO_;
-  QCheckBox* chkAuthenticate_;
-  QCheckBox* chkSSL_;
-  QComboBox* cboTLS_;
+  TSmtpControls server_;
   QCheckBox* chkPopBeforeSMTP_;
   QLineEdit* txtPOPHost_;
   QSpinBox* spPOPPort_;
-  TSmtpSecurityLink security_;
   // The action's own connection values: shown again when the global options are switched off,
   // and written back untouched while they are on.
-  struct TOwn {
-    std::string Host, User, Password;
-    int Port = 25;
-    bool Authenticate = false, UseEhlo = false, UseSSL = false;
-    int UseTLS = 0;
-  } own_;
+  TSmtpValues own_;
 };
 
 class TEmailWhoFrame final : public TMxActionPage {

@@ -23,64 +23,40 @@ QString HostProblem(const QString& host) {
 
 TEmailGlobalOptionsFrame::TEmailGlobalOptionsFrame(QWidget* parent) : TMxOptionsPage(parent) {
   auto* form = new QFormLayout(this);
-  txtHost_ = MakeEdit(this, "txtHost");
-  spPort_ = MakePort(this, "spPort");
-  txtUserID_ = MakeEdit(this, "txtUserID");
-  txtPassword_ = MakePasswordEdit(this, "txtPassword");
-  chkUseEHLO_ = MakeCheck(this, "chkUseEHLO", tr("Use &EHLO"));
-  chkAuthenticate_ = MakeCheck(this, "chkAuthenticate", tr("&Authenticate"));
-  chkSSL_ = MakeCheck(this, "chkSSL", tr("Use &SSL"));
-  cboTLS_ = MakeCombo(this, "cboTLS");
-  for (auto caption : mx::k_use_tls_captions) cboTLS_->addItem(QString::fromLatin1(caption.data(), caption.size()));
+  server_.Build(this, form);
   // Editable, so that an encoding stored by hand survives a visit to the page.
   cboDefaultEncoding_ = MakeCombo(this, "cboDefaultEncoding");
   cboDefaultEncoding_->setEditable(true);
   for (auto name : mx::k_default_message_encodings)
     cboDefaultEncoding_->addItem(QString::fromLatin1(name.data(), name.size()));
-  AddRow(form, tr("&Host:"), txtHost_);
-  AddRow(form, tr("&Port:"), spPort_);
-  form->addRow(chkUseEHLO_);
-  form->addRow(chkAuthenticate_);
-  AddRow(form, tr("&User ID:"), txtUserID_);
-  AddRow(form, tr("Pass&word:"), txtPassword_);
-  form->addRow(chkSSL_);
-  AddRow(form, tr("&TLS:"), cboTLS_);
   AddRow(form, tr("Default Message En&coding :"), cboDefaultEncoding_);
-  security_.Attach(chkAuthenticate_, chkUseEHLO_, chkSSL_, cboTLS_, spPort_);
 }
 
 void TEmailGlobalOptionsFrame::ReadOptions(host::TMxOptionsObject& options) {
   const auto& o = OptionsAs<mx::TMxEmailOptions>(options);
-  security_.SetFilling(true);
-  txtHost_->setText(Q(o.GetSMTPHost()));
-  spPort_->setValue(o.GetSMTPPort());
-  txtUserID_->setText(Q(o.GetSMTPUser()));
-  txtPassword_->setText(Q(o.GetSMTPPass()));
-  chkUseEHLO_->setChecked(o.GetSMTPEHLO());
-  chkAuthenticate_->setChecked(o.GetSMTPAuth());
-  chkSSL_->setChecked(o.GetSMTPSSL());
-  cboTLS_->setCurrentIndex(o.GetSMTPUseTLS());
+  server_.Show({o.GetSMTPHost(), o.GetSMTPUser(), o.GetSMTPPass(), o.GetSMTPPort(), o.GetSMTPAuth(), o.GetSMTPEHLO(),
+                o.GetSMTPSSL(), o.GetSMTPUseTLS()});
   cboDefaultEncoding_->setCurrentText(Q(o.GetDefaultEncoding()));
-  security_.SetFilling(false);
-  security_.SyncEhlo();
 }
 
 void TEmailGlobalOptionsFrame::WriteOptions(host::TMxOptionsObject& options) {
   auto& o = OptionsAs<mx::TMxEmailOptions>(options);
-  o.SetSMTPHost(S(txtHost_->text().trimmed()));
-  o.SetSMTPPort(spPort_->value());
-  o.SetSMTPUser(S(txtUserID_->text()));
-  o.SetSMTPPass(S(txtPassword_->text()));
-  o.SetSMTPEHLO(chkUseEHLO_->isChecked());
-  o.SetSMTPAuth(chkAuthenticate_->isChecked());
-  o.SetSMTPSSL(chkSSL_->isChecked());
-  o.SetSMTPUseTLS(static_cast<mx::TIdUseTLS>(cboTLS_->currentIndex()));
+  const TSmtpValues v = server_.Take();
+  o.SetSMTPHost(v.Host);
+  o.SetSMTPPort(v.Port);
+  o.SetSMTPUser(v.User);
+  o.SetSMTPPass(v.Password);
+  o.SetSMTPEHLO(v.UseEhlo);
+  o.SetSMTPAuth(v.Authenticate);
+  o.SetSMTPSSL(v.UseSSL);
+  o.SetSMTPUseTLS(static_cast<mx::TIdUseTLS>(v.UseTLS));
   o.SetDefaultEncoding(S(cboDefaultEncoding_->currentText()));
 }
 
 QString TEmailGlobalOptionsFrame::Validate() const {
-  if (QString p = HostProblem(txtHost_->text().trimmed()); !p.isEmpty()) return p;
-  if (chkAuthenticate_->isChecked() && txtUserID_->text().trimmed().isEmpty())
+  if (QString p = HostProblem(server_.Host->text().trimmed()); !p.isEmpty()) return p;
+  if (server_.Port->value() == 0) return tr("The port must be between 1 and 65535.");
+  if (server_.Authenticate->isChecked() && server_.User->text().trimmed().isEmpty())
     return tr("Authentication needs a user ID.");
   return {};
 }

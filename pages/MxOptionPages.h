@@ -15,16 +15,8 @@ class TEmailGlobalOptionsFrame final : public TMxOptionsPage {
   QString Validate() const override;
 
  private:
-  QLineEdit* txtHost_;
-  QSpinBox* spPort_;
-  QLineEdit* txtUserID_;
-  QLineEdit* txtPassword_;
-  QCheckBox* chkUseEHLO_;
-  QCheckBox* chkAuthenticate_;
-  QCheckBox* chkSSL_;
-  QComboBox* cboTLS_;
+  TSmtpControls server_;
   QComboBox* cboDefaultEncoding_;
-  TSmtpSecurityLink security_;
 };
 
 class TFTPGlobalOptionsFrame final : public TMxOptionsPage {

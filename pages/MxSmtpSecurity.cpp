@@ -1,11 +1,13 @@
 #include "pages/MxSmtpSecurity.h"
 
 #include "inet/IdUseTLS.h"
+#include "options/MxEmailOptions.h"
+#include "pages/MxPageControls.h"
 
 namespace pages {
 
 namespace {
-// Marks the link busy for one handler's run.
+// Marks the controls busy for one handler's run or one fill.
 class TBusy {
  public:
   explicit TBusy(bool& flag) : flag_(flag) { flag_ = true; }
@@ -18,48 +20,79 @@ class TBusy {
 };
 }  // namespace
 
-void TSmtpSecurityLink::Attach(QCheckBox* authenticate, QCheckBox* useEhlo, QCheckBox* ssl, QComboBox* tls,
-                               QSpinBox* port) {
-  authenticate_ = authenticate;
-  ehlo_ = useEhlo;
-  ssl_ = ssl;
-  tls_ = tls;
-  port_ = port;
-  QObject::connect(authenticate_, &QCheckBox::toggled, authenticate_, [this](bool on) { AuthenticateToggled(on); });
-  QObject::connect(ssl_, &QCheckBox::toggled, ssl_, [this](bool on) { SSLToggled(on); });
-  QObject::connect(tls_, &QComboBox::currentIndexChanged, tls_, [this](int index) { TLSChosen(index); });
+void TSmtpControls::Build(QWidget* parent, QFormLayout* form) {
+  Host = MakeEdit(parent, "txtHost");
+  Port = MakePort(parent, "spPort");
+  User = MakeEdit(parent, "txtUserID");
+  Password = MakePasswordEdit(parent, "txtPassword");
+  UseEhlo = MakeCheck(parent, "chkUseEHLO", QObject::tr("Use &EHLO"));
+  Authenticate = MakeCheck(parent, "chkAuthenticate", QObject::tr("&Authenticate"));
+  SSL = MakeCheck(parent, "chkSSL", QObject::tr("Use &SSL"));
+  TLS = MakeCombo(parent, "cboTLS");
+  for (auto caption : mx::k_use_tls_captions) TLS->addItem(QString::fromLatin1(caption.data(), caption.size()));
+  AddRow(form, QObject::tr("&Host:"), Host);
+  AddRow(form, QObject::tr("&Port:"), Port);
+  form->addRow(Authenticate);
+  form->addRow(UseEhlo);
+  AddRow(form, QObject::tr("&User ID:"), User);
+  AddRow(form, QObject::tr("Pass&word:"), Password);
+  form->addRow(SSL);
+  AddRow(form, QObject::tr("&TLS:"), TLS);
+  QObject::connect(Authenticate, &QCheckBox::toggled, Authenticate, [this] { AuthenticateToggled(); });
+  QObject::connect(SSL, &QCheckBox::toggled, SSL, [this](bool on) { SSLToggled(on); });
+  QObject::connect(TLS, &QComboBox::currentIndexChanged, TLS, [this](int index) { TLSChosen(index); });
 }
 
-void TSmtpSecurityLink::SyncEhlo() {
-  if (authenticate_->isChecked()) {
-    ehlo_->setChecked(true);
-    ehlo_->setEnabled(false);
+void TSmtpControls::Show(const TSmtpValues& v) {
+  {
+    TBusy busy(busy_);
+    Host->setText(Q(v.Host));
+    Port->setValue(v.Port);
+    User->setText(Q(v.User));
+    Password->setText(Q(v.Password));
+    Authenticate->setChecked(v.Authenticate);
+    UseEhlo->setChecked(v.UseEhlo);
+    SSL->setChecked(v.UseSSL);
+    TLS->setCurrentIndex(v.UseTLS);
+  }
+  SyncEhlo();
+}
+
+TSmtpValues TSmtpControls::Take() const {
+  return {S(Host->text().trimmed()), S(User->text()),     S(Password->text()), Port->value(),
+          Authenticate->isChecked(), UseEhlo->isChecked(), SSL->isChecked(),    TLS->currentIndex()};
+}
+
+void TSmtpControls::SyncEhlo() {
+  if (Authenticate->isChecked()) {
+    UseEhlo->setChecked(true);
+    UseEhlo->setEnabled(false);
   } else {
-    ehlo_->setEnabled(authenticate_->isEnabled());
+    UseEhlo->setEnabled(Authenticate->isEnabled());
   }
 }
 
-void TSmtpSecurityLink::AuthenticateToggled(bool) {
+void TSmtpControls::AuthenticateToggled() {
   if (busy_) return;
   TBusy busy(busy_);
   SyncEhlo();
 }
 
-void TSmtpSecurityLink::SSLToggled(bool on) {
+void TSmtpControls::SSLToggled(bool on) {
   if (busy_) return;
   TBusy busy(busy_);
   if (on) {
-    port_->setValue(k_smtp_ssl_port);
-    if (tls_->currentIndex() == inet::utNoTLSSupport) tls_->setCurrentIndex(inet::utUseExplicitTLS);
+    Port->setValue(k_smtp_ssl_port);
+    if (TLS->currentIndex() == inet::utNoTLSSupport) TLS->setCurrentIndex(inet::utUseExplicitTLS);
   } else {
-    tls_->setCurrentIndex(inet::utNoTLSSupport);
+    TLS->setCurrentIndex(inet::utNoTLSSupport);
   }
 }
 
-void TSmtpSecurityLink::TLSChosen(int index) {
+void TSmtpControls::TLSChosen(int index) {
   if (busy_) return;
   TBusy busy(busy_);
-  if (index > inet::utNoTLSSupport) ssl_->setChecked(true);
+  if (index > inet::utNoTLSSupport) SSL->setChecked(true);
 }
 
 }  // namespace pages
