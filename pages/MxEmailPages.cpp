@@ -82,8 +82,8 @@ void TEmailOptionsFrame::UseGlobalToggled(bool on) {
 
 void TEmailOptionsFrame::ReadActionData(host::TMxAction& action) {
   const mx::TCustomEmailAction& a = EmailOf(action);
-  own_ = {a.OwnHost(),        a.OwnUserId(),   a.OwnPassword(), a.OwnPort(), a.OwnAuthenticate(),
-          a.OwnUseEhlo(),     a.OwnUseSSL(),   a.OwnUseTLS()};
+  own_ = {a.OwnHost(),         a.OwnUserId(),  a.OwnPassword(), a.OwnPort(),
+          a.OwnAuthenticate(), a.OwnUseEhlo(), a.OwnUseSSL(),   a.OwnUseTLS()};
   chkPopBeforeSMTP_->setChecked(a.GetPopBeforeSMTP());
   txtPOPHost_->setText(Q(a.GetPOPHost()));
   spPOPPort_->setValue(a.GetPOPPort());
@@ -259,26 +259,31 @@ void TAddressListBaseFrame::WriteActionData(host::TMxAction& action) {
     };
     // A row left blank is no address.
     if (text(colName).empty() && text(colAddress).empty()) continue;
-    list.Add(text(colName), text(colAddress), grdAddresses_->item(row, colEnabled)->checkState() == Qt::Checked);
+    list.Add(text(colName), text(colAddress),
+             grdAddresses_->item(row, colEnabled)->checkState() == Qt::Checked);
   }
-  const int source = rbFromFile_->isChecked() ? mx::asFromFile : rbFromVariable_->isChecked() ? mx::asFromVariable
-                                                                                               : mx::asSpecify;
+  const int source = rbFromFile_->isChecked()       ? mx::asFromFile
+                     : rbFromVariable_->isChecked() ? mx::asFromVariable
+                                                    : mx::asSpecify;
   Write(a, source, S(txtPathOfFile_->text()), S(txtVariableName_->text()));
 }
 
-#define QUILLON_ADDRESS_FRAME(Frame, ListFn, Source, Path, Variable)                                  \
-  TAddressListBaseFrame::TBinding Frame::Read(mx::TCustomEmailAction& a) const {                      \
-    return {a.ListFn(), a.Get##Source(), a.Get##Path(), a.Get##Variable()};                           \
-  }                                                                                                   \
-  void Frame::Write(mx::TCustomEmailAction& a, int source, const std::string& path,                   \
-                    const std::string& variable) const {                                              \
-    a.Set##Source(static_cast<mx::TEmailAddressSource>(source));                                      \
-    a.Set##Path(path);                                                                                \
-    a.Set##Variable(variable);                                                                        \
-  }                                                                                                   \
-  mx::TMxCustomAddressList& Frame::ListOf(mx::TCustomEmailAction& a) const { return a.ListFn(); }
+#define QUILLON_ADDRESS_FRAME(Frame, ListFn, Source, Path, Variable)                \
+  TAddressListBaseFrame::TBinding Frame::Read(mx::TCustomEmailAction& a) const {    \
+    return {a.ListFn(), a.Get##Source(), a.Get##Path(), a.Get##Variable()};         \
+  }                                                                                 \
+  void Frame::Write(mx::TCustomEmailAction& a, int source, const std::string& path, \
+                    const std::string& variable) const {                            \
+    a.Set##Source(static_cast<mx::TEmailAddressSource>(source));                    \
+    a.Set##Path(path);                                                              \
+    a.Set##Variable(variable);                                                      \
+  }                                                                                 \
+  mx::TMxCustomAddressList& Frame::ListOf(mx::TCustomEmailAction& a) const {        \
+    return a.ListFn();                                                              \
+  }
 
-QUILLON_ADDRESS_FRAME(TRecipientsFrame, RecipientsList, RecipientsSource, PathOfRecipientFile, RecipientVariable)
+QUILLON_ADDRESS_FRAME(TRecipientsFrame, RecipientsList, RecipientsSource, PathOfRecipientFile,
+                      RecipientVariable)
 QUILLON_ADDRESS_FRAME(TCopyToFrame, CopyToList, CopyToSource, PathOfCopyToFile, CopyToVariable)
 QUILLON_ADDRESS_FRAME(TBlindCopyToFrame, BlindCopyToList, BccSource, PathOfBccFile, BccVariable)
 QUILLON_ADDRESS_FRAME(TReplyToFrame, ReplyToList, ReplyToSource, PathOfReplyToFile, ReplyToVariable)
@@ -332,7 +337,8 @@ void TBodyFrame::WriteActionData(host::TMxAction& action) {
     a.SetSubject(S(txtSubject_->text()));
     a.SetHTMLMessage(chkHTML_->isChecked());
     TextToList(txtBody_->toPlainText(), a.BodyObject());
-    if constexpr (requires { a.PlainBodyObject(); }) TextToList(txtPlainBody_->toPlainText(), a.PlainBodyObject());
+    if constexpr (requires { a.PlainBodyObject(); })
+      TextToList(txtPlainBody_->toPlainText(), a.PlainBodyObject());
   });
 }
 

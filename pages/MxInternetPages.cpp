@@ -51,9 +51,9 @@ const std::map<std::string, TPageSpec, std::less<>>& InternetPageSpecs() {
          {K::Choice, "cbMxVariables", "&Variable:", "DownloadToVar"},
          {K::Check, "chkOverwrite", "&Overwrite an existing file", "OverwriteFile"}}}},
       {"THTTPProxyFrame",
-       {"HTTP Proxy",
-        false,
-        ProxyFields(PasswordField<Http>("txtPassword", "Pass&word:", &Http::GetProxyPassword, &Http::SetProxyPassword),
+       {"HTTP Proxy", false,
+        ProxyFields(PasswordField<Http>("txtPassword", "Pass&word:", &Http::GetProxyPassword,
+                                        &Http::SetProxyPassword),
                     false)}},
       {"TMxTelnetOptFrame",
        {"Options",
@@ -81,10 +81,10 @@ const std::map<std::string, TPageSpec, std::less<>>& InternetPageSpecs() {
           "TransferType",
           {{"optAscii", "&ASCII", inet::ftASCII}, {"optBinary", "&Binary", inet::ftBinary}}}}}},
       {"TFTPProxyFrame",
-       {"FTP Proxy",
-        false,
-        ProxyFields(PasswordField<Ftp>("txtPassword", "Pass&word:", &Ftp::GetProxyPassword, &Ftp::SetProxyPassword),
-                    true)}},
+       {"FTP Proxy", false,
+        ProxyFields(
+            PasswordField<Ftp>("txtPassword", "Pass&word:", &Ftp::GetProxyPassword, &Ftp::SetProxyPassword),
+            true)}},
   };
   return specs;
 }

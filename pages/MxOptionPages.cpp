@@ -34,8 +34,8 @@ TEmailGlobalOptionsFrame::TEmailGlobalOptionsFrame(QWidget* parent) : TMxOptions
 
 void TEmailGlobalOptionsFrame::ReadOptions(host::TMxOptionsObject& options) {
   const auto& o = OptionsAs<mx::TMxEmailOptions>(options);
-  server_.Show({o.GetSMTPHost(), o.GetSMTPUser(), o.GetSMTPPass(), o.GetSMTPPort(), o.GetSMTPAuth(), o.GetSMTPEHLO(),
-                o.GetSMTPSSL(), o.GetSMTPUseTLS()});
+  server_.Show({o.GetSMTPHost(), o.GetSMTPUser(), o.GetSMTPPass(), o.GetSMTPPort(), o.GetSMTPAuth(),
+                o.GetSMTPEHLO(), o.GetSMTPSSL(), o.GetSMTPUseTLS()});
   cboDefaultEncoding_->setCurrentText(Q(o.GetDefaultEncoding()));
 }
 

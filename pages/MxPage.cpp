@@ -2,7 +2,9 @@
 
 namespace pages {
 
-void TMxActionPage::InitFrame(QWidget* owner) { owner_ = owner; }
+void TMxActionPage::InitFrame(QWidget* owner) {
+  owner_ = owner;
+}
 
 void TMxActionPage::InitPage(host::TMxAction&) {}
 

@@ -13,7 +13,9 @@ W* Named(QWidget* parent, const char* name) {
 }
 }  // namespace
 
-QLineEdit* MakeEdit(QWidget* parent, const char* name) { return Named<QLineEdit>(parent, name); }
+QLineEdit* MakeEdit(QWidget* parent, const char* name) {
+  return Named<QLineEdit>(parent, name);
+}
 
 QLineEdit* MakePasswordEdit(QWidget* parent, const char* name) {
   auto* e = Named<QLineEdit>(parent, name);
@@ -21,7 +23,9 @@ QLineEdit* MakePasswordEdit(QWidget* parent, const char* name) {
   return e;
 }
 
-QSpinBox* MakePort(QWidget* parent, const char* name) { return MakeNumber(parent, name, 0, 65535); }
+QSpinBox* MakePort(QWidget* parent, const char* name) {
+  return MakeNumber(parent, name, 0, 65535);
+}
 
 QSpinBox* MakeNumber(QWidget* parent, const char* name, int min, int max) {
   auto* s = Named<QSpinBox>(parent, name);
@@ -41,7 +45,9 @@ QRadioButton* MakeRadio(QWidget* parent, const char* name, const QString& captio
   return r;
 }
 
-QComboBox* MakeCombo(QWidget* parent, const char* name) { return Named<QComboBox>(parent, name); }
+QComboBox* MakeCombo(QWidget* parent, const char* name) {
+  return Named<QComboBox>(parent, name);
+}
 
 QPlainTextEdit* MakeMemo(QWidget* parent, const char* name) {
   auto* m = Named<QPlainTextEdit>(parent, name);

@@ -15,8 +15,12 @@
 
 namespace pages {
 
-inline QString Q(const std::string& s) { return QString::fromStdString(s); }
-inline std::string S(const QString& s) { return s.toStdString(); }
+inline QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+inline std::string S(const QString& s) {
+  return s.toStdString();
+}
 
 QLineEdit* MakeEdit(QWidget* parent, const char* name);
 // A password field: the text is masked and never offered to the clipboard.

@@ -62,7 +62,8 @@ std::vector<std::string> Flatten(const std::vector<std::vector<std::string>>& re
 std::unique_ptr<TMxActionPage> CreateActionPage(std::string_view frameClass) {
   if (const auto it = ActionPages().find(frameClass); it != ActionPages().end()) return it->second();
   for (const auto* specs : {&FTPPageSpecs(), &InternetPageSpecs()})
-    if (const auto it = specs->find(frameClass); it != specs->end()) return std::make_unique<TPropertyPage>(it->second);
+    if (const auto it = specs->find(frameClass); it != specs->end())
+      return std::make_unique<TPropertyPage>(it->second);
   return nullptr;
 }
 
@@ -76,11 +77,13 @@ bool HasActionPage(std::string_view frameClass) {
          InternetPageSpecs().contains(frameClass);
 }
 
-std::vector<std::string> ActionPageClasses(const host::TActionService& actions, std::string_view actionClass) {
+std::vector<std::string> ActionPageClasses(const host::TActionService& actions,
+                                           std::string_view actionClass) {
   return Flatten(actions.PagesOf(actionClass));
 }
 
-std::vector<std::string> OptionPageClasses(const host::TOptionsService& options, std::string_view optionsClass) {
+std::vector<std::string> OptionPageClasses(const host::TOptionsService& options,
+                                           std::string_view optionsClass) {
   return Flatten(options.PagesOf(optionsClass));
 }
 

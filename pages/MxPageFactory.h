@@ -26,6 +26,7 @@ bool HasActionPage(std::string_view frameClass);
 
 // The frame class names of an action's pages, in the order they were registered.
 std::vector<std::string> ActionPageClasses(const host::TActionService& actions, std::string_view actionClass);
-std::vector<std::string> OptionPageClasses(const host::TOptionsService& options, std::string_view optionsClass);
+std::vector<std::string> OptionPageClasses(const host::TOptionsService& options,
+                                           std::string_view optionsClass);
 
 }  // namespace pages

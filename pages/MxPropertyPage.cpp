@@ -39,7 +39,8 @@ std::vector<TField> ProxyFields(TField password, bool withType) {
   return f;
 }
 
-TPropertyPage::TPropertyPage(TPageSpec spec, QWidget* parent) : TMxActionPage(parent), spec_(std::move(spec)) {
+TPropertyPage::TPropertyPage(TPageSpec spec, QWidget* parent)
+    : TMxActionPage(parent), spec_(std::move(spec)) {
   if (spec_.Connection) {
     common_ = {{TFieldKind::Choice, "cbConnection", "&Connection:", "ConnectionName"},
                {TFieldKind::Check, "chkAutoReconnect", "&Reconnect automatically", "AutoReConnect"},
@@ -159,8 +160,8 @@ void TPropertyPage::ReadField(TBound& b, host::TMxAction& action) {
       static_cast<QSpinBox*>(b.Control)->setValue(std::stoi(action.GetPropertyText(f.Property)));
       break;
     case TFieldKind::Check:
-      static_cast<QCheckBox*>(b.Control)
-          ->setChecked(host::TextToBool(action.GetPropertyText(f.Property), f.Property) != f.Invert);
+      static_cast<QCheckBox*>(b.Control)->setChecked(
+          host::TextToBool(action.GetPropertyText(f.Property), f.Property) != f.Invert);
       break;
     case TFieldKind::Lines: {
       rtl::TStringList lines;

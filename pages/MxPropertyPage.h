@@ -12,14 +12,14 @@
 namespace pages {
 
 enum class TFieldKind {
-  Edit,        // a text property
-  Password,    // a clear password reached through the accessors below (never published)
-  Number,      // an integer property in a spin box
-  Check,       // a Boolean property
-  Choice,      // an editable combo of names (connection, variable)
-  EnumList,    // an enumeration in a fixed list of its value names
-  Radios,      // an enumeration or Boolean as a group of radio buttons
-  Lines,       // a string list, one item per line
+  Edit,      // a text property
+  Password,  // a clear password reached through the accessors below (never published)
+  Number,    // an integer property in a spin box
+  Check,     // a Boolean property
+  Choice,    // an editable combo of names (connection, variable)
+  EnumList,  // an enumeration in a fixed list of its value names
+  Radios,    // an enumeration or Boolean as a group of radio buttons
+  Lines,     // a string list, one item per line
 };
 
 struct TRadioOption {

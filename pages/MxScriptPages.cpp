@@ -194,14 +194,17 @@ void TScriptGridFrame::ReadActionData(host::TMxAction& action) {
   Refill(items_.empty() ? -1 : 0);
 }
 
-void TScriptGridFrame::WriteActionData(host::TMxAction& action) { StoreItems(action, items_); }
+void TScriptGridFrame::WriteActionData(host::TMxAction& action) {
+  StoreItems(action, items_);
+}
 
 // ---------------------------------------------------------------------------------------------
 
 TFTPScriptFrame::TFTPScriptFrame(QWidget* parent) : TScriptGridFrame(parent) {
   cboNewItem_ = new QComboBox(this);
   cboNewItem_->setObjectName(QStringLiteral("cboNewItem"));
-  for (std::size_t i = 0; i < FTPItemClasses().size(); ++i) cboNewItem_->addItem(Q(NewFTPItem(i)->GetEditorLabel()));
+  for (std::size_t i = 0; i < FTPItemClasses().size(); ++i)
+    cboNewItem_->addItem(Q(NewFTPItem(i)->GetEditorLabel()));
   auto* row = new QHBoxLayout;
   auto* label = new QLabel(tr("&New step:"), this);
   label->setBuddy(cboNewItem_);
@@ -247,15 +250,21 @@ std::vector<TScriptGridFrame::TItem> TMxTelnetScrptFrame::LoadItems(host::TMxAct
 void TMxTelnetScrptFrame::StoreItems(host::TMxAction& action, const std::vector<TItem>& items) {
   auto& a = dynamic_cast<mx::TCustomTelnetClientAction&>(action);
   a.ClearItems();
-  for (const TItem& item : items) a.AddScriptItem(std::dynamic_pointer_cast<mx::TTelnetScriptItem>(CloneItem(item)));
+  for (const TItem& item : items)
+    a.AddScriptItem(std::dynamic_pointer_cast<mx::TTelnetScriptItem>(CloneItem(item)));
 }
 
-TScriptGridFrame::TItem TMxTelnetScrptFrame::NewItem() { return std::make_shared<mx::TTelnetScriptItem>(); }
+TScriptGridFrame::TItem TMxTelnetScrptFrame::NewItem() {
+  return std::make_shared<mx::TTelnetScriptItem>();
+}
 
 TScriptGridFrame::TItem TMxTelnetScrptFrame::CloneItem(const TItem& item) const {
-  return std::dynamic_pointer_cast<mx::TTelnetScriptItem>(std::dynamic_pointer_cast<mx::TTelnetScriptItem>(item)->Clone());
+  return std::dynamic_pointer_cast<mx::TTelnetScriptItem>(
+      std::dynamic_pointer_cast<mx::TTelnetScriptItem>(item)->Clone());
 }
 
-QString TMxTelnetScrptFrame::ItemLabel(host::TNbXMLObject&) const { return tr("Send / wait"); }
+QString TMxTelnetScrptFrame::ItemLabel(host::TNbXMLObject&) const {
+  return tr("Send / wait");
+}
 
 }  // namespace pages

@@ -29,7 +29,8 @@ void TSmtpControls::Build(QWidget* parent, QFormLayout* form) {
   Authenticate = MakeCheck(parent, "chkAuthenticate", QObject::tr("&Authenticate"));
   SSL = MakeCheck(parent, "chkSSL", QObject::tr("Use &SSL"));
   TLS = MakeCombo(parent, "cboTLS");
-  for (auto caption : mx::k_use_tls_captions) TLS->addItem(QString::fromLatin1(caption.data(), caption.size()));
+  for (auto caption : mx::k_use_tls_captions)
+    TLS->addItem(QString::fromLatin1(caption.data(), caption.size()));
   AddRow(form, QObject::tr("&Host:"), Host);
   AddRow(form, QObject::tr("&Port:"), Port);
   form->addRow(Authenticate);
@@ -59,7 +60,7 @@ void TSmtpControls::Show(const TSmtpValues& v) {
 }
 
 TSmtpValues TSmtpControls::Take() const {
-  return {S(Host->text().trimmed()), S(User->text()),     S(Password->text()), Port->value(),
+  return {S(Host->text().trimmed()), S(User->text()),      S(Password->text()), Port->value(),
           Authenticate->isChecked(), UseEhlo->isChecked(), SSL->isChecked(),    TLS->currentIndex()};
 }
 

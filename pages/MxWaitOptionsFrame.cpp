@@ -94,9 +94,10 @@ void TWaitOptionsFrame::ReadActionData(host::TMxAction& action) {
 void TWaitOptionsFrame::WriteActionData(host::TMxAction& action) {
   host::TBaseWaitAction& a = WaitOf(action);
   a.SetPollFreq(ToSeconds(edtPollWait_->value(), static_cast<TTimeScale>(cmbPollScale_->currentIndex())));
-  a.SetWaitTimeout(cbTimeout_->isChecked() ? ToSeconds(edtTimeout_->value(),
-                                                       static_cast<TTimeScale>(cmbTimeoutScale_->currentIndex()))
-                                           : 0);
+  a.SetWaitTimeout(
+      cbTimeout_->isChecked()
+          ? ToSeconds(edtTimeout_->value(), static_cast<TTimeScale>(cmbTimeoutScale_->currentIndex()))
+          : 0);
 }
 
 }  // namespace pages

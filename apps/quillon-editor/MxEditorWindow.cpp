@@ -25,7 +25,8 @@ TEditorWindow::TEditorWindow(host::THost& host, QWidget* parent)
   });
   file->addAction(tr("&Save"), QKeySequence::Save, this, [this] {
     QString path = QString::fromStdString(document_.Path());
-    if (path.isEmpty()) path = QFileDialog::getSaveFileName(this, tr("Save project"), {}, tr("Projects (*.xml)"));
+    if (path.isEmpty())
+      path = QFileDialog::getSaveFileName(this, tr("Save project"), {}, tr("Projects (*.xml)"));
     if (!path.isEmpty()) SaveFile(path);
   });
   file->addAction(tr("Save &As..."), QKeySequence::SaveAs, this, [this] {
@@ -35,9 +36,11 @@ TEditorWindow::TEditorWindow(host::THost& host, QWidget* parent)
   file->addSeparator();
   file->addAction(tr("&Quit"), QKeySequence::Quit, this, &QWidget::close);
   QMenu* action = menuBar()->addMenu(tr("&Action"));
-  action->addAction(tr("&Edit..."), QKeySequence(Qt::Key_F2), this, [this] { EditAction(list_->currentRow()); });
+  action->addAction(tr("&Edit..."), QKeySequence(Qt::Key_F2), this,
+                    [this] { EditAction(list_->currentRow()); });
 
-  connect(list_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) { EditAction(list_->row(item)); });
+  connect(list_, &QListWidget::itemActivated, this,
+          [this](QListWidgetItem* item) { EditAction(list_->row(item)); });
   connect(list_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
     if (filling_) return;
     auto& actions = document_.Project()->Actions;
@@ -65,8 +68,9 @@ void TEditorWindow::FillList() {
 }
 
 void TEditorWindow::UpdateTitle() {
-  const QString name =
-      document_.Path().empty() ? tr("Untitled") : QFileInfo(QString::fromStdString(document_.Path())).fileName();
+  const QString name = document_.Path().empty()
+                           ? tr("Untitled")
+                           : QFileInfo(QString::fromStdString(document_.Path())).fileName();
   setWindowTitle(name + (document_.Modified() ? QStringLiteral(" *") : QString()) + tr(" - Quillon editor"));
 }
 
@@ -107,12 +111,14 @@ bool TEditorWindow::EditAction(int row) {
 
 bool TEditorWindow::MayDiscard() {
   if (!document_.Modified()) return true;
-  const auto answer = QMessageBox::question(this, tr("Unsaved changes"), tr("Save the changes to this project?"),
-                                            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+  const auto answer =
+      QMessageBox::question(this, tr("Unsaved changes"), tr("Save the changes to this project?"),
+                            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
   if (answer == QMessageBox::Cancel) return false;
   if (answer == QMessageBox::Discard) return true;
   QString path = QString::fromStdString(document_.Path());
-  if (path.isEmpty()) path = QFileDialog::getSaveFileName(this, tr("Save project"), {}, tr("Projects (*.xml)"));
+  if (path.isEmpty())
+    path = QFileDialog::getSaveFileName(this, tr("Save project"), {}, tr("Projects (*.xml)"));
   return !path.isEmpty() && SaveFile(path);
 }
 

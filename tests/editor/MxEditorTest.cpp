@@ -68,8 +68,10 @@ class TEditorTest : public QObject {
     const auto& actions = window.Document().Project()->Actions;
     QCOMPARE(window.ActionList()->count(), static_cast<int>(actions.size()));
     for (int i = 0; i < window.ActionList()->count(); ++i) {
-      QCOMPARE(window.ActionList()->item(i)->text(), QString::fromStdString(actions[std::size_t(i)]->GetActionName()));
-      QCOMPARE(window.ActionList()->item(i)->checkState() == Qt::Checked, actions[std::size_t(i)]->GetEnabled());
+      QCOMPARE(window.ActionList()->item(i)->text(),
+               QString::fromStdString(actions[std::size_t(i)]->GetActionName()));
+      QCOMPARE(window.ActionList()->item(i)->checkState() == Qt::Checked,
+               actions[std::size_t(i)]->GetEnabled());
     }
   }
 
@@ -116,7 +118,8 @@ class TEditorTest : public QObject {
     const QString bad = scratch_.filePath(QStringLiteral("bad.xml"));
     {
       std::ofstream out(bad.toStdString());
-      out << "<project name=\"x\">\n  <actions>\n    <action class=\"TNoSuchAction\"/>\n  </actions>\n</project>\n";
+      out << "<project name=\"x\">\n  <actions>\n    <action class=\"TNoSuchAction\"/>\n  "
+             "</actions>\n</project>\n";
     }
     editor::TEditorDocument document(*host_);
     try {
@@ -124,7 +127,8 @@ class TEditorTest : public QObject {
       QFAIL("loaded a project with an unknown action class");
     } catch (const std::exception& e) {
       const QString text = QString::fromUtf8(e.what());
-      QVERIFY2(text.contains(bad) && text.contains(QStringLiteral("3")) && text.contains(QStringLiteral("TNoSuchAction")),
+      QVERIFY2(text.contains(bad) && text.contains(QStringLiteral("3")) &&
+                   text.contains(QStringLiteral("TNoSuchAction")),
                qPrintable(text));
     }
   }

@@ -38,13 +38,15 @@ void Snapshot(host::TNbXMLObject& o, const std::vector<std::string>* names, cons
     if (names && std::find(names->begin(), names->end(), p.Name) == names->end()) continue;
     const std::string key = prefix + p.Name;
     if (p.Kind == host::TPropKind::Object) {
-      if (auto* child = dynamic_cast<host::TNbXMLObject*>(p.Object(o))) Snapshot(*child, nullptr, key + ".", out);
+      if (auto* child = dynamic_cast<host::TNbXMLObject*>(p.Object(o)))
+        Snapshot(*child, nullptr, key + ".", out);
     } else {
       out[key] = o.GetPropertyText(p.Name);
     }
   }
   int i = 0;
-  o.GetChildren([&](host::TNbXMLObject& child) { Snapshot(child, nullptr, prefix + std::to_string(i++) + ".", out); });
+  o.GetChildren(
+      [&](host::TNbXMLObject& child) { Snapshot(child, nullptr, prefix + std::to_string(i++) + ".", out); });
 }
 
 std::map<std::string, std::string> Snapshot(host::TNbXMLObject& o, const std::vector<std::string>& names) {
@@ -133,7 +135,11 @@ const std::vector<TRoundTrip>& RoundTrips() {
        {{"AttachmentsObject", "/tmp/a.txt\n%REPORT%"}, {"IgnoreMissingAttachments", "true"}},
        {},
        {}},
-      {"TAttachmentsFrame", "TMxNNTPAction", {{"Attachments", "x.bin"}, {"IgnoreMissingAttachments", "true"}}, {}, {}},
+      {"TAttachmentsFrame",
+       "TMxNNTPAction",
+       {{"Attachments", "x.bin"}, {"IgnoreMissingAttachments", "true"}},
+       {},
+       {}},
       {"TWaitOptionsFrame", "TFTPWaitForFileAction", {{"PollFreq", "90"}, {"WaitTimeout", "7200"}}, {}, {}},
       // FTP pages: every property each one edits, with values that are not the defaults.
       {"TFTPConnectFrame",
@@ -167,9 +173,21 @@ const std::vector<TRoundTrip>& RoundTrips() {
        {},
        {}},
       {"TFTPNoopFrame", "TFTPNoopAction", {{"ConnectionName", "Site2"}, {"AutoReConnect", "true"}}, {}, {}},
-      {"TFTPChangeUpFrame", "TFTPChangeUpAction", {{"ConnectionName", "Site3"}, {"DetailedLogging", "true"}}, {}, {}},
-      {"TFTPChangeDirFrame", "TFTPChangeDirAction", {{"ConnectionName", "S"}, {"RemoteDir", "/pub/x y"}}, {}, {}},
-      {"TFTPGetRemoteDirFrame", "TFTPGetRemoteDirAction", {{"ConnectionName", "S"}, {"MxVariable", "DIR"}}, {}, {}},
+      {"TFTPChangeUpFrame",
+       "TFTPChangeUpAction",
+       {{"ConnectionName", "Site3"}, {"DetailedLogging", "true"}},
+       {},
+       {}},
+      {"TFTPChangeDirFrame",
+       "TFTPChangeDirAction",
+       {{"ConnectionName", "S"}, {"RemoteDir", "/pub/x y"}},
+       {},
+       {}},
+      {"TFTPGetRemoteDirFrame",
+       "TFTPGetRemoteDirAction",
+       {{"ConnectionName", "S"}, {"MxVariable", "DIR"}},
+       {},
+       {}},
       {"TFTPListDirFrame",
        "TFTPListDirAction",
        {{"ConnectionName", "S"},
@@ -179,17 +197,29 @@ const std::vector<TRoundTrip>& RoundTrips() {
         {"DetailedListing", "true"}},
        {},
        {}},
-      {"TFTPCreateDirFrame", "TFTPCreateDirAction", {{"NewDirectory", "new"}, {"NoFailIfDirExists", "true"}}, {}, {}},
+      {"TFTPCreateDirFrame",
+       "TFTPCreateDirAction",
+       {{"NewDirectory", "new"}, {"NoFailIfDirExists", "true"}},
+       {},
+       {}},
       {"TFTPDeleteDirFrame", "TFTPDeleteDirAction", {{"Directory", "old"}, {"Recursive", "true"}}, {}, {}},
       {"TFTPDeleteFileFrame", "TFTPDeleteFileAction", {{"FileName", "a.txt"}}, {}, {}},
       {"TFTPRenameFileFrame", "TFTPRenameFileAction", {{"FileName", "a.txt"}, {"NewName", "b.txt"}}, {}, {}},
-      {"TFTPGetFileSizeFrame", "TFTPGetFileSizeAction", {{"FileName", "a.bin"}, {"MxVariable", "SIZE"}}, {}, {}},
+      {"TFTPGetFileSizeFrame",
+       "TFTPGetFileSizeAction",
+       {{"FileName", "a.bin"}, {"MxVariable", "SIZE"}},
+       {},
+       {}},
       {"TFTPCheckIfConnectedFrame",
        "TFTPCheckIfConnectedAction",
        {{"ConnectionName", "S"}, {"FailIfNotConnected", "false"}},
        {},
        {}},
-      {"TFTPSendCMDFrame", "TFTPSendCMDAction", {{"TheCMD", "SITE CHMOD 644 a"}, {"ResponseCode", "200"}}, {}, {}},
+      {"TFTPSendCMDFrame",
+       "TFTPSendCMDAction",
+       {{"TheCMD", "SITE CHMOD 644 a"}, {"ResponseCode", "200"}},
+       {},
+       {}},
       {"TFTPWaitForFileFrame",
        "TFTPWaitForFileAction",
        {{"ConnectionName", "S"}, {"FileName", "done.flag"}, {"WaitType", "3"}, {"FailIfDoesntExist", "true"}},
@@ -241,12 +271,18 @@ const std::vector<TRoundTrip>& RoundTrips() {
        {}},
       {"TFTPMirrorOptFrame",
        "TFTPMirrorAction",
-       {{"CheckFileCRC", "true"}, {"CheckFileSize", "true"}, {"CheckFileDate", "true"}, {"SkipSkewCheck", "true"}},
+       {{"CheckFileCRC", "true"},
+        {"CheckFileSize", "true"},
+        {"CheckFileDate", "true"},
+        {"SkipSkewCheck", "true"}},
        {},
        {}},
       {"TFTPMirrorExcludeFrame",
        "TFTPMirrorAction",
-       {{"UseFileSpec", "true"}, {"FileSpec", "*.dat"}, {"ExcludeList", "tmp\n*.bak"}, {"LogExcludedFiles", "true"}},
+       {{"UseFileSpec", "true"},
+        {"FileSpec", "*.dat"},
+        {"ExcludeList", "tmp\n*.bak"},
+        {"LogExcludedFiles", "true"}},
        {},
        {}},
       // News, HTTP, Telnet and the FTP script action's settings.
@@ -303,7 +339,11 @@ const std::vector<TRoundTrip>& RoundTrips() {
        {}},
       {"TFTPProxyFrame",
        "TFTPAction",
-       {{"UseProxy", "true"}, {"ProxyServer", "proxy"}, {"ProxyPort", "2121"}, {"ProxyUsername", "pu"}, {"ProxyType", "3"}},
+       {{"UseProxy", "true"},
+        {"ProxyServer", "proxy"},
+        {"ProxyPort", "2121"},
+        {"ProxyUsername", "pu"},
+        {"ProxyType", "3"}},
        [](host::TMxAction& a) { dynamic_cast<mx::TCustomFTPAction&>(a).SetProxyPassword("pp"); },
        {},
        [](host::TMxAction& a) { return dynamic_cast<mx::TCustomFTPAction&>(a).GetProxyPassword(); }},
@@ -356,9 +396,8 @@ class TPagesTest : public QObject {
   void pagesInRegisteredOrder_data() {
     QTest::addColumn<QString>("action");
     QTest::addColumn<QStringList>("captions");
-    QTest::newRow("e-mail") << "TEmailAction"
-                            << QStringList{"SMTP",   "Sender",  "Recipients", "Message",
-                                           "Attach", "Copy To", "BCC",        "Reply To"};
+    QTest::newRow("e-mail") << "TEmailAction" << QStringList{"SMTP",   "Sender",  "Recipients", "Message",
+                                                             "Attach", "Copy To", "BCC",        "Reply To"};
     QTest::newRow("FTP connect") << "TFTPConnectionAction"
                                  << QStringList{"FTP Connection", "Server && Authentication", "FTP Proxy"};
     QTest::newRow("FTP upload") << "TFTPUploadFileAction" << QStringList{"Upload file", "Update Options"};
@@ -440,10 +479,13 @@ class TPagesTest : public QObject {
     for (bool options : {false, true}) {
       const char* p = options ? "options/" : "smtp/";
       QTest::newRow((std::string(p) + "tick SSL").c_str()) << options << "tickSSL" << 0 << 465 << 3 << true;
-      QTest::newRow((std::string(p) + "tick SSL, TLS set").c_str()) << options << "tickSSL" << 2 << 465 << 2 << true;
+      QTest::newRow((std::string(p) + "tick SSL, TLS set").c_str())
+          << options << "tickSSL" << 2 << 465 << 2 << true;
       QTest::newRow((std::string(p) + "clear SSL").c_str()) << options << "clearSSL" << 1 << 25 << 0 << false;
-      QTest::newRow((std::string(p) + "choose TLS").c_str()) << options << "chooseTLS1" << 0 << 25 << 1 << true;
-      QTest::newRow((std::string(p) + "back to no TLS").c_str()) << options << "chooseTLS0" << 2 << 25 << 0 << true;
+      QTest::newRow((std::string(p) + "choose TLS").c_str())
+          << options << "chooseTLS1" << 0 << 25 << 1 << true;
+      QTest::newRow((std::string(p) + "back to no TLS").c_str())
+          << options << "chooseTLS0" << 2 << 25 << 0 << true;
     }
   }
 
@@ -618,10 +660,12 @@ class TPagesTest : public QObject {
       QStringList names;
       if (ftp) {
         auto& a = dynamic_cast<mx::TCustomFTPAction&>(*action);
-        for (int i = 0; i < a.GetItemCount(); ++i) names << QString::fromStdString(a.GetItems(i)->GetPropertyText(key));
+        for (int i = 0; i < a.GetItemCount(); ++i)
+          names << QString::fromStdString(a.GetItems(i)->GetPropertyText(key));
       } else {
         auto& a = dynamic_cast<mx::TCustomTelnetClientAction&>(*action);
-        for (int i = 0; i < a.GetScriptItemCount(); ++i) names << QString::fromStdString(a.GetScriptItem(i)->GetSendText());
+        for (int i = 0; i < a.GetScriptItemCount(); ++i)
+          names << QString::fromStdString(a.GetScriptItem(i)->GetSendText());
       }
       return names;
     };
@@ -770,15 +814,20 @@ class TPagesTest : public QObject {
     QTest::addColumn<QString>("user");
     QTest::addColumn<int>("port");
     QTest::addColumn<bool>("valid");
-    QTest::newRow("e-mail fine") << "TEmailGlobalOptionsFrame" << "smtp.example.org" << true << "ann" << 25 << true;
-    QTest::newRow("e-mail empty") << "TEmailGlobalOptionsFrame" << "" << false << "" << 25 << true;
-    QTest::newRow("e-mail host with blank") << "TEmailGlobalOptionsFrame" << "smtp example" << false << "" << 25
-                                            << false;
-    QTest::newRow("e-mail auth without user") << "TEmailGlobalOptionsFrame" << "h" << true << " " << 25 << false;
-    QTest::newRow("ftp fine") << "TFTPGlobalOptionsFrame" << "ftp.example.org" << false << "u" << 21 << true;
-    QTest::newRow("ftp port 0") << "TFTPGlobalOptionsFrame" << "ftp.example.org" << false << "u" << 0 << false;
-    QTest::newRow("ftp host with line break") << "TFTPGlobalOptionsFrame" << "ftp\nexample" << false << "u" << 21
-                                              << false;
+    QTest::newRow("e-mail fine") << "TEmailGlobalOptionsFrame"
+                                 << "smtp.example.org" << true << "ann" << 25 << true;
+    QTest::newRow("e-mail empty") << "TEmailGlobalOptionsFrame"
+                                  << "" << false << "" << 25 << true;
+    QTest::newRow("e-mail host with blank") << "TEmailGlobalOptionsFrame"
+                                            << "smtp example" << false << "" << 25 << false;
+    QTest::newRow("e-mail auth without user") << "TEmailGlobalOptionsFrame"
+                                              << "h" << true << " " << 25 << false;
+    QTest::newRow("ftp fine") << "TFTPGlobalOptionsFrame"
+                              << "ftp.example.org" << false << "u" << 21 << true;
+    QTest::newRow("ftp port 0") << "TFTPGlobalOptionsFrame"
+                                << "ftp.example.org" << false << "u" << 0 << false;
+    QTest::newRow("ftp host with line break") << "TFTPGlobalOptionsFrame"
+                                              << "ftp\nexample" << false << "u" << 21 << false;
   }
 
   void optionPagesValidate() {
@@ -791,7 +840,8 @@ class TPagesTest : public QObject {
     auto p = pages::CreateOptionsPage(page.toStdString());
     Get<QLineEdit>(*p, "txtHost")->setText(host);
     Get<QSpinBox>(*p, "spPort")->setValue(port);
-    if (auto* auth = p->findChild<QCheckBox*>(QStringLiteral("chkAuthenticate"))) auth->setChecked(authenticate);
+    if (auto* auth = p->findChild<QCheckBox*>(QStringLiteral("chkAuthenticate")))
+      auth->setChecked(authenticate);
     if (auto* u = p->findChild<QLineEdit*>(QStringLiteral("txtUserID"))) u->setText(user);
     if (auto* u = p->findChild<QLineEdit*>(QStringLiteral("txtUser"))) u->setText(user);
     QCOMPARE(p->Validate().isEmpty(), valid);
