@@ -1,12 +1,12 @@
 #include "host/MxProject.h"
 
-#include <strings.h>
-#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <strings.h>
+#include <unistd.h>
 
 #include <pugixml.hpp>
 
@@ -41,8 +41,7 @@ class TProjectLoader {
   void LoadActions(const pugi::xml_node& parent, std::vector<std::unique_ptr<TMxAction>>& into) {
     for (pugi::xml_node n : parent.children()) {
       if (n.type() != pugi::node_element) continue;
-      if (!rtl::SameText(n.name(), "action"))
-        Fail(n, "unexpected element <" + std::string(n.name()) + "> in <actions>");
+      if (!rtl::SameText(n.name(), "action")) Fail(n, "unexpected element <" + std::string(n.name()) + "> in <actions>");
       into.push_back(LoadAction(n));
     }
   }
@@ -89,8 +88,7 @@ class TProjectLoader {
         TScript* script = action->GetScriptByName(name);
         if (!script) Fail(c, obj.ClassName() + " has no script event \"" + name + "\"");
         const char* lang = c.attribute("language").value();
-        if (*lang && !rtl::SameText(lang, "lua"))
-          Fail(c, "unsupported script language \"" + std::string(lang) + "\"");
+        if (*lang && !rtl::SameText(lang, "lua")) Fail(c, "unsupported script language \"" + std::string(lang) + "\"");
         script->Text = c.child_value();
         // The text starts where its node does: a script's line 1 is on that file line.
         pugi::xml_node text = c.first_child();
