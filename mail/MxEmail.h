@@ -335,6 +335,7 @@ class TCustomEmailAction : public host::TMxAction, public host::IMxTimeoutTarget
   std::string OwnHost() const { return FHost; }
   int OwnPort() const { return FPort; }
   std::string OwnUserId() const { return FUserId; }
+  std::string OwnPassword() const { return FPassword; }
   bool OwnAuthenticate() const { return FAuthenticate; }
   bool OwnUseEhlo() const { return FUseEhlo; }
   bool OwnUseSSL() const { return FUseSSL; }

@@ -1,0 +1,35 @@
+#pragma once
+// The project the editor holds: loaded through the host's own loader, saved through its saver.
+// A project nobody edited is written back byte for byte as it was read (a fresh save would
+// re-encrypt its passwords with new random bytes).
+#include <memory>
+#include <string>
+
+#include "host/MxProject.h"
+#include "host/MxServices.h"
+
+namespace editor {
+
+class TEditorDocument {
+ public:
+  explicit TEditorDocument(host::THost& host) : host_(host) {}
+
+  // Throws host::EProjectError (file, line and name) or rtl::Exception for an unreadable file.
+  void Open(const std::string& path);
+  void NewProject();
+  void Save(const std::string& path);
+
+  host::TProject* Project() const { return project_.get(); }
+  const std::string& Path() const { return path_; }
+  bool Modified() const { return modified_; }
+  void SetModified() { modified_ = true; }
+
+ private:
+  host::THost& host_;
+  std::unique_ptr<host::TProject> project_;
+  std::string path_;
+  std::string loadedText_;  // the file as last read or written
+  bool modified_ = false;
+};
+
+}  // namespace editor

@@ -1,0 +1,12 @@
+#pragma once
+// The tables of the news, HTTP and Telnet pages and of the FTP script action's settings pages.
+#include <map>
+#include <string>
+
+#include "pages/MxPropertyPage.h"
+
+namespace pages {
+
+const std::map<std::string, TPageSpec, std::less<>>& InternetPageSpecs();
+
+}  // namespace pages

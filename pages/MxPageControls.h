@@ -1,0 +1,42 @@
+#pragma once
+// Small builders shared by the pages: every control gets the object name the editor and the
+// tests look it up by, and text crosses between std::string (UTF-8) and QString here only.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QString>
+#include <string>
+
+#include "rtl/StringList.h"
+
+namespace pages {
+
+inline QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+inline std::string S(const QString& s) {
+  return s.toStdString();
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name);
+// A password field: the text is masked and never offered to the clipboard.
+QLineEdit* MakePasswordEdit(QWidget* parent, const char* name);
+QSpinBox* MakePort(QWidget* parent, const char* name);
+QSpinBox* MakeNumber(QWidget* parent, const char* name, int min, int max);
+QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption);
+QRadioButton* MakeRadio(QWidget* parent, const char* name, const QString& caption);
+QComboBox* MakeCombo(QWidget* parent, const char* name);
+QPlainTextEdit* MakeMemo(QWidget* parent, const char* name);
+
+// A form row whose label moves the focus to its field (Alt + the underlined letter).
+void AddRow(QFormLayout* form, const QString& label, QWidget* field);
+
+// A memo shows one list item per line; an empty memo is an empty list.
+QString ListToText(const rtl::TStringList& list);
+void TextToList(const QString& text, rtl::TStringList& list);
+
+}  // namespace pages
