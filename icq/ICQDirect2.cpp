@@ -121,15 +121,8 @@ bool TicqDCM::SendData(std::uint32_t uin, const TRawPkt& pkt) {
 void TicqDCM::SendInit(TConn* c) {
   TUser* u = FindUser(c->RemUIN);
   if (!u) return;
-  TPeerInit init;
-  init.PeerUIN = c->RemUIN;
-  init.MyUIN = MyUIN;
-  init.Port = fPort;
-  init.ExternalIP = fOwnIP;
-  init.InternalIP = fOwnIP;
-  init.Cookie = fOwnCookie;
   TRawPkt pkt;
-  CreatePEER_INIT(pkt, init);
+  CreatePEER_INIT(pkt, OwnInit(c->RemUIN, fPort));
   SendRaw(c, pkt);
 }
 

@@ -141,6 +141,8 @@ class TicqDCM {
   // Length word, packet, dump.
   void SendFramed(TMySocket& sock, const TRawPkt& pkt);
   void SendInit(TConn* c);
+  TPeerInit OwnInit(std::uint32_t peer, std::uint32_t port) const;
+  std::uint32_t AnnouncedCookie(std::uint32_t uin);
   void Close(TConn* c, const char* error);
   void Error(const std::string& text);
 

@@ -81,6 +81,22 @@ TicqDCM::~TicqDCM() {
   while (!fSend.empty()) EndSend(fSend.back().get(), nullptr);
 }
 
+namespace {
+
+// Whether a peer init is addressed to me and comes from the contact expected, with the cookie
+// the server announced for it.
+bool InitFrom(TRawPkt& pkt, std::size_t len, std::uint32_t from, std::uint32_t me, std::uint32_t cookie) {
+  if (len < 36) return false;
+  pkt.Len = 5;
+  const std::uint32_t to = GetLInt(pkt, 4);
+  pkt.Len = 15;
+  const std::uint32_t sender = GetLInt(pkt, 4);
+  pkt.Len = 32;
+  return to == me && sender == from && GetLInt(pkt, 4) == cookie;
+}
+
+}  // namespace
+
 bool SafePeerFileName(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
   return name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
@@ -104,7 +120,24 @@ bool TicqDCM::Deframe(std::string& buffer, const std::uint8_t* data, std::size_t
 // ---------------------------------------------------------------------------------------------
 // Receiving
 
+std::uint32_t TicqDCM::AnnouncedCookie(std::uint32_t uin) {
+  const TUser* u = FindUser(uin);
+  return u ? u->Cookie : 0;
+}
+
+TPeerInit TicqDCM::OwnInit(std::uint32_t peer, std::uint32_t port) const {
+  TPeerInit init;
+  init.PeerUIN = peer;
+  init.MyUIN = MyUIN;
+  init.Port = port;
+  init.ExternalIP = fOwnIP;
+  init.InternalIP = fOwnIP;
+  init.Cookie = fOwnCookie;
+  return init;
+}
+
 std::uint16_t TicqDCM::AddFileUser(std::uint32_t uin, const TFTRequestRec& rec) {
+  if (!FindUser(uin)) return 0;  // only a contact whose cookie the server announced
   StopFileReceiving(uin);
   const std::uint16_t port = FindBindPort();
   if (port == 0) return 0;
@@ -150,12 +183,19 @@ void TicqDCM::RecvPacket(TRecv* r, const std::uint8_t* data, std::size_t len) {
   switch (data[0]) {
     case 0xFF: {
       // The sender's init: only the contact this port was opened for.
-      if (len < 19) return EndRecv(r, RS_ERROR_NO_DC_PACKETERROR);
-      pkt.Len = 15;
-      if (GetLInt(pkt, 4) != r->UIN) return EndRecv(r, RS_ERROR_NO_DC_SECURITY);
+      if (!InitFrom(pkt, len, r->UIN, MyUIN, AnnouncedCookie(r->UIN))) return EndRecv(r, RS_ERROR_NO_DC_SECURITY);
       TRawPkt ack;
       CreatePEER_ACK(ack);
       SendFramed(*r->Sock, ack);
+      TRawPkt init;
+      CreatePEER_FILEINIT(init, OwnInit(r->UIN, r->Srv->GetPort()));
+      SendFramed(*r->Sock, init);
+      return;
+    }
+    case 0x03: {
+      TRawPkt init2;
+      CreatePEER_INIT2(init2, true);
+      SendFramed(*r->Sock, init2);
       return;
     }
     case 0x00: {
@@ -259,15 +299,8 @@ bool TicqDCM::AddSendFileUser(std::uint32_t uin, std::uint32_t port, const TSend
   fSend.push_back(std::move(s));
   TMySocket& sock = *p->Sock;
   sock.FOnConnectProc = [this, p] {
-    TPeerInit init;
-    init.PeerUIN = p->UIN;
-    init.MyUIN = MyUIN;
-    init.Port = fPort;
-    init.ExternalIP = fOwnIP;
-    init.InternalIP = fOwnIP;
-    init.Cookie = fOwnCookie;
     TRawPkt pkt;
-    CreatePEER_FILEINIT(pkt, init);
+    CreatePEER_FILEINIT(pkt, OwnInit(p->UIN, fPort));
     SendFramed(*p->Sock, pkt);
   };
   sock.FOnReceiveProc = [this, p](int, const std::uint8_t* data, std::size_t len) {
@@ -292,20 +325,33 @@ void TicqDCM::SendPacket(TSend* s, const std::uint8_t* data, std::size_t len) {
   if (len == 0) return;
   TRawPkt pkt = Load(data, len);
   switch (data[0]) {
+    case 0xFF: {
+      // The receiver's own init: acknowledged, then init 2 closes the handshake.
+      if (!InitFrom(pkt, len, s->UIN, MyUIN, AnnouncedCookie(s->UIN))) return EndSend(s, RS_ERROR_NO_DC_SECURITY);
+      TRawPkt ack;
+      CreatePEER_ACK(ack);
+      SendFramed(*s->Sock, ack);
+      TRawPkt init2;
+      CreatePEER_INIT2(init2, false);
+      SendFramed(*s->Sock, init2);
+      return;
+    }
     case 0x01: {
-      if (len == 4) {  // the acknowledgement of our init
-        TRawPkt reply;
-        CreatePEER_FILE_INIT(reply, 1, s->Size, kFileSpeed, s->Rec.Nick);
-        SendFramed(*s->Sock, reply);
-        return;
-      }
-      TRawPkt reply;  // the receiver's session answer
+      if (len == 4) return;  // the acknowledgement of our init
+      TRawPkt reply;         // the receiver's session answer
       CreatePEER_FILE_START(reply, s->Rec.Name, s->Size, kFileSpeed);
       SendFramed(*s->Sock, reply);
       return;
     }
     case 0x03: {
       if (s->Started) return EndSend(s, RS_ERROR_FT_PACKET);
+      if (len == 33) {  // the receiver's init 2: the session opens
+        TRawPkt reply;
+        CreatePEER_FILE_INIT(reply, 1, s->Size, kFileSpeed, s->Rec.Nick);
+        SendFramed(*s->Sock, reply);
+        return;
+      }
+      // The receiver takes the file from this offset.
       const std::uint32_t offset = GetLInt(pkt, 4);
       if (offset > s->Size) return EndSend(s, RS_ERROR_FT_PACKET);
       s->Done = offset;
