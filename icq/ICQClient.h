@@ -179,6 +179,8 @@ class TICQClient {
 
   // One FLAP from the connection (public for the fuzz target and tests).
   void HandlePacket(const TFlapHdr& flap, TRawPkt& pkt);
+  // One peer packet (scrambled) from uin's direct connection (public for the fuzz target).
+  void HandleDirectPacket(std::uint32_t uin, const std::uint8_t* data, std::size_t len);
   // Where a recorded server stream starts: the session is put there without a connection, so
   // that HandlePacket can replay the stream (the packet-handler fuzz target).
   enum class TReplayStart { LoginServer, SessionServer, SignedOn };
@@ -271,7 +273,6 @@ class TICQClient {
   void HandleServerList(TRawPkt& pkt);
   void HandlePlugin(std::uint32_t uin, TRawPkt& pkt, std::uint16_t seq);
   void HandleFileAck(std::uint32_t uin, std::uint16_t seq, std::uint16_t status, TRawPkt& pkt);
-  void HandleDirectPacket(std::uint32_t uin, const std::uint8_t* data, std::size_t len);
   std::string MessageText(std::string text) const;
   void OnTimeout();
   std::uint32_t TakeChain(std::vector<std::pair<std::uint16_t, std::uint32_t>>& chain, std::uint16_t seq);
