@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "icq/ICQDirect2Internal.h"
 #include "rtl/Synchronize.h"
 
 namespace icq {
@@ -128,7 +129,7 @@ void TicqDCM::SendInit(TConn* c) {
 
 void TicqDCM::Receive(TConn* c, const std::uint8_t* data, std::size_t len) {
   const std::weak_ptr<bool> alive = alive_;
-  const auto open = [&] { return std::any_of(fDCL.begin(), fDCL.end(), [&](const auto& x) { return x.get() == c; }); };
+  const auto open = [&] { return detail::Holds(fDCL, c); };
   const bool ok = Deframe(c->Buffer, data, len, [&](const std::uint8_t* p, std::size_t n) {
     if (TUser* u = FindUser(c->RemUIN)) u->LastActivity = Clock::now();
     const std::uint32_t from = c->RemUIN;
@@ -211,22 +212,14 @@ void TicqDCM::HandleInit(TConn* c, const std::uint8_t* data, std::size_t len) {
 }
 
 void TicqDCM::Close(TConn* c, const char* error) {
-  auto it = std::find_if(fDCL.begin(), fDCL.end(), [&](const auto& x) { return x.get() == c; });
-  if (it == fDCL.end()) return;
+  if (!detail::Holds(fDCL, c)) return;
   for (auto& u : fUsers) {
     if (u.Conn != c) continue;
     u.Conn = nullptr;
     u.Connected = false;
   }
-  std::shared_ptr<TConn> gone(std::move(*it));
-  fDCL.erase(it);
-  gone->Sock->FOnReceiveProc = nullptr;
-  gone->Sock->FOnDisconnect = nullptr;
-  gone->Sock->FOnConnectError = nullptr;
-  gone->Sock->FOnError = nullptr;
-  gone->Sock->FOnConnectProc = nullptr;
   // The socket may be the one reporting right now: it goes once its event is over.
-  rtl::Queue([gone] { gone->Sock.reset(); });
+  detail::Retire(fDCL, c);
   if (error) Error(error);
 }
 

@@ -1,11 +1,13 @@
 // Direct peer connections: file transfer on connections of their own.
+#include "icq/ICQDirect2.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <span>
 
-#include "icq/ICQDirect2.h"
+#include "icq/ICQDirect2Internal.h"
 #include "rtl/Synchronize.h"
 
 namespace icq {
@@ -36,28 +38,6 @@ struct TicqDCM::TSend {
 namespace {
 
 constexpr std::uint32_t kFileSpeed = 100;
-
-template <class T>
-bool Holds(const std::vector<std::unique_ptr<T>>& list, const T* item) {
-  return std::any_of(list.begin(), list.end(), [&](const auto& x) { return x.get() == item; });
-}
-
-// Takes item out of list and frees it once the current socket event is over.
-template <class T>
-void Retire(std::vector<std::unique_ptr<T>>& list, T* item) {
-  auto it = std::find_if(list.begin(), list.end(), [&](const auto& x) { return x.get() == item; });
-  if (it == list.end()) return;
-  std::shared_ptr<T> gone(std::move(*it));
-  list.erase(it);
-  if (gone->Sock) {
-    gone->Sock->FOnReceiveProc = nullptr;
-    gone->Sock->FOnDisconnect = nullptr;
-    gone->Sock->FOnConnectError = nullptr;
-    gone->Sock->FOnError = nullptr;
-    gone->Sock->FOnConnectProc = nullptr;
-  }
-  rtl::Queue([gone] { gone->Sock.reset(); });
-}
 
 TRawPkt Load(const std::uint8_t* data, std::size_t len) {
   TRawPkt pkt;
@@ -168,9 +148,9 @@ void TicqDCM::RecvAccepted(TRecv* r, std::unique_ptr<TMySocket> socket) {
   s.FOnReceiveProc = [this, r](int, const std::uint8_t* data, std::size_t len) {
     if (!Deframe(r->Buffer, data, len, [this, r](const std::uint8_t* p, std::size_t n) {
           RecvPacket(r, p, n);
-          return Holds(fRecv, r);
+          return detail::Holds(fRecv, r);
         }) &&
-        Holds(fRecv, r))
+        detail::Holds(fRecv, r))
       EndRecv(r, RS_ERROR_BUFFEROVERRUN);
   };
   s.FOnDisconnect = [this, r] { EndRecv(r, nullptr); };
@@ -229,7 +209,7 @@ void TicqDCM::RecvPacket(TRecv* r, const std::uint8_t* data, std::size_t len) {
       SendFramed(*r->Sock, reply);
       const std::weak_ptr<bool> alive = alive_;
       Fire(FOnFTStart, r->UIN, name, size);
-      if (!alive.expired() && Holds(fRecv, r) && size == 0) {
+      if (!alive.expired() && detail::Holds(fRecv, r) && size == 0) {
         r->Complete = true;
         r->Out.close();
         Fire(FOnFTFileData, r->UIN, 0u, 0u, true);
@@ -260,13 +240,13 @@ void TicqDCM::RecvPacket(TRecv* r, const std::uint8_t* data, std::size_t len) {
 }
 
 void TicqDCM::EndRecv(TRecv* r, const char* error) {
-  if (!Holds(fRecv, r)) return;
+  if (!detail::Holds(fRecv, r)) return;
   if (r->Out.is_open()) r->Out.close();
   // Half a file is no file.
   if (!r->Complete && !r->Path.empty()) std::remove(r->Path.c_str());
   if (r->Srv) r->Srv->StopServer();
   if (r->Sock) r->Sock->Disconnect();
-  Retire(fRecv, r);
+  detail::Retire(fRecv, r);
   if (error) Error(error);
 }
 
@@ -306,9 +286,9 @@ bool TicqDCM::AddSendFileUser(std::uint32_t uin, std::uint32_t port, const TSend
   sock.FOnReceiveProc = [this, p](int, const std::uint8_t* data, std::size_t len) {
     if (!Deframe(p->Buffer, data, len, [this, p](const std::uint8_t* d, std::size_t n) {
           SendPacket(p, d, n);
-          return Holds(fSend, p);
+          return detail::Holds(fSend, p);
         }) &&
-        Holds(fSend, p))
+        detail::Holds(fSend, p))
       EndSend(p, RS_ERROR_BUFFEROVERRUN);
   };
   sock.FOnDisconnect = [this, p] { EndSend(p, nullptr); };
@@ -359,7 +339,7 @@ void TicqDCM::SendPacket(TSend* s, const std::uint8_t* data, std::size_t len) {
       s->Started = true;
       const std::weak_ptr<bool> alive = alive_;
       Fire(FOnSendFileStart, s->UIN, s->Rec.Name, s->Size);
-      if (alive.expired() || !Holds(fSend, s)) return;
+      if (alive.expired() || !detail::Holds(fSend, s)) return;
       s->Tmr = std::make_unique<rtl::TTimer>(kFileSendTickMs, [this, s] { SendTick(s); });
       return;
     }
@@ -369,7 +349,7 @@ void TicqDCM::SendPacket(TSend* s, const std::uint8_t* data, std::size_t len) {
 }
 
 void TicqDCM::SendTick(TSend* s) {
-  if (!Holds(fSend, s) || s->Finished) return;
+  if (!detail::Holds(fSend, s) || s->Finished) return;
   const std::weak_ptr<bool> alive = alive_;
   const std::uint32_t uin = s->UIN;
   for (int i = 0; i < kFileBlocksPerTick; ++i) {
@@ -390,18 +370,18 @@ void TicqDCM::SendTick(TSend* s) {
     Fire(FOnSendFileData, uin, s->Done, s->Size, last);
     if (alive.expired()) return;
     if (last) return Fire(FOnSendFileFinish, uin, false);
-    if (!Holds(fSend, s) || s->Finished) return;
+    if (!detail::Holds(fSend, s) || s->Finished) return;
   }
 }
 
 void TicqDCM::EndSend(TSend* s, const char* error) {
-  if (!Holds(fSend, s)) return;
+  if (!detail::Holds(fSend, s)) return;
   const bool aborted = !s->Finished;
   const std::uint32_t uin = s->UIN;
   s->Finished = true;
   s->Tmr.reset();
   if (s->Sock) s->Sock->Disconnect();
-  Retire(fSend, s);
+  detail::Retire(fSend, s);
   const std::weak_ptr<bool> alive = alive_;
   if (error) Error(error);
   if (aborted && !alive.expired()) Fire(FOnSendFileFinish, uin, true);
