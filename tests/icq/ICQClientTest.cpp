@@ -486,6 +486,23 @@ TEST(ICQClient, StoppingASendMidFileAbortsBothEnds) {
   EXPECT_FALSE(std::filesystem::exists(ft.inbox / "big.bin")) << "half a file was left behind";
 }
 
+TEST(ICQClient, ADeclinedFileOfferEndsAsAborted) {
+  OscarPeer peer;
+  Pair p(peer);
+  FileTransfer ft(p);
+  p.b.c.FOnFTRequest = [&](std::uint32_t uin, const std::string&, const std::string&, std::uint32_t, std::uint16_t seq) {
+    EXPECT_TRUE(p.b.c.FTResponse(uin, seq, false, {}, "not now"));
+  };
+  ASSERT_TRUE(p.LogIn()) << p.a.Errors() << p.b.Errors();
+  ASSERT_TRUE(p.Connect()) << p.a.Errors();
+  ASSERT_NE(p.a.c.SendFileDC(1002, {ft.Source(100).string(), "x.bin", "alice"}, ""), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !ft.finishes.empty(); }));
+  EXPECT_EQ(ft.finishes, std::vector<bool>{true});
+  EXPECT_EQ(ft.sendStarts, 0u);
+  EXPECT_TRUE(ft.recvEvents.empty());
+  EXPECT_EQ(p.a.c.Direct()->FileTransferCount() + p.b.c.Direct()->FileTransferCount(), 0u);
+}
+
 TEST(ICQClient, UnsafeFileNamesFromAPeerAreRefused) {
   EXPECT_TRUE(icq::SafePeerFileName("report 2026.txt"));
   EXPECT_TRUE(icq::SafePeerFileName("..hidden"));
