@@ -231,6 +231,7 @@ void TicqDCM::CheckIdle(std::chrono::milliseconds limit) {
   const auto now = Clock::now();
   for (auto& u : fUsers)
     if (u.Conn && now - u.LastActivity > limit) Close(u.Conn, nullptr);
+  CheckFileIdle(limit);
 }
 
 }  // namespace icq

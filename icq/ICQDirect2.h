@@ -98,7 +98,8 @@ class TicqDCM {
   void StopFileSending(std::uint32_t uin);
   std::size_t FileTransferCount() const { return fRecv.size() + fSend.size(); }
 
-  // Closes message connections idle for longer than limit (the timer uses kPeerIdleLimit).
+  // Closes message connections and file transfers idle for longer than limit (the timer uses
+  // kPeerIdleLimit).
   void CheckIdle(std::chrono::milliseconds limit);
 
   TICQLangType FErrLang = LANG_EN;
@@ -160,6 +161,7 @@ class TicqDCM {
   void SendPacket(TSend* s, const std::uint8_t* data, std::size_t len);
   void SendTick(TSend* s);
   void EndSend(TSend* s, const char* error);
+  void CheckFileIdle(std::chrono::milliseconds limit);
   // Splits a framed stream into packets; false once the stream is broken (overrun).
   bool Deframe(std::string& buffer, const std::uint8_t* data, std::size_t len,
                const std::function<bool(const std::uint8_t*, std::size_t)>& handle);

@@ -2,6 +2,7 @@
 #include "icq/ICQDirect2.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -22,6 +23,7 @@ struct TicqDCM::TRecv {
   std::ofstream Out;
   std::uint32_t Size = 0, Done = 0;
   bool Complete = false;
+  std::chrono::steady_clock::time_point Last = std::chrono::steady_clock::now();
 };
 
 struct TicqDCM::TSend {
@@ -33,6 +35,7 @@ struct TicqDCM::TSend {
   std::ifstream In;
   std::uint32_t Size = 0, Done = 0;
   bool Started = false, Finished = false;
+  std::chrono::steady_clock::time_point Last = std::chrono::steady_clock::now();
 };
 
 namespace {
@@ -158,6 +161,7 @@ void TicqDCM::RecvAccepted(TRecv* r, std::unique_ptr<TMySocket> socket) {
 }
 
 void TicqDCM::RecvPacket(TRecv* r, const std::uint8_t* data, std::size_t len) {
+  r->Last = std::chrono::steady_clock::now();
   if (len == 0) return;
   TRawPkt pkt = Load(data, len);
   switch (data[0]) {
@@ -302,6 +306,7 @@ bool TicqDCM::AddSendFileUser(std::uint32_t uin, std::uint32_t port, const TSend
 }
 
 void TicqDCM::SendPacket(TSend* s, const std::uint8_t* data, std::size_t len) {
+  s->Last = std::chrono::steady_clock::now();
   if (len == 0) return;
   TRawPkt pkt = Load(data, len);
   switch (data[0]) {
@@ -352,6 +357,7 @@ void TicqDCM::SendTick(TSend* s) {
   if (!detail::Holds(fSend, s) || s->Finished) return;
   const std::weak_ptr<bool> alive = alive_;
   const std::uint32_t uin = s->UIN;
+  s->Last = std::chrono::steady_clock::now();
   for (int i = 0; i < kFileBlocksPerTick; ++i) {
     std::uint8_t block[kFileBlock];
     const std::size_t want = std::min<std::size_t>(kFileBlock, s->Size - s->Done);
@@ -390,6 +396,20 @@ void TicqDCM::EndSend(TSend* s, const char* error) {
 void TicqDCM::StopFileSending(std::uint32_t uin) {
   auto it = std::find_if(fSend.begin(), fSend.end(), [&](const auto& x) { return x->UIN == uin; });
   if (it != fSend.end()) EndSend(it->get(), nullptr);
+}
+
+// A sender that never comes, or a peer that stops answering, does not hold a port or a file.
+void TicqDCM::CheckFileIdle(std::chrono::milliseconds limit) {
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<std::uint32_t> recv, send;
+  for (const auto& r : fRecv)
+    if (now - r->Last > limit) recv.push_back(r->UIN);
+  for (const auto& s : fSend)
+    if (now - s->Last > limit) send.push_back(s->UIN);
+  const std::weak_ptr<bool> alive = alive_;
+  for (std::uint32_t uin : recv) StopFileReceiving(uin);
+  for (std::uint32_t uin : send)
+    if (!alive.expired()) StopFileSending(uin);
 }
 
 }  // namespace icq
