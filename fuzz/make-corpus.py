@@ -525,6 +525,38 @@ def icq_sessions():
     dedupe("IcqClientPacketFuzz")
 
 
+def icq_direct():
+    """Plain peer message packets for the session's direct handler (first byte 2 + 8 + 4: signed
+    on, direct mode, texts made plain); the target scrambles each before handing it over."""
+    def header(command, seq, type_flags, status=0):
+        return (b"\x02" + struct.pack("<IHHH", 0, command, 14, seq) + b"\0" * 12
+                + struct.pack("<HHH", type_flags, status, 0))
+
+    def lnts(text):
+        return struct.pack("<H", len(text) + 1) + text + b"\0"
+
+    def plugin(guid, name, data):
+        head = guid + struct.pack("<H", 0) + struct.pack("<I", len(name)) + name + b"\0\0\x01" + b"\0" * 12
+        return struct.pack("<H", len(head)) + head + struct.pack("<I", len(data) + 4) + struct.pack("<I", len(data)) + data
+
+    contacts_guid = bytes.fromhex("2A0E7D467676D411BCE60004AC961EA6")
+    file_guid = bytes.fromhex("F02D12D93091D3118DD700104B06462E")
+    file_data = lnts(b"holiday") + struct.pack(">HH", 0, 0) + lnts(b"pictures.bin") + struct.pack("<II", 5000, 0)
+    packets = {
+        "message": header(0x07EE, 1, 1) + lnts(b"hello") + b"\0" * 4 + b"\xff\xff\xff\0",
+        "away-request": header(0x07EE, 2, 0x03E8),
+        "contacts": header(0x07EE, 3, 0x1A) + lnts(b"") + plugin(contacts_guid, b"Contacts", b"2\xfe3003\xfecarol\xfe4004\xfedave\xfe"),
+        "contacts-request": header(0x07EE, 4, 0x1A) + lnts(b"") + plugin(contacts_guid, b"Request For Contacts", b"please"),
+        "file-offer": header(0x07EE, 5, 0x1A) + lnts(b"") + plugin(file_guid, b"File", file_data),
+        "file-answer": header(0x07DA, 5, 0x1A) + lnts(b"") + plugin(file_guid, b"File", lnts(b"") + struct.pack(">HH", 4100, 0) + lnts(b"") + struct.pack("<II", 0, 4100)),
+        "truncated-plugin": header(0x07EE, 6, 0x1A) + lnts(b"") + struct.pack("<H", 0xFFFF),
+    }
+    for name, packet in packets.items():
+        write("IcqClientPacketFuzz", "direct-" + name, bytes([2 + 8 + 4]) + struct.pack("<H", len(packet)) + packet)
+    everything = b"".join(struct.pack("<H", len(p)) + p for p in packets.values())
+    write("IcqClientPacketFuzz", "direct-all", bytes([2 + 8 + 4]) + everything)
+
+
 # ---------------------------------------------------------------------------------------------
 # Dictionaries: the words of each structured input, for libFuzzer's -dict
 
@@ -617,6 +649,7 @@ def main():
     proxy()
     icq()
     icq_sessions()
+    icq_direct()
 
 
 if __name__ == "__main__":

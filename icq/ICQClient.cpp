@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <span>
 #include <thread>
@@ -194,8 +195,15 @@ void TICQClient::Login(std::uint32_t status, bool birthDay) {
     FDirect->FOnHandle = [this](std::uint32_t uin, const std::uint8_t* data, std::size_t len) {
       HandleDirectPacket(uin, data, len);
     };
+    FDirect->FOnFTInit = [this](auto... a) { Fire(FOnFTInit, a...); };
+    FDirect->FOnFTStart = [this](auto... a) { Fire(FOnFTStart, a...); };
+    FDirect->FOnFTFileData = [this](auto... a) { Fire(FOnFTFileData, a...); };
+    FDirect->FOnSendFileStart = [this](auto... a) { Fire(FOnSendFileStart, a...); };
+    FDirect->FOnSendFileData = [this](auto... a) { Fire(FOnSendFileData, a...); };
+    FDirect->FOnSendFileFinish = [this](auto... a) { Fire(FOnSendFileFinish, a...); };
     FDirect->Start();
   }
+  FPendingFiles.clear();
   FDSeq = static_cast<std::uint16_t>(RandomBelow(65535));
   FSeq2 = 2;
   FCookie.clear();
@@ -441,6 +449,55 @@ bool TICQClient::SendMessageDirect(std::uint32_t uin, const std::string& msg) {
   TRawPkt pkt;
   CreatePEER_MSG(pkt, msg, false, FDSeq);
   return FDirect->SendData(uin, pkt);
+}
+
+bool TICQClient::SendContactsDC(std::uint32_t uin, const std::vector<TContactEntry>& contacts) {
+  if (!FDirect) return false;
+  TRawPkt pkt;
+  CreatePEER_CONTACTS(pkt, contacts, FDSeq);
+  return FDirect->SendData(uin, pkt);
+}
+
+bool TICQClient::RequestContactsDC(std::uint32_t uin, const std::string& reason) {
+  if (!FDirect) return false;
+  TRawPkt pkt;
+  CreatePEER_CONTACTREQ(pkt, reason, FDSeq);
+  return FDirect->SendData(uin, pkt);
+}
+
+std::uint16_t TICQClient::SendFileDC(std::uint32_t uin, const TSendFileRec& file, const std::string& description) {
+  if (!FDirect) return 0;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file.Path, ec);
+  if (ec || size > 0xFFFFFFFFu) return 0;
+  const std::uint16_t seq = FDSeq;
+  TRawPkt pkt;
+  CreatePEER_MSG_FILE(pkt, description, file.Name, static_cast<std::uint32_t>(size), FDSeq);
+  if (!FDirect->SendData(uin, pkt)) return 0;
+  std::erase_if(FPendingFiles, [&](const TPendingFile& f) { return f.UIN == uin; });
+  FPendingFiles.push_back({uin, seq, file});
+  return seq;
+}
+
+void TICQClient::SendFileCancel(std::uint32_t uin) {
+  std::erase_if(FPendingFiles, [&](const TPendingFile& f) { return f.UIN == uin; });
+  if (FDirect) FDirect->StopFileSending(uin);
+}
+
+bool TICQClient::FTResponse(std::uint32_t uin, std::uint16_t seq, bool accept, const TFTRequestRec& rec,
+                            const std::string& reason) {
+  if (!FDirect) return false;
+  std::uint16_t port = 0;
+  if (accept && (port = FDirect->AddFileUser(uin, rec)) == 0) return false;
+  TRawPkt pkt;
+  CreatePEER_FILEINITACK(pkt, seq, accept, port, reason);
+  if (FDirect->SendData(uin, pkt)) return true;
+  FDirect->StopFileReceiving(uin);
+  return false;
+}
+
+void TICQClient::FTCancel(std::uint32_t uin) {
+  if (FDirect) FDirect->StopFileReceiving(uin);
 }
 
 void TICQClient::ResumeForReplay(TReplayStart at) {
@@ -769,16 +826,23 @@ void TICQClient::HandleRecvMsg(TRawPkt& pkt) {
 }
 
 // A plug-in message block after the text: header, name, then its data.
-void TICQClient::HandlePlugin(std::uint32_t uin, TRawPkt& pkt, bool direct) {
-  const std::uint32_t hdrLen = GetLInt(pkt, 2);
-  const std::uint16_t nameAt = static_cast<std::uint16_t>(pkt.Len + 18);
-  pkt.Len = nameAt;
+namespace {
+
+// Reads a plug-in block's head up to its data; gives the plug-in's name and the data length.
+std::pair<std::string, std::uint32_t> PluginHead(TRawPkt& pkt) {
+  GetLInt(pkt, 2);  // header length
+  pkt.Len = static_cast<std::uint16_t>(pkt.Len + 18);  // GUID, function
   const std::uint32_t nameLen = GetLInt(pkt, 4);
-  const std::string name = GetStr(pkt, nameLen);
-  (void)hdrLen;
+  std::string name = GetStr(pkt, nameLen);
   GetStr(pkt, 15);
   GetLInt(pkt, 4);
-  const std::uint32_t dataLen = GetLInt(pkt, 4);
+  return {std::move(name), GetLInt(pkt, 4)};
+}
+
+}  // namespace
+
+void TICQClient::HandlePlugin(std::uint32_t uin, TRawPkt& pkt, std::uint16_t seq) {
+  const auto [name, dataLen] = PluginHead(pkt);
   if (name == "Contacts") {
     const std::vector<std::string> f = SplitFE(GetStr(pkt, dataLen));
     std::vector<TContactEntry> contacts;
@@ -790,13 +854,29 @@ void TICQClient::HandlePlugin(std::uint32_t uin, TRawPkt& pkt, bool direct) {
     const std::vector<std::string> f = SplitFE(GetStr(pkt, dataLen));
     Fire(FOnURLRecv, f.size() > 1 ? f[0] : std::string(), f.back(), uin);
   } else if (name == "File") {
-    const std::string description = GetDWStr(pkt);
+    // The file data is the description with its terminator, not a u32-counted text.
+    const std::string description = GetLNTS(pkt);
     GetInt(pkt, 4);  // port, 0
     const std::string fileName = GetLNTS(pkt);
     const std::uint32_t size = GetLInt(pkt, 4);
-    Fire(FOnFTRequest, uin, description, fileName, size);
+    Fire(FOnFTRequest, uin, description, fileName, size, seq);
   }
-  (void)direct;
+}
+
+void TICQClient::HandleFileAck(std::uint32_t uin, std::uint16_t seq, std::uint16_t status, TRawPkt& pkt) {
+  auto it = std::find_if(FPendingFiles.begin(), FPendingFiles.end(),
+                         [&](const TPendingFile& f) { return f.UIN == uin && f.Seq == seq; });
+  if (it == FPendingFiles.end()) return;
+  const TSendFileRec file = it->File;
+  FPendingFiles.erase(it);
+  GetLNTS(pkt);  // decline reason
+  const auto [name, dataLen] = PluginHead(pkt);
+  (void)dataLen;
+  GetLNTS(pkt);
+  const std::uint16_t port = static_cast<std::uint16_t>(GetInt(pkt, 2));
+  // A refusal, or an answer without a port, ends the offer as aborted.
+  if (status != 0 || name != "File" || port == 0 || !FDirect || !FDirect->AddSendFileUser(uin, port, file))
+    Fire(FOnSendFileFinish, uin, true);
 }
 
 void TICQClient::HandleChannel2(std::uint32_t uin, const std::string& tlv5) {
@@ -833,7 +913,7 @@ void TICQClient::HandleChannel2(std::uint32_t uin, const std::string& tlv5) {
     } else if (IsAutoMessage(msgType) && flags == 3) {
       Fire(FOnAutoMsgResponse, uin, id, msgType, text);
     } else if (msgType == MTYPE_PLUGIN) {
-      HandlePlugin(uin, q, false);
+      HandlePlugin(uin, q, 0);
     }
     return;
   }
@@ -1157,9 +1237,12 @@ void TICQClient::HandleDirectPacket(std::uint32_t uin, const std::uint8_t* data,
   GetStr(pkt, 12);
   const std::uint16_t typeFlags = static_cast<std::uint16_t>(GetLInt(pkt, 2));
   const std::uint8_t msgType = static_cast<std::uint8_t>(typeFlags & 0xFF);
-  GetLInt(pkt, 2);  // status
+  const std::uint16_t status = static_cast<std::uint16_t>(GetLInt(pkt, 2));
   GetLInt(pkt, 2);  // priority
   if (command == PEER_ACK) {
+    const std::weak_ptr<bool> alive = alive_;
+    if (msgType == MTYPE_PLUGIN) HandleFileAck(uin, seq, status, pkt);
+    if (alive.expired()) return;
     Fire(FOnDirectPacketAck, uin, seq);
     return;
   }
@@ -1180,7 +1263,7 @@ void TICQClient::HandleDirectPacket(std::uint32_t uin, const std::uint8_t* data,
     const std::vector<std::string> f = SplitFE(text);
     Fire(FOnURLRecv, f.size() > 1 ? f[0] : std::string(), f.back(), uin);
   } else if (msgType == MTYPE_PLUGIN) {
-    HandlePlugin(uin, pkt, true);
+    HandlePlugin(uin, pkt, seq);
   }
   if (alive.expired() || !FDirect) return;
   CreatePEER_MSGACK(reply, seq);

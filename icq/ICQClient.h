@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "icq/ICQClientNet.h"
+#include "icq/ICQDirect2.h"
 #include "icq/ICQLang.h"
 #include "icq/ICQWorks.h"
 #include "rtl/DateUtils.h"
@@ -22,7 +23,6 @@ class TTimer;
 
 namespace icq {
 
-class TicqDCM;
 
 // The service's login host, used when no server is given.
 inline constexpr const char* kDefaultLoginServer = "login.icq.com";
@@ -164,9 +164,23 @@ class TICQClient {
   // starting it when not; a text message over it (false when not sent).
   bool DirectConnectionEstabilished(std::uint32_t uin);
   bool SendMessageDirect(std::uint32_t uin, const std::string& msg);
+  // Contact lists over the direct connection (false when not sent).
+  bool SendContactsDC(std::uint32_t uin, const std::vector<TContactEntry>& contacts);
+  bool RequestContactsDC(std::uint32_t uin, const std::string& reason);
+  // Offers a file over the direct connection; once the peer accepts, the file goes to the port
+  // it names (OnSendFile... events). Returns the request's sequence, 0 when not sent.
+  std::uint16_t SendFileDC(std::uint32_t uin, const TSendFileRec& file, const std::string& description);
+  void SendFileCancel(std::uint32_t uin);
+  // Answers the file request seq of uin (OnFTRequest): accepted, it is received into rec.Folder
+  // on a port of its own (OnFT... events); false when the answer could not go out.
+  bool FTResponse(std::uint32_t uin, std::uint16_t seq, bool accept, const TFTRequestRec& rec,
+                  const std::string& reason = {});
+  void FTCancel(std::uint32_t uin);
 
   // One FLAP from the connection (public for the fuzz target and tests).
   void HandlePacket(const TFlapHdr& flap, TRawPkt& pkt);
+  // One peer packet (scrambled) from uin's direct connection (public for the fuzz target).
+  void HandleDirectPacket(std::uint32_t uin, const std::uint8_t* data, std::size_t len);
   // Where a recorded server stream starts: the session is put there without a connection, so
   // that HandlePacket can replay the stream (the packet-handler fuzz target).
   enum class TReplayStart { LoginServer, SessionServer, SignedOn };
@@ -218,9 +232,17 @@ class TICQClient {
   std::function<void(std::uint16_t errorCode)> FOnSSLChangeResponse;
   std::function<void(std::uint32_t uin, const std::vector<TContactEntry>& contacts)> FOnContactListRecv;
   std::function<void(std::uint32_t uin, const std::string& reason)> FOnContactListRequest;
+  // seq answers the request through FTResponse (0 for a request that came through the server).
   std::function<void(std::uint32_t uin, const std::string& description, const std::string& fileName,
-                     std::uint32_t fileSize)>
+                     std::uint32_t fileSize, std::uint16_t seq)>
       FOnFTRequest;
+  // File transfer progress, as the direct-connection manager reports it.
+  decltype(TicqDCM::FOnFTInit) FOnFTInit;
+  decltype(TicqDCM::FOnFTStart) FOnFTStart;
+  decltype(TicqDCM::FOnFTFileData) FOnFTFileData;
+  decltype(TicqDCM::FOnSendFileStart) FOnSendFileStart;
+  decltype(TicqDCM::FOnSendFileData) FOnSendFileData;
+  decltype(TicqDCM::FOnSendFileFinish) FOnSendFileFinish;
   std::function<void(std::uint32_t uin, std::uint16_t seq)> FOnDirectPacketAck;
   std::function<void(const std::uint8_t* buffer, std::size_t len, bool incoming)> FOnPktParse;
 
@@ -249,8 +271,8 @@ class TICQClient {
   void HandleFromIcqSrv(TRawPkt& pkt);
   void HandleMeta(TRawPkt& pkt, std::uint16_t metaSeq);
   void HandleServerList(TRawPkt& pkt);
-  void HandlePlugin(std::uint32_t uin, TRawPkt& pkt, bool direct);
-  void HandleDirectPacket(std::uint32_t uin, const std::uint8_t* data, std::size_t len);
+  void HandlePlugin(std::uint32_t uin, TRawPkt& pkt, std::uint16_t seq);
+  void HandleFileAck(std::uint32_t uin, std::uint16_t seq, std::uint16_t status, TRawPkt& pkt);
   std::string MessageText(std::string text) const;
   void OnTimeout();
   std::uint32_t TakeChain(std::vector<std::pair<std::uint16_t, std::uint32_t>>& chain, std::uint16_t seq);
@@ -262,6 +284,13 @@ class TICQClient {
   std::uint16_t FSeq = 0;
   std::uint16_t FSeq2 = 2;
   std::uint16_t FDSeq = 0;
+  // Files offered over direct connections, by contact and request sequence.
+  struct TPendingFile {
+    std::uint32_t UIN;
+    std::uint16_t Seq;
+    TSendFileRec File;
+  };
+  std::vector<TPendingFile> FPendingFiles;
   std::string FCookie;
   std::uint32_t FDConnCookie = 0;
   bool FFirstConnect = true;

@@ -4,30 +4,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "icq/ICQDirect2Internal.h"
 #include "rtl/Synchronize.h"
 
 namespace icq {
-
-struct TicqDCM::TConn {
-  std::unique_ptr<TMySocket> Sock;
-  bool Incoming = false;
-  std::uint32_t RemUIN = 0;  // 0 while an incoming connection is not identified
-  std::string Buffer;        // bytes of the packet being assembled
-};
 
 namespace {
 using Clock = std::chrono::steady_clock;
 }
 
-TicqDCM::TicqDCM(std::uint32_t myUin) : MyUIN(myUin) {}
-
-TicqDCM::~TicqDCM() {
-  *alive_ = false;
-  fTmrIdle.reset();
-  if (fSrv) fSrv->StopServer();
-  // The owner may be freeing the manager from a peer's event: its socket goes afterwards.
-  while (!fDCL.empty()) Close(fDCL.back().get(), nullptr);
-}
+// Constructor and destructor live with the file transfer, whose records they own.
 
 void TicqDCM::Start() {
   fPort = FindBindPort();
@@ -111,15 +97,19 @@ bool TicqDCM::ConnectionEstabilished(std::uint32_t uin) {
   return false;
 }
 
-void TicqDCM::SendRaw(TConn* c, const TRawPkt& pkt) {
+void TicqDCM::SendFramed(TMySocket& sock, const TRawPkt& pkt) {
   std::string framed;
   framed.reserve(pkt.Len + 2u);
   framed += static_cast<char>(pkt.Len & 0xFF);
   framed += static_cast<char>(pkt.Len >> 8);
   framed.append(reinterpret_cast<const char*>(pkt.Data), pkt.Len);
-  if (TUser* u = FindUser(c->RemUIN)) u->LastActivity = Clock::now();
   Fire(FOnPktDump, reinterpret_cast<const std::uint8_t*>(framed.data()), framed.size(), false);
-  c->Sock->SendData(framed.data(), framed.size());
+  sock.SendData(framed.data(), framed.size());
+}
+
+void TicqDCM::SendRaw(TConn* c, const TRawPkt& pkt) {
+  if (TUser* u = FindUser(c->RemUIN)) u->LastActivity = Clock::now();
+  SendFramed(*c->Sock, pkt);
 }
 
 bool TicqDCM::SendData(std::uint32_t uin, const TRawPkt& pkt) {
@@ -132,37 +122,22 @@ bool TicqDCM::SendData(std::uint32_t uin, const TRawPkt& pkt) {
 void TicqDCM::SendInit(TConn* c) {
   TUser* u = FindUser(c->RemUIN);
   if (!u) return;
-  TPeerInit init;
-  init.PeerUIN = c->RemUIN;
-  init.MyUIN = MyUIN;
-  init.Port = fPort;
-  init.ExternalIP = fOwnIP;
-  init.InternalIP = fOwnIP;
-  init.Cookie = fOwnCookie;
   TRawPkt pkt;
-  CreatePEER_INIT(pkt, init);
+  CreatePEER_INIT(pkt, OwnInit(c->RemUIN, fPort));
   SendRaw(c, pkt);
 }
 
 void TicqDCM::Receive(TConn* c, const std::uint8_t* data, std::size_t len) {
   const std::weak_ptr<bool> alive = alive_;
-  c->Buffer.append(reinterpret_cast<const char*>(data), len);
-  while (c->Buffer.size() >= 2) {
-    const std::size_t n = static_cast<std::uint8_t>(c->Buffer[0]) | static_cast<std::uint8_t>(c->Buffer[1])
-                                                                        << 8;
-    if (n > kMaxPeerPacket) return Close(c, RS_ERROR_BUFFEROVERRUN);
-    if (c->Buffer.size() < n + 2) return;
-    const std::string packet = c->Buffer.substr(2, n);
-    c->Buffer.erase(0, n + 2);
-    Fire(FOnPktDump, reinterpret_cast<const std::uint8_t*>(packet.data()), packet.size(), true);
+  const auto open = [&] { return detail::Holds(fDCL, c); };
+  const bool ok = Deframe(c->Buffer, data, len, [&](const std::uint8_t* p, std::size_t n) {
     if (TUser* u = FindUser(c->RemUIN)) u->LastActivity = Clock::now();
-    const auto* p = reinterpret_cast<const std::uint8_t*>(packet.data());
     const std::uint32_t from = c->RemUIN;
-    if (!HandlePacket(c, p, packet.size())) Fire(FOnHandle, from, p, packet.size());
+    if (!HandlePacket(c, p, n)) Fire(FOnHandle, from, p, n);
     // A handler may have closed the connection or freed the manager.
-    if (alive.expired()) return;
-    if (std::none_of(fDCL.begin(), fDCL.end(), [&](const auto& x) { return x.get() == c; })) return;
-  }
+    return !alive.expired() && open();
+  });
+  if (!ok && !alive.expired() && open()) Close(c, RS_ERROR_BUFFEROVERRUN);
 }
 
 bool TicqDCM::HandlePacket(TConn* c, const std::uint8_t* data, std::size_t len) {
@@ -237,22 +212,14 @@ void TicqDCM::HandleInit(TConn* c, const std::uint8_t* data, std::size_t len) {
 }
 
 void TicqDCM::Close(TConn* c, const char* error) {
-  auto it = std::find_if(fDCL.begin(), fDCL.end(), [&](const auto& x) { return x.get() == c; });
-  if (it == fDCL.end()) return;
+  if (!detail::Holds(fDCL, c)) return;
   for (auto& u : fUsers) {
     if (u.Conn != c) continue;
     u.Conn = nullptr;
     u.Connected = false;
   }
-  std::shared_ptr<TConn> gone(std::move(*it));
-  fDCL.erase(it);
-  gone->Sock->FOnReceiveProc = nullptr;
-  gone->Sock->FOnDisconnect = nullptr;
-  gone->Sock->FOnConnectError = nullptr;
-  gone->Sock->FOnError = nullptr;
-  gone->Sock->FOnConnectProc = nullptr;
   // The socket may be the one reporting right now: it goes once its event is over.
-  rtl::Queue([gone] { gone->Sock.reset(); });
+  detail::Retire(fDCL, c);
   if (error) Error(error);
 }
 
@@ -264,6 +231,7 @@ void TicqDCM::CheckIdle(std::chrono::milliseconds limit) {
   const auto now = Clock::now();
   for (auto& u : fUsers)
     if (u.Conn && now - u.LastActivity > limit) Close(u.Conn, nullptr);
+  CheckFileIdle(limit);
 }
 
 }  // namespace icq

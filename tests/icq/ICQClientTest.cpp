@@ -1,16 +1,21 @@
 // The session against the scripted OSCAR service of tests/servers/oscar_peer.py: login through
 // both servers, refusals and broken answers, messages, offline messages, SMS answers, meta
-// replies, the time-out, and a direct message between two clients.
+// replies, the time-out, and a direct message, contact lists and files between two clients.
 #include "icq/ICQClient.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "icq/ICQDirect2.h"
 #include "tests/icq/IcqTestPump.h"
 #include "tests/support/OscarPeer.h"
+#include "tests/support/ServerProcess.h"
 
 namespace {
 
@@ -300,35 +305,227 @@ TEST(ICQClient, MetaRepliesNameTheUinAskedAbout) {
                          {icq::INFO_ABOUT, true}, {icq::INFO_GENERAL, true}, {icq::INFO_PASSWORD, true}}));
 }
 
+// Two clients on the peer that know each other, each listening for direct connections.
+struct Pair {
+  Client a, b;
+  explicit Pair(const OscarPeer& peer) : a(peer, 1001), b(peer, 1002) {
+    a.c.DisableDirectConnections = b.c.DisableDirectConnections = false;
+    a.c.ContactList = {"1002"};
+    b.c.ContactList = {"1001"};
+  }
+  bool LogIn() { return a.LogIn() && b.LogIn(); }
+  // b's online notice told a where b listens; the handshake runs while the loop turns.
+  bool Connect() {
+    return PumpUntil([&] { return a.c.DirectConnectionEstabilished(1002); }, std::chrono::seconds(10));
+  }
+  ~Pair() {
+    a.c.LogOff();
+    b.c.LogOff();
+  }
+};
+
 TEST(ICQClient, MessageBetweenTwoClientsThroughTheServerAndDirectly) {
   OscarPeer peer;
-  Client a(peer, 1001), b(peer, 1002);
-  a.c.DisableDirectConnections = b.c.DisableDirectConnections = false;
-  a.c.ContactList = {"1002"};
-  b.c.ContactList = {"1001"};
+  Pair p(peer);
+  Client &a = p.a, &b = p.b;
   std::vector<std::uint16_t> acks;
   a.c.FOnDirectPacketAck = [&](std::uint32_t uin, std::uint16_t seq) {
     EXPECT_EQ(uin, 1002u);
     acks.push_back(seq);
   };
-  ASSERT_TRUE(a.LogIn()) << a.Errors();
-  ASSERT_TRUE(b.LogIn()) << b.Errors();
+  ASSERT_TRUE(p.LogIn()) << a.Errors() << b.Errors();
 
   a.c.SendMessage(1002, "through the server");
   ASSERT_TRUE(PumpUntil([&] { return !b.messages.empty(); }));
   EXPECT_EQ(b.messages[0], (std::pair<std::string, std::uint32_t>{"through the server", 1001}));
 
-  // b's online notice told a where b listens; the handshake runs while the loop turns.
-  ASSERT_TRUE(PumpUntil([&] { return a.c.DirectConnectionEstabilished(1002); }, std::chrono::seconds(10)))
-      << (a.errors.empty() ? "" : a.errors[0].second);
+  ASSERT_TRUE(p.Connect()) << a.Errors();
   ASSERT_TRUE(a.c.SendMessageDirect(1002, "peer to peer"));
   ASSERT_TRUE(PumpUntil([&] { return b.messages.size() == 2 && !acks.empty(); }));
   EXPECT_EQ(b.messages[1], (std::pair<std::string, std::uint32_t>{"peer to peer", 1001}));
   EXPECT_TRUE(a.errors.empty() && b.errors.empty());
   EXPECT_EQ(peer.Find({OscarEvent("message"), OscarField("text", "peer to peer")}).size(), 0u)
       << "the direct message went through the server";
-  a.c.LogOff();
-  b.c.LogOff();
+}
+
+TEST(ICQClient, ContactListsSentAndRequestedDirectly) {
+  OscarPeer peer;
+  Pair p(peer);
+  std::vector<icq::TContactEntry> got;
+  std::uint32_t from = 0;
+  std::string reason;
+  p.b.c.FOnContactListRecv = [&](std::uint32_t uin, const std::vector<icq::TContactEntry>& list) {
+    from = uin;
+    got = list;
+  };
+  p.b.c.FOnContactListRequest = [&](std::uint32_t, const std::string& r) { reason = r; };
+  ASSERT_TRUE(p.LogIn()) << p.a.Errors() << p.b.Errors();
+  ASSERT_TRUE(p.Connect()) << p.a.Errors();
+
+  ASSERT_TRUE(p.a.c.SendContactsDC(1002, {{"3003", "carol"}, {"4004", "dave"}}));
+  ASSERT_TRUE(p.a.c.RequestContactsDC(1002, "yours, please"));
+  ASSERT_TRUE(PumpUntil([&] { return !got.empty() && !reason.empty(); }));
+  EXPECT_EQ(from, 1001u);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1].UIN, "4004");
+  EXPECT_EQ(got[1].Nick, "dave");
+  EXPECT_EQ(reason, "yours, please");
+  EXPECT_EQ(peer.Find({OscarEvent("message")}).size(), 0u) << "a contact list went through the server";
+}
+
+// A file offered by a and accepted by b into its folder, with every transfer event recorded.
+struct FileTransfer {
+  Pair& p;
+  testsupport::ScratchDir dir{"icqft"};
+  std::filesystem::path inbox = dir.Path() / "inbox";
+  struct Request {
+    std::string description, name;
+    std::uint32_t size = 0;
+  };
+  std::vector<Request> requests;
+  std::vector<std::string> recvEvents;  // init, start, data (last), in order
+  std::uint32_t recvDone = 0, sentDone = 0, sendStarts = 0;
+  bool recvLast = false, monotonic = true;
+  std::vector<bool> finishes;  // aborted flags
+
+  explicit FileTransfer(Pair& pair) : p(pair) {
+    std::filesystem::create_directories(inbox);
+    p.b.c.FOnFTRequest = [this](std::uint32_t uin, const std::string& d, const std::string& n, std::uint32_t size,
+                                std::uint16_t seq) {
+      requests.push_back({d, n, size});
+      EXPECT_TRUE(p.b.c.FTResponse(uin, seq, true, {inbox.string(), "bob"}));
+    };
+    p.b.c.FOnFTInit = [this](std::uint32_t, std::uint32_t files, std::uint32_t total, const std::string& nick) {
+      recvEvents.push_back("init " + std::to_string(files) + " " + std::to_string(total) + " " + nick);
+    };
+    p.b.c.FOnFTStart = [this](std::uint32_t, const std::string& name, std::uint32_t size) {
+      recvEvents.push_back("start " + name + " " + std::to_string(size));
+    };
+    p.b.c.FOnFTFileData = [this](std::uint32_t, std::uint32_t done, std::uint32_t, bool last) {
+      monotonic = monotonic && done > recvDone;
+      recvDone = done;
+      EXPECT_FALSE(recvLast) << "data after the last block";
+      recvLast = last;
+    };
+    p.a.c.FOnSendFileStart = [this](std::uint32_t, const std::string&, std::uint32_t) { ++sendStarts; };
+    p.a.c.FOnSendFileData = [this](std::uint32_t, std::uint32_t done, std::uint32_t, bool) { sentDone = done; };
+    p.a.c.FOnSendFileFinish = [this](std::uint32_t uin, bool aborted) {
+      EXPECT_EQ(uin, 1002u);
+      finishes.push_back(aborted);
+    };
+  }
+  std::filesystem::path Source(std::size_t size) {
+    std::string bytes(size, '\0');
+    std::mt19937 gen(7);
+    for (auto& ch : bytes) ch = static_cast<char>(gen());
+    const auto path = dir.Path() / "source.bin";
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+  static std::string Read(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+};
+
+TEST(ICQClient, FileSentDirectlyArrivesByteIdentical) {
+  OscarPeer peer;
+  Pair p(peer);
+  FileTransfer ft(p);
+  ASSERT_TRUE(p.LogIn()) << p.a.Errors() << p.b.Errors();
+  ASSERT_TRUE(p.Connect()) << p.a.Errors();
+  constexpr std::size_t kSize = 3 * 1024 * 1024 + 123;  // not a whole number of blocks
+  const auto source = ft.Source(kSize);
+
+  ASSERT_NE(p.a.c.SendFileDC(1002, {source.string(), "pictures.bin", "alice"}, "holiday pictures"), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !ft.finishes.empty() && ft.recvLast; }, std::chrono::seconds(30)))
+      << ft.recvDone << " of " << kSize << " received; " << p.a.Errors() << p.b.Errors();
+
+  ASSERT_EQ(ft.requests.size(), 1u);
+  EXPECT_EQ(ft.requests[0].description, "holiday pictures");
+  EXPECT_EQ(ft.requests[0].name, "pictures.bin");
+  EXPECT_EQ(ft.requests[0].size, kSize);
+  EXPECT_EQ(ft.recvEvents, (std::vector<std::string>{"init 1 " + std::to_string(kSize) + " alice",
+                                                      "start pictures.bin " + std::to_string(kSize)}));
+  EXPECT_TRUE(ft.monotonic);
+  EXPECT_EQ(ft.sendStarts, 1u);
+  EXPECT_EQ(ft.finishes, std::vector<bool>{false});
+  EXPECT_EQ(ft.sentDone, kSize);
+  EXPECT_TRUE(FileTransfer::Read(ft.inbox / "pictures.bin") == FileTransfer::Read(source)) << "contents differ";
+  EXPECT_TRUE(PumpUntil([&] { return p.a.c.Direct()->FileTransferCount() == 0 && p.b.c.Direct()->FileTransferCount() == 0; }));
+  EXPECT_TRUE(p.a.errors.empty() && p.b.errors.empty()) << p.a.Errors() << p.b.Errors();
+  EXPECT_EQ(peer.Find({OscarEvent("message")}).size(), 0u) << "the offer went through the server";
+}
+
+TEST(ICQClient, StoppingASendMidFileAbortsBothEnds) {
+  OscarPeer peer;
+  Pair p(peer);
+  FileTransfer ft(p);
+  constexpr std::uint32_t kStopAt = 1024 * 1024;
+  bool stopped = false;
+  p.a.c.FOnSendFileData = [&](std::uint32_t uin, std::uint32_t done, std::uint32_t, bool) {
+    ft.sentDone = done;
+    if (done >= kStopAt && !stopped) {
+      stopped = true;
+      p.a.c.SendFileCancel(uin);
+    }
+  };
+  ASSERT_TRUE(p.LogIn()) << p.a.Errors() << p.b.Errors();
+  ASSERT_TRUE(p.Connect()) << p.a.Errors();
+  const auto source = ft.Source(4 * 1024 * 1024);
+
+  ASSERT_NE(p.a.c.SendFileDC(1002, {source.string(), "big.bin", "alice"}, ""), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !ft.finishes.empty() && p.b.c.Direct()->FileTransferCount() == 0; },
+                        std::chrono::seconds(30)))
+      << p.a.Errors() << p.b.Errors();
+  icqtest::PumpFor(std::chrono::milliseconds(200));  // nothing more may come
+  EXPECT_EQ(ft.finishes, std::vector<bool>{true});
+  EXPECT_LT(ft.sentDone, 4u * 1024 * 1024);
+  EXPECT_FALSE(ft.recvLast) << "the receiver reported a file it did not get whole";
+  EXPECT_LE(ft.recvDone, ft.sentDone);
+  EXPECT_FALSE(std::filesystem::exists(ft.inbox / "big.bin")) << "half a file was left behind";
+}
+
+TEST(ICQClient, ADeclinedFileOfferEndsAsAborted) {
+  OscarPeer peer;
+  Pair p(peer);
+  FileTransfer ft(p);
+  p.b.c.FOnFTRequest = [&](std::uint32_t uin, const std::string&, const std::string&, std::uint32_t, std::uint16_t seq) {
+    EXPECT_TRUE(p.b.c.FTResponse(uin, seq, false, {}, "not now"));
+  };
+  ASSERT_TRUE(p.LogIn()) << p.a.Errors() << p.b.Errors();
+  ASSERT_TRUE(p.Connect()) << p.a.Errors();
+  ASSERT_NE(p.a.c.SendFileDC(1002, {ft.Source(100).string(), "x.bin", "alice"}, ""), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !ft.finishes.empty(); }));
+  EXPECT_EQ(ft.finishes, std::vector<bool>{true});
+  EXPECT_EQ(ft.sendStarts, 0u);
+  EXPECT_TRUE(ft.recvEvents.empty());
+  EXPECT_EQ(p.a.c.Direct()->FileTransferCount() + p.b.c.Direct()->FileTransferCount(), 0u);
+}
+
+TEST(ICQClient, UnsafeFileNamesFromAPeerAreRefused) {
+  EXPECT_TRUE(icq::SafePeerFileName("report 2026.txt"));
+  EXPECT_TRUE(icq::SafePeerFileName("..hidden"));
+  OscarPeer peer;
+  Pair p(peer);
+  FileTransfer ft(p);
+  ASSERT_TRUE(p.LogIn()) << p.a.Errors() << p.b.Errors();
+  ASSERT_TRUE(p.Connect()) << p.a.Errors();
+  const auto source = ft.Source(5000);
+  for (const std::string name : {"", ".", "..", "../escape.bin", "sub/inner.bin", "..\\escape.bin", "/tmp/abs.bin"}) {
+    SCOPED_TRACE("name \"" + name + "\"");
+    EXPECT_FALSE(icq::SafePeerFileName(name));
+    ft.finishes.clear();
+    p.b.errors.clear();
+    ASSERT_NE(p.a.c.SendFileDC(1002, {source.string(), name, "mallory"}, "look"), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !ft.finishes.empty(); })) << p.b.Errors();
+    EXPECT_EQ(ft.finishes, std::vector<bool>{true});
+    ASSERT_EQ(p.b.errors.size(), 1u);
+    EXPECT_EQ(p.b.errors[0].second, icq::RS_ERROR_FT_BADNAME);
+    EXPECT_FALSE(ft.recvLast);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(ft.inbox));
+  EXPECT_FALSE(std::filesystem::exists(ft.dir.Path() / "escape.bin"));
 }
 
 }  // namespace

@@ -168,4 +168,27 @@ TEST(TicqDCM, ContactOnAPrivilegedPortIsNeverConnected) {
   EXPECT_EQ(dcm.ConnectionCount(), 1u);
 }
 
+TEST(TicqDCM, FileTransferThatIsNeverUsedIsClosedWhenIdle) {
+  icq::TicqDCM dcm{kMe};
+  dcm.Start();
+  EXPECT_EQ(dcm.AddFileUser(3003, {"/nonexistent", "me"}), 0) << "a port opened for an unknown contact";
+  dcm.AddUser(kPeer, kPeerCookie, 0x0100007F, 0x0100007F, 4000);
+  const std::uint16_t port = dcm.AddFileUser(kPeer, {"/nonexistent", "me"});
+  ASSERT_NE(port, 0);
+  dcm.CheckIdle(std::chrono::hours(1));
+  EXPECT_EQ(dcm.FileTransferCount(), 1u);
+  icqtest::PumpFor(std::chrono::milliseconds(30));
+  dcm.CheckIdle(std::chrono::milliseconds(10));
+  EXPECT_EQ(dcm.FileTransferCount(), 0u);
+  // The port no longer takes connections.
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_TRUE(PumpUntil([&] {
+    rtl::TUniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    return ::connect(probe.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0;
+  }, std::chrono::seconds(5)));
+}
+
 }  // namespace
