@@ -1,11 +1,12 @@
 // Replays a server's byte stream into the session's packet handler: login replies, the session
-// set-up, messages on every channel, the ICQ server's replies. The first byte picks where the
-// session stands when the stream starts (at the login server, at the session server, signed
-// on) and whether texts are made plain; the rest is cut into FLAPs as a connection would, or
-// (with bit 8) into framed peer packets, scrambled here so that the bytes reach the direct
-// message handler (messages, contact lists, file offers and answers). The
-// session has no connection: its answers go nowhere, and a hand-over to the session server it
-// names fails at once instead of reaching out. Whatever the bytes, nothing may crash or hang.
+// set-up, messages on every channel, the ICQ server's replies, the answers to a registration.
+// The first byte picks where the session stands when the stream starts (at the login server,
+// at the session server, signed on, or with bit 16 registering a new UIN) and whether texts are
+// made plain; the rest is cut into FLAPs as a connection would, or (with bit 8) into framed peer
+// packets, scrambled here so that the bytes reach the direct message handler (messages, contact
+// lists, file offers and answers). The session has no connection: its answers go nowhere, and a
+// hand-over to the session server it names fails at once instead of reaching out. Whatever the
+// bytes, nothing may crash or hang.
 #include <cstddef>
 #include <algorithm>
 #include <cstdint>
@@ -29,7 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   client->FOnMessageRecv = [&](const std::string&, std::uint32_t) { ++events; };
   client->FOnSMSAck = [&](const std::string&, const std::string&, const std::string&, bool) { ++events; };
   client->FOnError = [&](icq::TErrorType, const std::string&) { ++events; };
-  client->ResumeForReplay(static_cast<icq::TICQClient::TReplayStart>(data[0] % 3));
+  client->ResumeForReplay(data[0] & 16 ? icq::TICQClient::TReplayStart::Registering
+                                       : static_cast<icq::TICQClient::TReplayStart>(data[0] % 3));
+  client->FOnNewUINRegistered = [&](std::uint32_t) { ++events; };
+  client->FOnNewUINRefused = [&] { ++events; };
   client->FOnContactListRecv = [&](std::uint32_t, const std::vector<icq::TContactEntry>&) { ++events; };
   client->FOnFTRequest = [&](std::uint32_t, const std::string&, const std::string&, std::uint32_t,
                              std::uint16_t) { ++events; };

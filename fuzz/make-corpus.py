@@ -459,7 +459,7 @@ def icq_sessions():
 
     def record(serve, client_flaps, **options):
         args = dict(login="ok", sms="accept", sms_reply="", password="secret", pending_msgs=[],
-                    unknown_snac=False)
+                    unknown_snac=False, register="ok", new_uin=7654321, ssi_result=0, pending_plugins=[])
         args.update(options)
         peer.ARGS = argparse.Namespace(**args)
         peer.LOG = io.StringIO()
@@ -491,6 +491,14 @@ def icq_sessions():
     write("IcqClientPacketFuzz", "login-bad-password",
           bytes([0]) + record(lambda s: peer.serve_login(s, 5191), [wrong]))
 
+    # A registration (first byte 16): the bare hello and the request for a new UIN.
+    password = b"n3w pass\0"
+    register = [flap(1, 1, struct.pack(">I", 1)),
+                flap(2, 2, snac(0x17, 4, 0, 0, tlv(1, b"\0" * 40 + struct.pack("<H", len(password)) + password)))]
+    for mode in ("ok", "refuse", "close"):
+        stream = record(lambda s: peer.serve_login(s, 5191), register, register=mode)
+        write("IcqClientPacketFuzz", "register-" + mode, bytes([16]) + stream)
+
     def session_flaps(cookie, extra):
         flaps = [flap(1, 1, struct.pack(">I", 1) + tlv(6, cookie))]
         for family, sub, body in [(1, 0x17, b""), (1, 6, b""), (9, 2, b""), (3, 4, b"\x041002"),
@@ -510,6 +518,11 @@ def icq_sessions():
         "offline": [to_icq_srv(60, b"")],
         "sms": [to_icq_srv(2000, struct.pack("<H", 0x1482) + sms)],
         "info": [to_icq_srv(2000, struct.pack("<HI", 0x04B2, 7007)), to_icq_srv(2000, struct.pack("<HI", 0x04BA, 7007))],
+        "server-list": [(0x13, 0x11, b""),
+                        (0x13, 8, struct.pack(">H", 7) + b"Friends" + struct.pack(">HHHH", 16, 0, 1, 0)),
+                        (0x13, 8, struct.pack(">H", 4) + b"3003" + struct.pack(">HHHH", 16, 33, 0, 9)
+                         + tlv(0x131, b"carol")),
+                        (0x13, 0x12, b""), (0x13, 4, b"")],
     }
     for name, extra in extras.items():
         for mode in ("accept", "refuse", "undeliverable") if name == "sms" else ("accept",):
@@ -518,7 +531,8 @@ def icq_sessions():
             peer.OFFLINE[:] = [("4004", "while you were out")]
             stream = record(lambda s: peer.serve_bos(s, "127.0.0.1"), session_flaps(cookie, extra), sms=mode,
                             sms_reply="ok" if mode == "accept" else "",
-                            pending_msgs=[("4004", "held")], unknown_snac=True)
+                            pending_msgs=[("4004", "held")], unknown_snac=True,
+                            pending_plugins=[("4004", k) for k in sorted(peer.RUSSIAN_PLUGINS)])
             suffix = "" if name != "sms" else "-" + mode
             write("IcqClientPacketFuzz", "session-" + name + suffix, bytes([1]) + stream)
             write("IcqClientPacketFuzz", "signed-on-" + name + suffix, bytes([2 + 4]) + stream)
@@ -550,6 +564,9 @@ def icq_direct():
         "file-offer": header(0x07EE, 5, 0x1A) + lnts(b"") + plugin(file_guid, b"File", file_data),
         "file-answer": header(0x07DA, 5, 0x1A) + lnts(b"") + plugin(file_guid, b"File", lnts(b"") + struct.pack(">HH", 4100, 0) + lnts(b"") + struct.pack("<II", 0, 4100)),
         "truncated-plugin": header(0x07EE, 6, 0x1A) + lnts(b"") + struct.pack("<H", 0xFFFF),
+        # Russian-language clients name their plug-ins in Windows-1251.
+        "contacts-russian": header(0x07EE, 7, 0x1A) + lnts(b"") + plugin(contacts_guid, "Контакты".encode("cp1251"), b"1\xfe3003\xfecarol\xfe"),
+        "file-offer-russian": header(0x07EE, 8, 0x1A) + lnts(b"") + plugin(file_guid, "Файл".encode("cp1251"), file_data),
     }
     for name, packet in packets.items():
         write("IcqClientPacketFuzz", "direct-" + name, bytes([2 + 8 + 4]) + struct.pack("<H", len(packet)) + packet)

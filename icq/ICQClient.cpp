@@ -102,15 +102,18 @@ bool IsAutoMessage(std::uint8_t type) {
 }  // namespace
 
 TICQClient::TICQClient() : FSock(std::make_unique<TICQNet>()), FTimer(std::make_unique<rtl::TTimer>()) {
+  PortRangeFirst = kFirstBindPort;
+  PortRangeLast = kLastBindPort;
   FSeq = static_cast<std::uint16_t>(RandomBelow(43690));
   FTimer->SetEnabled(false);
   FTimer->SetOnTimer([this] { OnTimeout(); });
   FSock->FOnHandlePkt = [this](const TFlapHdr& flap, TRawPkt& pkt) { HandlePacket(flap, pkt); };
   FSock->FOnError = [this](TErrorType type, const std::string& text) { ReportError(type, text); };
   FSock->FOnConnectError = [this] {
-    const bool wasTrying = FLoggedIn || FLoggingIn;
+    const bool wasTrying = FLoggedIn || FLoggingIn || FRegisteringUIN;
     FLoggedIn = false;
     FLoggingIn = false;
+    FRegisteringUIN = false;
     StopTimer();
     if (wasTrying) Fire(FOnConnectionFailed);
   };
@@ -119,9 +122,10 @@ TICQClient::TICQClient() : FSock(std::make_unique<TICQNet>()), FTimer(std::make_
     if (FLoggedIn) {
       FLoggedIn = false;
       Fire(FOnConnectionFailed);
-    } else if (FLoggingIn) {
+    } else if (FLoggingIn || FRegisteringUIN) {
       // The server went away in the middle of the login: nothing else would ever end it.
       FLoggingIn = false;
+      FRegisteringUIN = false;
       ReportError(ERR_SOCKET, ICQLangText(ErrorLanguage, kMsgReceive));
       Fire(FOnConnectionFailed);
     }
@@ -165,6 +169,7 @@ void TICQClient::Fail(TErrorType type, int message) {
   StopTimer();
   FLoggedIn = false;
   FLoggingIn = false;
+  FRegisteringUIN = false;
   Fire(FOnConnectionFailed);
 }
 
@@ -201,7 +206,8 @@ void TICQClient::Login(std::uint32_t status, bool birthDay) {
     FDirect->FOnSendFileStart = [this](auto... a) { Fire(FOnSendFileStart, a...); };
     FDirect->FOnSendFileData = [this](auto... a) { Fire(FOnSendFileData, a...); };
     FDirect->FOnSendFileFinish = [this](auto... a) { Fire(FOnSendFileFinish, a...); };
-    FDirect->Start();
+    FDirect->FOnPktDump = [this](auto... a) { Fire(FOnPktDirectParse, a...); };
+    FDirect->Start(PortRangeFirst, PortRangeLast);
   }
   FPendingFiles.clear();
   FDSeq = static_cast<std::uint16_t>(RandomBelow(65535));
@@ -211,11 +217,27 @@ void TICQClient::Login(std::uint32_t status, bool birthDay) {
   FStatus = status | (birthDay ? 0x00080000u : 0u);
   FLoggedIn = false;
   FLoggingIn = true;
+  FRegisteringUIN = false;
   FLUIN = UIN;
+  Connect();
+}
+
+void TICQClient::Connect() {
   CopySettings();
   FTimer->SetInterval(static_cast<int>(std::min<std::uint32_t>(ConnectionTimeout, 2000000) * 1000));
   FTimer->SetEnabled(ConnectionTimeout != 0);
   FSock->Connect();
+}
+
+// The connection is the session's: a registration cannot run beside a login or a session.
+void TICQClient::RegisterNewUIN(const std::string& password) {
+  if (FLoggedIn || FLoggingIn || FRegisteringUIN) return;
+  FSock->FreeSockets();
+  FRegisteringUIN = true;
+  FRegPassword = password;
+  FCookie.clear();
+  FFirstConnect = true;
+  Connect();
 }
 
 void TICQClient::LogOff() {
@@ -237,15 +259,17 @@ void TICQClient::Disconnect() {
   StopTimer();
   FLoggedIn = false;
   FLoggingIn = false;
+  FRegisteringUIN = false;
   FSock->FreeSockets();
   Fire(FOnConnectionFailed);
 }
 
 void TICQClient::OnTimeout() {
   StopTimer();
-  if (!FLoggingIn) return;
+  if (!FLoggingIn && !FRegisteringUIN) return;
   FSock->FreeSockets();
   FLoggingIn = false;
+  FRegisteringUIN = false;
   ReportError(ERR_CONNTIMEOUT, ICQLangText(ErrorLanguage, kMsgConnTimeout));
   Fire(FOnConnectionFailed);
 }
@@ -440,6 +464,44 @@ void TICQClient::RequestContactList() {
   SendSignedOn([&](TRawPkt& pkt) { CreateCLI_REQROSTER(pkt, FSeq); });
 }
 
+void TICQClient::SSLChangeStart(bool importing) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_ADDSTART(pkt, importing, FSeq); });
+}
+
+void TICQClient::SSLChangeEnd() {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_ADDEND(pkt, FSeq); });
+}
+
+void TICQClient::SSLAddGroup(const std::string& name, std::uint16_t groupId) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_SSIITEM(pkt, 0x08, name, groupId, 0, 1, FSeq); });
+}
+
+void TICQClient::SSLDelGroup(const std::string& name, std::uint16_t groupId) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_SSIITEM(pkt, 0x0A, name, groupId, 0, 1, FSeq); });
+}
+
+void TICQClient::SSLUpdateGroup(const std::string& name, std::uint16_t groupId,
+                                const std::vector<std::uint16_t>& memberIds) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_UPDATEGROUP(pkt, name, groupId, memberIds, FSeq); });
+}
+
+void TICQClient::SSLAddUser(const TSSIBuddy& buddy) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_ADDBUDDY(pkt, buddy, FSeq); });
+}
+
+void TICQClient::SSLDelUser(const TSSIBuddy& buddy) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_DELETEBUDDY(pkt, buddy, FSeq); });
+}
+
+// List entries sit outside any group (group id 0).
+void TICQClient::SSLAddUserIntoList(std::uint32_t uin, std::uint16_t itemId, std::uint16_t listType) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_SSIITEM(pkt, 0x08, std::to_string(uin), 0, itemId, listType, FSeq); });
+}
+
+void TICQClient::SSLDelUserFromList(std::uint32_t uin, std::uint16_t itemId, std::uint16_t listType) {
+  SendSignedOn([&](TRawPkt& pkt) { CreateCLI_SSIITEM(pkt, 0x0A, std::to_string(uin), 0, itemId, listType, FSeq); });
+}
+
 bool TICQClient::DirectConnectionEstabilished(std::uint32_t uin) {
   return FDirect && FDirect->ConnectionEstabilished(uin);
 }
@@ -506,7 +568,8 @@ void TICQClient::ResumeForReplay(TReplayStart at) {
   FStatus = S_ONLINE;
   FFirstConnect = at == TReplayStart::LoginServer;
   FCookie = at == TReplayStart::LoginServer ? std::string() : std::string(256, 'C');
-  FLoggingIn = at != TReplayStart::SignedOn;
+  FRegisteringUIN = at == TReplayStart::Registering;
+  FLoggingIn = at == TReplayStart::LoginServer || at == TReplayStart::SessionServer;
   FLoggedIn = at == TReplayStart::SignedOn;
   CopySettings();
 }
@@ -518,12 +581,18 @@ void TICQClient::HandlePacket(const TFlapHdr& flap, TRawPkt& pkt) {
   const std::size_t len = flap.DataLen;
   switch (flap.ChID) {
     case 1:
-      if (len != 4 || (!FLoggingIn && !FLoggedIn)) {
-        if (FLoggingIn) Fail(ERR_PROTOCOL, kMsgMalformed);
+      if (len != 4 || (!FLoggingIn && !FLoggedIn && !FRegisteringUIN)) {
+        if (FLoggingIn || FRegisteringUIN) Fail(ERR_PROTOCOL, kMsgMalformed);
         return;
       }
       if (FLoggedIn) return;
-      {
+      if (FRegisteringUIN) {
+        TRawPkt out;
+        CreateCLI_HELLO(out, FSeq);
+        Send(out);
+        CreateCLI_REGISTERUSER(out, FRegPassword, FSeq);
+        Send(out);
+      } else {
         TRawPkt out;
         if (FFirstConnect)
           CreateCLI_IDENT(out, FLUIN, Password, FSeq);
@@ -536,7 +605,7 @@ void TICQClient::HandlePacket(const TFlapHdr& flap, TRawPkt& pkt) {
     case 2:
       if (len < 10) {
         // Too short for its SNAC header.
-        if (FLoggingIn)
+        if (FLoggingIn || FRegisteringUIN)
           Fail(ERR_PROTOCOL, kMsgMalformed);
         else
           ReportError(ERR_PROTOCOL, ICQLangText(ErrorLanguage, kMsgMalformed));
@@ -550,18 +619,19 @@ void TICQClient::HandlePacket(const TFlapHdr& flap, TRawPkt& pkt) {
       } else if (FLoggingIn && FCookie.empty()) {
         // The login server closed before the client could even identify itself.
         Fail(ERR_PROTOCOL, kMsgMalformedLogin);
-      } else if (FLoggedIn || FLoggingIn) {
+      } else if (FLoggedIn || FLoggingIn || FRegisteringUIN) {
         FSock->FreeSockets();
         StopTimer();
         FLoggedIn = false;
         FLoggingIn = false;
+        FRegisteringUIN = false;
         Fire(FOnConnectionFailed);
       }
       return;
     case 5:
       return;  // the server's keep-alive
     default:
-      if (FLoggingIn)
+      if (FLoggingIn || FRegisteringUIN)
         Fail(ERR_PROTOCOL, kMsgMalformed);
       else
         ReportError(ERR_PROTOCOL, ICQLangText(ErrorLanguage, kMsgMalformed));
@@ -674,9 +744,40 @@ void TICQClient::HandleSnac(TRawPkt& pkt) {
     case 0x00150003:
       HandleFromIcqSrv(pkt);
       break;
+    case 0x00170001:
+      if (FRegisteringUIN) {
+        EndRegistration();
+        Fire(FOnNewUINRefused);
+      }
+      break;
+    case 0x00170005:
+      if (FRegisteringUIN) HandleNewUin(pkt);
+      break;
     default:
       break;  // families the session does not use
   }
+}
+
+// The registration connection has done its work once the server answered.
+void TICQClient::EndRegistration() {
+  FRegisteringUIN = false;
+  FRegPassword.clear();
+  StopTimer();
+  FSock->FreeSockets();
+}
+
+// TLV 1 holds the registration block (little-endian): length, 4 zero bytes, command, sequence,
+// port, address, a word, the cookie, 16 zero bytes, then the new UIN and the cookie again.
+void TICQClient::HandleNewUin(TRawPkt& pkt) {
+  constexpr std::size_t kUinAt = 42;
+  std::uint16_t type = 0;
+  const std::string block = GetTLVStr(pkt, type);
+  if (type != 1 || block.size() < kUinAt + 4) return Fail(ERR_PROTOCOL, kMsgMalformed);
+  std::uint32_t uin = 0;
+  for (std::size_t i = 0; i < 4; ++i) uin |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(block[kUinAt + i])) << (8 * i);
+  if (uin == 0) return Fail(ERR_PROTOCOL, kMsgMalformed);
+  EndRegistration();
+  Fire(FOnNewUINRegistered, uin);
 }
 
 void TICQClient::SessionSetUp() {
@@ -828,6 +929,26 @@ void TICQClient::HandleRecvMsg(TRawPkt& pkt) {
 // A plug-in message block after the text: header, name, then its data.
 namespace {
 
+enum class TPlugin { Unknown, Contacts, ContactsRequest, Url, File };
+
+// Plug-in names as peers send them: the English ones and those of Russian-language clients
+// (Windows-1251).
+TPlugin PluginKind(std::string_view name) {
+  static constexpr std::pair<std::string_view, TPlugin> kNames[] = {
+      {"Contacts", TPlugin::Contacts},
+      {"\xCA\xEE\xED\xF2\xE0\xEA\xF2\xFB", TPlugin::Contacts},
+      {"Request For Contacts", TPlugin::ContactsRequest},
+      {"\xC7\xE0\xEF\xF0\xEE\xF1 \xEA\xEE\xED\xF2\xE0\xEA\xF2\xEE\xE2", TPlugin::ContactsRequest},
+      {"Web Page Address (URL)", TPlugin::Url},
+      {"\xC0\xE4\xF0\xE5\xF1 \xE2\xE5\xE1-\xF1\xF2\xF0\xE0\xED\xE8\xF6\xFB (URL)", TPlugin::Url},
+      {"File", TPlugin::File},
+      {"\xD4\xE0\xE9\xEB", TPlugin::File},
+  };
+  for (const auto& [text, kind] : kNames)
+    if (name == text) return kind;
+  return TPlugin::Unknown;
+}
+
 // Reads a plug-in block's head up to its data; gives the plug-in's name and the data length.
 std::pair<std::string, std::uint32_t> PluginHead(TRawPkt& pkt) {
   GetLInt(pkt, 2);  // header length
@@ -843,17 +964,18 @@ std::pair<std::string, std::uint32_t> PluginHead(TRawPkt& pkt) {
 
 void TICQClient::HandlePlugin(std::uint32_t uin, TRawPkt& pkt, std::uint16_t seq) {
   const auto [name, dataLen] = PluginHead(pkt);
-  if (name == "Contacts") {
+  const TPlugin kind = PluginKind(name);
+  if (kind == TPlugin::Contacts) {
     const std::vector<std::string> f = SplitFE(GetStr(pkt, dataLen));
     std::vector<TContactEntry> contacts;
     for (std::size_t i = 1; i + 1 < f.size(); i += 2) contacts.push_back({f[i], f[i + 1]});
     Fire(FOnContactListRecv, uin, contacts);
-  } else if (name == "Request For Contacts") {
+  } else if (kind == TPlugin::ContactsRequest) {
     Fire(FOnContactListRequest, uin, GetStr(pkt, dataLen));
-  } else if (name == "Web Page Address (URL)") {
+  } else if (kind == TPlugin::Url) {
     const std::vector<std::string> f = SplitFE(GetStr(pkt, dataLen));
     Fire(FOnURLRecv, f.size() > 1 ? f[0] : std::string(), f.back(), uin);
-  } else if (name == "File") {
+  } else if (kind == TPlugin::File) {
     // The file data is the description with its terminator, not a u32-counted text.
     const std::string description = GetLNTS(pkt);
     GetInt(pkt, 4);  // port, 0
@@ -875,7 +997,7 @@ void TICQClient::HandleFileAck(std::uint32_t uin, std::uint16_t seq, std::uint16
   GetLNTS(pkt);
   const std::uint16_t port = static_cast<std::uint16_t>(GetInt(pkt, 2));
   // A refusal, or an answer without a port, ends the offer as aborted.
-  if (status != 0 || name != "File" || port == 0 || !FDirect || !FDirect->AddSendFileUser(uin, port, file))
+  if (status != 0 || PluginKind(name) != TPlugin::File || port == 0 || !FDirect || !FDirect->AddSendFileUser(uin, port, file))
     Fire(FOnSendFileFinish, uin, true);
 }
 

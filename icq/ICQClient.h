@@ -116,6 +116,10 @@ class TICQClient {
   std::string ProxyUserID, ProxyPass;
   bool ProxyAuth = false, ProxyResolve = false;
   TICQLangType ErrorLanguage = LANG_EN;
+  // Ports the direct-connection listener may take: one range for every client of the process,
+  // set back to 3000..50000 whenever a client is constructed. Read when Login starts.
+  static inline std::uint16_t PortRangeFirst = kFirstBindPort;
+  static inline std::uint16_t PortRangeLast = kLastBindPort;
 
   const std::string& LastError() const { return FLastError; }
   std::uint32_t Status() const { return FStatus; }
@@ -160,6 +164,23 @@ class TICQClient {
   void SendAuthRequest(std::uint32_t uin, const std::string& reason);
   void SendAuthResponse(std::uint32_t uin, bool grant, const std::string& reason);
   void RequestContactList();
+  // Registers a new UIN on a connection of its own to ICQServer (no session needed): the
+  // answer is OnNewUINRegistered or OnNewUINRefused, after which that connection closes.
+  void RegisterNewUIN(const std::string& password);
+  bool Registering() const { return FRegisteringUIN; }
+  // Server-side contact list edits (signed on only); bracket them with SSLChangeStart and
+  // SSLChangeEnd. The server answers each edit with OnSSLChangeResponse.
+  void SSLChangeStart(bool importing = false);
+  void SSLChangeEnd();
+  void SSLAddGroup(const std::string& name, std::uint16_t groupId);
+  void SSLDelGroup(const std::string& name, std::uint16_t groupId);
+  void SSLUpdateGroup(const std::string& name, std::uint16_t groupId, const std::vector<std::uint16_t>& memberIds);
+  void SSLAddUser(const TSSIBuddy& buddy);
+  void SSLDelUser(const TSSIBuddy& buddy);
+  // Entries of the server-side visible, invisible or ignore list (SSI_VISIBLE, SSI_INVISIBLE,
+  // SSI_IGNORE).
+  void SSLAddUserIntoList(std::uint32_t uin, std::uint16_t itemId, std::uint16_t listType);
+  void SSLDelUserFromList(std::uint32_t uin, std::uint16_t itemId, std::uint16_t listType);
   // Direct connections (when a manager exists): whether the handshake with uin is done,
   // starting it when not; a text message over it (false when not sent).
   bool DirectConnectionEstabilished(std::uint32_t uin);
@@ -183,7 +204,7 @@ class TICQClient {
   void HandleDirectPacket(std::uint32_t uin, const std::uint8_t* data, std::size_t len);
   // Where a recorded server stream starts: the session is put there without a connection, so
   // that HandlePacket can replay the stream (the packet-handler fuzz target).
-  enum class TReplayStart { LoginServer, SessionServer, SignedOn };
+  enum class TReplayStart { LoginServer, SessionServer, SignedOn, Registering };
   void ResumeForReplay(TReplayStart at);
 
   // --- events (main thread) ---
@@ -230,6 +251,8 @@ class TICQClient {
   std::function<void(std::uint32_t uin, bool granted, const std::string& reason)> FOnAuthResponse;
   std::function<void(const std::vector<TSrvListItem>& items)> FOnServerListRecv;
   std::function<void(std::uint16_t errorCode)> FOnSSLChangeResponse;
+  std::function<void(std::uint32_t uin)> FOnNewUINRegistered;
+  std::function<void()> FOnNewUINRefused;
   std::function<void(std::uint32_t uin, const std::vector<TContactEntry>& contacts)> FOnContactListRecv;
   std::function<void(std::uint32_t uin, const std::string& reason)> FOnContactListRequest;
   // seq answers the request through FTResponse (0 for a request that came through the server).
@@ -245,6 +268,8 @@ class TICQClient {
   decltype(TicqDCM::FOnSendFileFinish) FOnSendFileFinish;
   std::function<void(std::uint32_t uin, std::uint16_t seq)> FOnDirectPacketAck;
   std::function<void(const std::uint8_t* buffer, std::size_t len, bool incoming)> FOnPktParse;
+  // Every packet of the direct connections and file transfers as it goes over the wire.
+  std::function<void(const std::uint8_t* buffer, std::size_t len, bool incoming)> FOnPktDirectParse;
 
   // The connection, for tests that look at its settings.
   TICQNet& Net() { return *FSock; }
@@ -260,6 +285,7 @@ class TICQClient {
   void Fail(TErrorType type, int message);
   void ReportError(TErrorType type, const std::string& text);
   void CopySettings();
+  void Connect();
   void HandleLoginReply(TRawPkt& pkt);
   void HandleSnac(TRawPkt& pkt);
   void SessionSetUp();
@@ -272,6 +298,8 @@ class TICQClient {
   void HandleMeta(TRawPkt& pkt, std::uint16_t metaSeq);
   void HandleServerList(TRawPkt& pkt);
   void HandlePlugin(std::uint32_t uin, TRawPkt& pkt, std::uint16_t seq);
+  void HandleNewUin(TRawPkt& pkt);
+  void EndRegistration();
   void HandleFileAck(std::uint32_t uin, std::uint16_t seq, std::uint16_t status, TRawPkt& pkt);
   std::string MessageText(std::string text) const;
   void OnTimeout();
@@ -296,6 +324,8 @@ class TICQClient {
   bool FFirstConnect = true;
   bool FLoggedIn = false;
   bool FLoggingIn = false;  // between Login and OnLogin / failure
+  bool FRegisteringUIN = false;  // between RegisterNewUIN and its answer / failure
+  std::string FRegPassword;
   std::uint32_t FStatus = S_OFFLINE;
   std::uint32_t FLUIN = 0;
   std::vector<std::pair<std::uint16_t, std::uint32_t>> FInfoChain, FSInfoChain;

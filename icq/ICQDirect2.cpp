@@ -15,8 +15,10 @@ using Clock = std::chrono::steady_clock;
 
 // Constructor and destructor live with the file transfer, whose records they own.
 
-void TicqDCM::Start() {
-  fPort = FindBindPort();
+void TicqDCM::Start(std::uint16_t first, std::uint16_t last) {
+  fRangeFirst = first;
+  fRangeLast = last;
+  fPort = FindBindPort(first, last);
   const std::uint32_t ip = GetLocalIP();
   fOwnIP = ip == kNoAddress ? 0 : Swap32(ip);
   fSrv = std::make_unique<TSrvSocket>();

@@ -68,8 +68,9 @@ class TicqDCM {
   TicqDCM(const TicqDCM&) = delete;
   TicqDCM& operator=(const TicqDCM&) = delete;
 
-  // Listens on the first free port of the process's range and starts the idle check.
-  void Start();
+  // Listens on the first free port of [first, last] and starts the idle check; file transfers
+  // listen in the same range.
+  void Start(std::uint16_t first = kFirstBindPort, std::uint16_t last = kLastBindPort);
   std::uint16_t BindPort() const { return fPort; }
   // The cookie the session announced for this client; each init packet carries it.
   void SetOwnCookie(std::uint32_t cookie) { fOwnCookie = cookie; }
@@ -150,6 +151,7 @@ class TicqDCM {
   std::uint32_t MyUIN;
   std::uint32_t fOwnCookie = 0;
   std::uint16_t fPort = 0;
+  std::uint16_t fRangeFirst = kFirstBindPort, fRangeLast = kLastBindPort;
   std::uint32_t fOwnIP = 0;
   std::unique_ptr<TSrvSocket> fSrv;
   std::unique_ptr<rtl::TTimer> fTmrIdle;

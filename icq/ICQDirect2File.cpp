@@ -122,7 +122,7 @@ TPeerInit TicqDCM::OwnInit(std::uint32_t peer, std::uint32_t port) const {
 std::uint16_t TicqDCM::AddFileUser(std::uint32_t uin, const TFTRequestRec& rec) {
   if (!FindUser(uin)) return 0;  // only a contact whose cookie the server announced
   StopFileReceiving(uin);
-  const std::uint16_t port = FindBindPort();
+  const std::uint16_t port = FindBindPort(fRangeFirst, fRangeLast);
   if (port == 0) return 0;
   fRecv.push_back(std::make_unique<TRecv>());
   TRecv* r = fRecv.back().get();

@@ -220,6 +220,14 @@ struct TSSIBuddy {
 void CreateCLI_ADDBUDDY(TRawPkt& pkt, const TSSIBuddy& buddy, std::uint16_t& seq);
 void CreateCLI_UPDATEBUDDY(TRawPkt& pkt, const TSSIBuddy& buddy, std::uint16_t& seq);
 void CreateCLI_DELETEBUDDY(TRawPkt& pkt, const TSSIBuddy& buddy, std::uint16_t& seq);
+// Item types of the server-side list besides buddies (0) and groups (1).
+inline constexpr std::uint16_t SSI_VISIBLE = 0x0002;
+inline constexpr std::uint16_t SSI_INVISIBLE = 0x0003;
+inline constexpr std::uint16_t SSI_IGNORE = 0x000E;
+// An item without TLVs (a new or removed group, a visible/invisible/ignore list entry);
+// subType 0x08 adds it, 0x0A deletes it.
+void CreateCLI_SSIITEM(TRawPkt& pkt, std::uint16_t subType, std::string_view name, std::uint16_t groupId,
+                       std::uint16_t itemId, std::uint16_t itemType, std::uint16_t& seq);
 // A group item (type 1) listing its members' item ids in TLV 0xC8.
 void CreateCLI_UPDATEGROUP(TRawPkt& pkt, std::string_view groupName, std::uint16_t groupId,
                            std::span<const std::uint16_t> memberIds, std::uint16_t& seq);

@@ -453,6 +453,17 @@ void CreateCLI_DELETEBUDDY(TRawPkt& pkt, const TSSIBuddy& buddy, std::uint16_t& 
   SSIBuddy(pkt, 0x0A, buddy, seq);
 }
 
+void CreateCLI_SSIITEM(TRawPkt& pkt, std::uint16_t subType, std::string_view name, std::uint16_t groupId,
+                       std::uint16_t itemId, std::uint16_t itemType, std::uint16_t& seq) {
+  StartSnac(pkt, 0x13, subType, subType, seq);
+  PktWStr(pkt, name);
+  PktInt(pkt, groupId, 2);
+  PktInt(pkt, itemId, 2);
+  PktInt(pkt, itemType, 2);
+  PktInt(pkt, 0, 2);  // no TLVs
+  PktFinal(pkt);
+}
+
 void CreateCLI_UPDATEGROUP(TRawPkt& pkt, std::string_view groupName, std::uint16_t groupId,
                            std::span<const std::uint16_t> memberIds, std::uint16_t& seq) {
   StartSnac(pkt, 0x13, 0x09, 0x09, seq);

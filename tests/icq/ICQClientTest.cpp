@@ -4,10 +4,14 @@
 #include "icq/ICQClient.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -328,6 +332,11 @@ TEST(ICQClient, MessageBetweenTwoClientsThroughTheServerAndDirectly) {
   OscarPeer peer;
   Pair p(peer);
   Client &a = p.a, &b = p.b;
+  std::size_t directOut = 0, directIn = 0;
+  a.c.FOnPktDirectParse = [&](const std::uint8_t*, std::size_t len, bool incoming) {
+    EXPECT_GT(len, 2u);
+    ++(incoming ? directIn : directOut);
+  };
   std::vector<std::uint16_t> acks;
   a.c.FOnDirectPacketAck = [&](std::uint32_t uin, std::uint16_t seq) {
     EXPECT_EQ(uin, 1002u);
@@ -346,7 +355,185 @@ TEST(ICQClient, MessageBetweenTwoClientsThroughTheServerAndDirectly) {
   EXPECT_TRUE(a.errors.empty() && b.errors.empty());
   EXPECT_EQ(peer.Find({OscarEvent("message"), OscarField("text", "peer to peer")}).size(), 0u)
       << "the direct message went through the server";
+  // Handshake and message both ways went past the direct packet log.
+  EXPECT_GE(directOut, 3u);
+  EXPECT_GE(directIn, 3u);
 }
+
+TEST(ICQClient, DirectListenerStaysInTheProcessPortRangeWhichAConstructorResets) {
+  // A port free right now; the range is that one port.
+  std::uint16_t free = 0;
+  {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    socklen_t n = sizeof a;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n), 0);
+    free = ntohs(a.sin_port);
+    ::close(fd);
+  }
+  OscarPeer peer;
+  Client a(peer, 1001);
+  a.c.DisableDirectConnections = false;
+  icq::TICQClient::PortRangeFirst = free;
+  icq::TICQClient::PortRangeLast = free;
+  ASSERT_TRUE(a.LogIn()) << a.Errors();
+  ASSERT_NE(a.c.Direct(), nullptr);
+  EXPECT_EQ(a.c.Direct()->BindPort(), free);
+  EXPECT_TRUE(PeerSaw(peer, {OscarEvent("status"), "\"dc_port\": " + std::to_string(free)})) << Dump(peer);
+  a.c.LogOff();
+
+  icq::TICQClient other;
+  EXPECT_EQ(icq::TICQClient::PortRangeFirst, 3000);
+  EXPECT_EQ(icq::TICQClient::PortRangeLast, 50000);
+}
+
+struct RegistrationCase {
+  const char* name;
+  const char* mode;
+  std::uint32_t newUin;  // 0: none given
+  bool refused, failed;
+};
+
+class ICQClientRegistration : public ::testing::TestWithParam<RegistrationCase> {};
+
+TEST_P(ICQClientRegistration, AnswerReachesItsEvent) {
+  const RegistrationCase& r = GetParam();
+  OscarPeer peer({"--register", r.mode, "--new-uin", "7654321"});
+  Client a(peer, 0);
+  std::vector<std::uint32_t> registered;
+  int refused = 0;
+  a.c.FOnNewUINRegistered = [&](std::uint32_t uin) { registered.push_back(uin); };
+  a.c.FOnNewUINRefused = [&] { ++refused; };
+  a.c.SendMessage(2002, "not signed on");  // registering is no session
+  a.c.RegisterNewUIN("n3w pass");
+  EXPECT_TRUE(a.c.Registering());
+  ASSERT_TRUE(PumpUntil([&] { return !registered.empty() || refused > 0 || a.failures > 0; })) << Dump(peer);
+  EXPECT_TRUE(PeerSaw(peer, {OscarEvent("register"), OscarField("password", "n3w pass"), "\"subtype\": 4"}))
+      << Dump(peer);
+  // The login server closes after its answer: nothing more may be reported.
+  PumpFor(std::chrono::milliseconds(400));
+  EXPECT_FALSE(a.c.Registering());
+  EXPECT_FALSE(a.c.LoggedIn());
+  EXPECT_EQ(registered, r.newUin ? std::vector<std::uint32_t>{r.newUin} : std::vector<std::uint32_t>{});
+  EXPECT_EQ(refused, r.refused ? 1 : 0);
+  EXPECT_EQ(a.failures, r.failed ? 1 : 0);
+  EXPECT_TRUE(a.errors.empty()) << a.Errors();
+  EXPECT_TRUE(peer.Find({OscarEvent("message")}).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Peer, ICQClientRegistration,
+                         ::testing::Values(RegistrationCase{"Accepted", "ok", 7654321, false, false},
+                                           RegistrationCase{"Refused", "refuse", 0, true, false},
+                                           RegistrationCase{"ClosedWithoutAnswer", "close", 0, false, true}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(ICQClient, ServerSideListEditsAreAcknowledgedAndListed) {
+  OscarPeer peer;
+  Client a(peer, 1001);
+  std::vector<std::uint16_t> codes;
+  std::vector<icq::TSrvListItem> items;
+  a.c.FOnSSLChangeResponse = [&](std::uint16_t code) { codes.push_back(code); };
+  a.c.FOnServerListRecv = [&](const std::vector<icq::TSrvListItem>& list) { items = list; };
+  a.c.SSLAddGroup("dropped", 1);  // not signed on yet
+  ASSERT_TRUE(a.LogIn()) << a.Errors();
+
+  a.c.SSLChangeStart();
+  a.c.SSLAddGroup("Friends", 0x10);
+  icq::TSSIBuddy carol;
+  carol.UIN = "3003";
+  carol.Nick = "carol";
+  carol.GroupID = 0x10;
+  carol.ItemID = 0x21;
+  a.c.SSLAddUser(carol);
+  a.c.SSLUpdateGroup("Friends", 0x10, {0x21});
+  a.c.SSLAddUserIntoList(4004, 0x22, icq::SSI_INVISIBLE);
+  a.c.SSLAddUserIntoList(5005, 0x23, icq::SSI_IGNORE);
+  a.c.SSLDelUserFromList(5005, 0x23, icq::SSI_IGNORE);
+  a.c.SSLChangeEnd();
+  ASSERT_TRUE(PumpUntil([&] { return codes.size() == 6; })) << Dump(peer);
+  EXPECT_EQ(codes, std::vector<std::uint16_t>(6, 0));
+  EXPECT_TRUE(PeerSaw(peer, {OscarEvent("ssi_end")}));
+  EXPECT_EQ(peer.Find({OscarEvent("ssi_edit"), OscarField("name", "dropped")}).size(), 0u);
+  EXPECT_EQ(peer.Find({OscarEvent("ssi_edit"), OscarField("op", "add"), OscarField("name", "Friends"),
+                       "\"group\": 16, \"item\": 0, \"type\": 1"})
+                .size(),
+            1u)
+      << Dump(peer);
+  EXPECT_EQ(peer.Find({OscarEvent("ssi_edit"), OscarField("op", "delete"), OscarField("name", "5005"),
+                       "\"group\": 0, \"item\": 35, \"type\": 14"})
+                .size(),
+            1u)
+      << Dump(peer);
+
+  a.c.RequestContactList();
+  ASSERT_TRUE(PumpUntil([&] { return !items.empty(); })) << Dump(peer);
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].Name, "Friends");
+  EXPECT_EQ(items[1].Name, "3003");
+  EXPECT_EQ(items[1].Nick, "carol");
+  EXPECT_EQ(items[1].GroupID, 0x10);
+  EXPECT_EQ(items[1].ItemID, 0x21);
+  EXPECT_EQ(items[2].Name, "4004");
+  EXPECT_EQ(items[2].Type, icq::SSI_INVISIBLE);
+
+  a.c.SSLDelUser(carol);
+  a.c.SSLDelGroup("Friends", 0x10);
+  ASSERT_TRUE(PumpUntil([&] { return codes.size() == 8; })) << Dump(peer);
+}
+
+TEST(ICQClient, RefusedServerSideListEditReportsItsCode) {
+  OscarPeer peer({"--ssi-result", "0x0A"});
+  Client a(peer, 1001);
+  std::vector<std::uint16_t> codes;
+  a.c.FOnSSLChangeResponse = [&](std::uint16_t code) { codes.push_back(code); };
+  ASSERT_TRUE(a.LogIn()) << a.Errors();
+  a.c.SSLAddGroup("Friends", 0x10);
+  ASSERT_TRUE(PumpUntil([&] { return !codes.empty(); })) << Dump(peer);
+  EXPECT_EQ(codes, std::vector<std::uint16_t>{0x0A});
+}
+
+// Russian-language clients name their plug-ins in Windows-1251; each kind must reach its event.
+class ICQClientRussianPlugin : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ICQClientRussianPlugin, IsRecognisedOnChannel2) {
+  const std::string kind = GetParam();
+  OscarPeer peer({"--pending-plugin", "4004:" + kind});
+  Client a(peer, 1001);
+  std::vector<std::string> got;
+  a.c.FOnContactListRecv = [&](std::uint32_t uin, const std::vector<icq::TContactEntry>& list) {
+    got.push_back("contacts " + std::to_string(uin) + " " + std::to_string(list.size()) + " " +
+                  (list.empty() ? "" : list.back().Nick));
+  };
+  a.c.FOnContactListRequest = [&](std::uint32_t uin, const std::string& reason) {
+    got.push_back("request " + std::to_string(uin) + " " + reason);
+  };
+  a.c.FOnURLRecv = [&](const std::string& description, const std::string& url, std::uint32_t uin) {
+    got.push_back("url " + std::to_string(uin) + " " + description + " " + url);
+  };
+  a.c.FOnFTRequest = [&](std::uint32_t uin, const std::string& description, const std::string& name,
+                         std::uint32_t size, std::uint16_t) {
+    got.push_back("file " + std::to_string(uin) + " " + description + " " + name + " " + std::to_string(size));
+  };
+  ASSERT_TRUE(a.LogIn()) << a.Errors();
+  ASSERT_TRUE(PumpUntil([&] { return !got.empty(); }, std::chrono::seconds(5))) << Dump(peer);
+  const std::map<std::string, std::string> expected = {
+      {"contacts", "contacts 4004 2 dave"},
+      {"contacts-request", "request 4004 please"},
+      {"url", "url 4004 example page http://www.example.net/"},
+      {"file", "file 4004 holiday pictures.bin 5000"},
+  };
+  EXPECT_EQ(got, std::vector<std::string>{expected.at(kind)});
+}
+
+INSTANTIATE_TEST_SUITE_P(Peer, ICQClientRussianPlugin,
+                         ::testing::Values("contacts", "contacts-request", "url", "file"),
+                         [](const auto& p) {
+                           std::string n = p.param;
+                           std::erase(n, '-');
+                           return n;
+                         });
 
 TEST(ICQClient, ContactListsSentAndRequestedDirectly) {
   OscarPeer peer;

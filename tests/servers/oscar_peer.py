@@ -14,6 +14,12 @@ Faults and answers are chosen on the command line:
   --offline FROM:TEXT                           a stored message for whoever asks (repeatable)
   --pending FROM:TEXT                           an online message, held until client-ready
   --unknown-snac                                the session server starts with a SNAC nobody knows
+  --register ok|refuse|close                    how the login server answers a new-UIN registration
+  --new-uin N                                   the UIN a registration gets
+  --ssi-result N                                the code each server-side list edit is answered with
+  --pending-plugin FROM:KIND                    a channel-2 plug-in message (contacts, contacts-request,
+                                                url, file) under the plug-in's Russian name, held
+                                                until client-ready
 """
 import argparse
 import json
@@ -109,6 +115,10 @@ def serve_login(sock, bos_port):
     flap = c.read_flap()
     if flap is None or flap[0] != 1:
         return
+    if len(flap[1]) == 4:
+        # A bare hello: the client asks for a new UIN instead of signing on.
+        serve_registration(c)
+        return
     tlvs = dict(parse_tlvs(flap[1][4:]))
     uin = tlvs.get(1, b"").decode("ascii", "replace")
     roasted = tlvs.get(2, b"")
@@ -143,6 +153,38 @@ def serve_login(sock, bos_port):
     sock.close()
 
 
+def serve_registration(c):
+    flap = c.read_flap()
+    if flap is None or flap[0] != 2 or len(flap[1]) < 10:
+        log("register_odd")
+        return
+    family, subtype, _, reqid = struct.unpack_from(">HHHI", flap[1], 0)
+    block = dict(parse_tlvs(flap[1][10:])).get(1, b"")
+    # The request block: 4 zero bytes, command 0x28 and sequence, 8 zero bytes, the cookie
+    # twice, 16 zero bytes, then the password (LNTS).
+    password = ""
+    if len(block) >= 42:
+        n = struct.unpack_from("<H", block, 40)[0]
+        password = block[42:42 + n].rstrip(b"\0").decode("utf-8", "replace")
+    cookie = block[16:20] if len(block) >= 20 else b"\0" * 4
+    log("register", family=family, subtype=subtype, password=password)
+    mode = ARGS.register
+    if mode == "close":
+        c.send(4, b"")
+    elif mode == "refuse":
+        c.snac(0x17, 0x01, b"", reqid)
+        c.send(4, b"")
+    else:
+        # The answer block, little-endian: length, 4 zero bytes, command 0x2D, sequence, port,
+        # address, a word 4, the cookie, 16 zero bytes, the new UIN, the cookie again.
+        body = (struct.pack("<IHHII", 0, 0x2D, 3, 0, 0x0100007F) + struct.pack(">I", 4) + cookie + b"\0" * 16 +
+                struct.pack("<I", ARGS.new_uin) + cookie)
+        c.snac(0x17, 0x05, tlv(1, struct.pack("<H", len(body)) + body), reqid)
+        c.send(4, b"")
+    time.sleep(0.2)
+    c.sock.close()
+
+
 # --- session server -----------------------------------------------------------------------
 
 class Session:
@@ -155,6 +197,7 @@ class Session:
         self.dc = b""
         self.contacts = set()
         self.pending = []  # SNAC bodies held until client-ready
+        self.ssi = []      # server-side list items: (name, group id, item id, type)
 
 
 def user_online_body(s):
@@ -172,6 +215,38 @@ def recvmsg_body(from_uin, text):
     inner = tlv(0x0501, b"\x01") + tlv(0x0101, struct.pack(">HH", 0, 0) + text.encode("cp1252", "replace"))
     u = from_uin.encode()
     return (b"\0" * 8 + struct.pack(">H", 1) + bytes([len(u)]) + u + struct.pack(">HH", 0, 0) + tlv(2, inner))
+
+
+# Plug-in names of Russian-language clients (Windows-1251) and what each carries.
+RUSSIAN_PLUGINS = {
+    "contacts": ("Контакты", "467D0E2A767611D4BCE60004AC961EA6", b"2\xfe3003\xfecarol\xfe4004\xfedave\xfe"),
+    "contacts-request": ("Запрос контактов", "467D0E2A767611D4BCE60004AC961EA6", b"please"),
+    "url": ("Адрес веб-страницы (URL)", "00000000000000000000000000000000",
+            b"example page\xfehttp://www.example.net/"),
+    "file": ("Файл", "D9122DF0913011D38DD700104B06462E", None),
+}
+
+
+def plugin_msg_body(from_uin, kind):
+    """A channel-2 message carrying a plug-in block (message type 0x1A, empty text)."""
+    name, guid, data = RUSSIAN_PLUGINS[kind]
+    name = name.encode("cp1251")
+    guid = bytes.fromhex(guid)
+    head = guid + struct.pack("<HI", 0, len(name)) + name + b"\0\0\x01" + b"\0" * 12
+    if data is None:
+        # The file data: description, port, file name, size.
+        desc, fname = b"holiday", b"pictures.bin"
+        data = (struct.pack("<H", len(desc) + 1) + desc + b"\0" + struct.pack(">HH", 0, 0) +
+                struct.pack("<H", len(fname) + 1) + fname + b"\0" + struct.pack("<II", 5000, 0))
+    block = struct.pack("<H", len(head)) + head + struct.pack("<II", len(data) + 4, len(data)) + data
+    seq = 7
+    msg = (struct.pack("<HH", 0x1B, 8) + b"\0" * 16 + struct.pack("<HIBH", 0, 3, 0, seq) +
+           struct.pack("<HH", 0x0E, seq) + b"\0" * 12 + struct.pack("<BBHH", 0x1A, 0, 0, 0) +
+           struct.pack("<H", 1) + b"\0" + block)
+    cap = bytes.fromhex("094613494C7F11D18222444553540000")
+    tlv5 = struct.pack(">H", 0) + b"\0" * 8 + cap + tlv(0x0A, struct.pack(">H", 1)) + tlv(0x0F, b"") + tlv(0x2711, msg)
+    u = from_uin.encode()
+    return b"\0" * 8 + struct.pack(">H", 2) + bytes([len(u)]) + u + struct.pack(">HH", 0, 0) + tlv(5, tlv5)
 
 
 def srv_reply(uin, command, seq, data):
@@ -322,6 +397,7 @@ def serve_bos(sock, addr):
         return
     s = Session(c, uin, addr)
     s.pending = [recvmsg_body(frm, text) for frm, text in ARGS.pending_msgs]
+    s.pending += [plugin_msg_body(frm, kind) for frm, kind in ARGS.pending_plugins]
     with LOCK:
         SESSIONS[uin] = s
     log("session", uin=uin)
@@ -407,6 +483,8 @@ def bos_loop(s):
                 if s.ready and other is not None and other.ready:
                     c.snac(3, 0x0B, user_online_body(other))
             log("contacts", uin=s.uin, contacts=sorted(s.contacts))
+        elif family == 0x13:
+            handle_ssi(s, subtype, body, reqid)
         elif key == (4, 6):
             handle_sendmsg(s, body, reqid)
         elif key == (0x15, 2):
@@ -415,6 +493,46 @@ def bos_loop(s):
             pass
         else:
             log("snac", uin=s.uin, family=family, subtype=subtype)
+
+
+def handle_ssi(s, subtype, body, reqid):
+    c = s.c
+    if subtype in (0x11, 0x12):
+        log("ssi_start" if subtype == 0x11 else "ssi_end", uin=s.uin)
+    elif subtype in (8, 9, 0x0A):
+        # One or more items: name (u16 length), group id, item id, type, TLV block (u16 length).
+        codes = b""
+        i = 0
+        while i + 2 <= len(body):
+            n = struct.unpack_from(">H", body, i)[0]
+            name = body[i + 2:i + 2 + n].decode("utf-8", "replace")
+            i += 2 + n
+            if i + 8 > len(body):
+                break
+            group, item, kind, tl = struct.unpack_from(">HHHH", body, i)
+            tlvs = body[i + 8:i + 8 + tl]
+            i += 8 + tl
+            op = {8: "add", 9: "update", 0x0A: "delete"}[subtype]
+            log("ssi_edit", uin=s.uin, op=op, name=name, group=group, item=item, type=kind, tlvs=tlvs.hex())
+            if ARGS.ssi_result == 0:
+                key = (name, group, item, kind)
+                at = next((j for j, x in enumerate(s.ssi) if x[:4] == key), None)
+                if op == "delete":
+                    if at is not None:
+                        del s.ssi[at]
+                elif at is not None:
+                    s.ssi[at] = key + (tlvs,)
+                else:
+                    s.ssi.append(key + (tlvs,))
+            codes += struct.pack(">H", ARGS.ssi_result)
+        c.snac(0x13, 0x0E, codes, reqid)
+    elif subtype == 4:
+        items = b"".join(struct.pack(">H", len(n.encode())) + n.encode() + struct.pack(">HHHH", g, it, k, len(t)) + t
+                         for n, g, it, k, t in s.ssi)
+        c.snac(0x13, 6, b"\0" + struct.pack(">H", len(s.ssi)) + items + struct.pack(">I", int(time.time())), reqid)
+        log("ssi_roster", uin=s.uin, items=len(s.ssi))
+    else:
+        log("snac", uin=s.uin, family=0x13, subtype=subtype)
 
 
 def accept_loop(listener, serve):
@@ -438,8 +556,13 @@ def main():
     p.add_argument("--offline", action="append", default=[])
     p.add_argument("--pending", action="append", default=[])
     p.add_argument("--unknown-snac", action="store_true")
+    p.add_argument("--register", default="ok")
+    p.add_argument("--new-uin", type=int, default=7654321)
+    p.add_argument("--ssi-result", type=lambda v: int(v, 0), default=0)
+    p.add_argument("--pending-plugin", action="append", default=[])
     ARGS = p.parse_args()
     ARGS.pending_msgs = [tuple(x.split(":", 1)) for x in ARGS.pending]
+    ARGS.pending_plugins = [tuple(x.split(":", 1)) for x in ARGS.pending_plugin]
     OFFLINE.extend(tuple(x.split(":", 1)) for x in ARGS.offline)
     LOG = open(ARGS.log, "a", encoding="utf-8")
 
