@@ -1,5 +1,6 @@
 #include "pages/MxInternetPages.h"
 
+#include "actions/MxICQAction.h"
 #include "actions/MxInetGetHTTPAction.h"
 #include "actions/MxTelnetClient.h"
 #include "ftp/MxFTP.h"
@@ -14,6 +15,7 @@ using News = mx::TMxNNTPAction;
 using Http = mx::TMxInetHTTPGetAction;
 using Telnet = mx::TCustomTelnetClientAction;
 using Ftp = mx::TCustomFTPAction;
+using Icq = mx::TICQAction;
 }  // namespace
 
 const std::map<std::string, TPageSpec, std::less<>>& InternetPageSpecs() {
@@ -85,6 +87,20 @@ const std::map<std::string, TPageSpec, std::less<>>& InternetPageSpecs() {
         ProxyFields(
             PasswordField<Ftp>("txtPassword", "Pass&word:", &Ftp::GetProxyPassword, &Ftp::SetProxyPassword),
             true)}},
+      {"TICQFrame",
+       {"Send ICQ Message",
+        false,
+        {{K::Edit, "txtICQ", "Your ICQ &number:", "ICQNumber"},
+         PasswordField<Icq>("txtPassword", "Pass&word:", &Icq::GetPassword, &Icq::SetPassword),
+         {K::Radios,
+          "grpSendAs",
+          "Send as",
+          "SendSMS",
+          {{"rbToICQ", "ICQ &message to ICQ numbers", 0}, {"rbToSMS", "&SMS to phone numbers", 1}}},
+         {K::Memo, "txtToICQ", "&Recipients, one per line:", "ToICQNumber"},
+         {K::Memo, "txtMessage", "M&essage:", "TheMessage"},
+         {K::Edit, "txtServer", "Login &server:", "Server"},
+         {K::Number, "spPort", "&Port:", "Port"}}}},
   };
   return specs;
 }

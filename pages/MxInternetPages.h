@@ -1,5 +1,5 @@
 #pragma once
-// The tables of the news, HTTP and Telnet pages and of the FTP script action's settings pages.
+// The tables of the news, HTTP, Telnet and ICQ pages and of the FTP script action's settings pages.
 #include <map>
 #include <string>
 

@@ -84,6 +84,7 @@ void TPropertyPage::Build() {
         b.Control = MakeCombo(this, f->Name);
         break;
       case TFieldKind::Lines:
+      case TFieldKind::Memo:
         b.Control = MakeMemo(this, f->Name);
         break;
       case TFieldKind::Radios: {
@@ -169,6 +170,9 @@ void TPropertyPage::ReadField(TBound& b, host::TMxAction& action) {
       static_cast<QPlainTextEdit*>(b.Control)->setPlainText(ListToText(lines));
       break;
     }
+    case TFieldKind::Memo:
+      static_cast<QPlainTextEdit*>(b.Control)->setPlainText(Q(action.GetPropertyText(f.Property)));
+      break;
     case TFieldKind::Choice:
       static_cast<QComboBox*>(b.Control)->setCurrentText(Q(action.GetPropertyText(f.Property)));
       break;
@@ -212,6 +216,9 @@ void TPropertyPage::WriteField(TBound& b, host::TMxAction& action) {
       action.SetPropertyText(f.Property, lines.Text());
       break;
     }
+    case TFieldKind::Memo:
+      action.SetPropertyText(f.Property, S(static_cast<QPlainTextEdit*>(b.Control)->toPlainText()));
+      break;
     case TFieldKind::Choice:
       action.SetPropertyText(f.Property, S(static_cast<QComboBox*>(b.Control)->currentText().trimmed()));
       break;

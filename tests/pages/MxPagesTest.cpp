@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "actions/MxICQAction.h"
 #include "actions/MxInetGetHTTPAction.h"
 #include "actions/MxTelnetClient.h"
 #include "ftp/MxFTP.h"
@@ -347,6 +348,18 @@ const std::vector<TRoundTrip>& RoundTrips() {
        [](host::TMxAction& a) { dynamic_cast<mx::TCustomFTPAction&>(a).SetProxyPassword("pp"); },
        {},
        [](host::TMxAction& a) { return dynamic_cast<mx::TCustomFTPAction&>(a).GetProxyPassword(); }},
+      // Multi-line texts come back exactly: no line end is added or lost.
+      {"TICQFrame",
+       "TICQAction",
+       {{"ICQNumber", "%MYUIN%"},
+        {"ToICQNumber", "+44 20 7946 0000\n%PHONE%"},
+        {"TheMessage", "Build failed.\n\n  See the log\n"},
+        {"Server", "login.example.org"},
+        {"Port", "5191"},
+        {"SendSMS", "true"}},
+       [](host::TMxAction& a) { dynamic_cast<mx::TICQAction&>(a).SetPassword("icq pw&"); },
+       {},
+       [](host::TMxAction& a) { return dynamic_cast<mx::TICQAction&>(a).GetPassword(); }},
   };
   return rows;
 }
@@ -409,6 +422,7 @@ class TPagesTest : public QObject {
     QTest::newRow("news") << "TMxNNTPAction" << QStringList{"NNTP", "Message", "Attach"};
     QTest::newRow("FTP mirror") << "TFTPMirrorAction"
                                 << QStringList{"FTP Mirror", "Overwrite Behaviour", "Include/Exclude Files"};
+    QTest::newRow("ICQ") << "TICQAction" << QStringList{"Send ICQ Message"};
   }
 
   // An action's pages come in the registered order with their captions (pages still to be
