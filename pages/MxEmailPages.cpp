@@ -1,15 +1,12 @@
 #include "pages/MxEmailPages.h"
 
-#include <QFileDialog>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QVBoxLayout>
 #include <stdexcept>
 
 #include "mail/MxEmail.h"
 #include "mail/MxNNTPAction.h"
 #include "options/MxEmailOptions.h"
-#include "rtl/SysUtils.h"
 
 namespace pages {
 
@@ -164,82 +161,36 @@ void TEmailWhoFrame::WriteActionData(host::TMxAction& action) {
 
 // ---------------------------------------------------------------------------------------------
 
-namespace {
-enum TAddressColumn { colEnabled = 0, colName = 1, colAddress = 2 };
-}
-
 TAddressListBaseFrame::TAddressListBaseFrame(QWidget* parent) : TMxActionPage(parent) {
   auto* top = new QVBoxLayout(this);
   rbSpecify_ = MakeRadio(this, "rbSpecify", tr("&These addresses:"));
   rbFromFile_ = MakeRadio(this, "rbFromFile", tr("Addresses from a &file:"));
   rbFromVariable_ = MakeRadio(this, "rbFromVariable", tr("Addresses from a &variable:"));
-
-  grdAddresses_ = new QTableWidget(0, 3, this);
-  grdAddresses_->setObjectName(QStringLiteral("grdAddresses"));
-  grdAddresses_->setHorizontalHeaderLabels({tr("Enabled"), tr("Name"), tr("Address")});
-  grdAddresses_->horizontalHeader()->setStretchLastSection(true);
-  grdAddresses_->verticalHeader()->hide();
-  grdAddresses_->setTabKeyNavigation(false);
-  btnAdd_ = new QPushButton(tr("A&dd"), this);
-  btnAdd_->setObjectName(QStringLiteral("btnAdd"));
-  btnDelete_ = new QPushButton(tr("D&elete"), this);
-  btnDelete_->setObjectName(QStringLiteral("btnDelete"));
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(btnAdd_);
-  buttons->addWidget(btnDelete_);
-  buttons->addStretch();
-
+  grid_ = new TAddressGrid(this);
   txtPathOfFile_ = MakeEdit(this, "txtPathOfFile");
   txtVariableName_ = MakeEdit(this, "txtVariableName");
   top->addWidget(rbSpecify_);
-  top->addWidget(grdAddresses_);
-  top->addLayout(buttons);
+  top->addWidget(grid_);
   top->addWidget(rbFromFile_);
   top->addWidget(txtPathOfFile_);
   top->addWidget(rbFromVariable_);
   top->addWidget(txtVariableName_);
 
-  connect(btnAdd_, &QPushButton::clicked, this, [this] {
-    AddRowTo(true, {}, {});
-    grdAddresses_->setCurrentCell(grdAddresses_->rowCount() - 1, colName);
-    grdAddresses_->editItem(grdAddresses_->currentItem());
-  });
-  connect(btnDelete_, &QPushButton::clicked, this, [this] {
-    if (grdAddresses_->currentRow() >= 0) grdAddresses_->removeRow(grdAddresses_->currentRow());
-  });
   for (QRadioButton* rb : {rbSpecify_, rbFromFile_, rbFromVariable_})
     connect(rb, &QRadioButton::toggled, this, [this] { SourceChanged(); });
   rbSpecify_->setChecked(true);
 }
 
 void TAddressListBaseFrame::SourceChanged() {
-  const bool list = rbSpecify_->isChecked();
-  grdAddresses_->setEnabled(list);
-  btnAdd_->setEnabled(list);
-  btnDelete_->setEnabled(list);
+  grid_->setEnabled(rbSpecify_->isChecked());
   txtPathOfFile_->setEnabled(rbFromFile_->isChecked());
   txtVariableName_->setEnabled(rbFromVariable_->isChecked());
-}
-
-void TAddressListBaseFrame::AddRowTo(bool enabled, const QString& name, const QString& address) {
-  const int row = grdAddresses_->rowCount();
-  grdAddresses_->insertRow(row);
-  auto* check = new QTableWidgetItem;
-  check->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-  check->setCheckState(enabled ? Qt::Checked : Qt::Unchecked);
-  grdAddresses_->setItem(row, colEnabled, check);
-  grdAddresses_->setItem(row, colName, new QTableWidgetItem(name));
-  grdAddresses_->setItem(row, colAddress, new QTableWidgetItem(address));
 }
 
 void TAddressListBaseFrame::ReadActionData(host::TMxAction& action) {
   mx::TCustomEmailAction& a = EmailOf(action);
   const TBinding b = Read(a);
-  grdAddresses_->setRowCount(0);
-  for (int i = 0; i < b.List.GetCount(); ++i) {
-    const auto entry = b.List.GetItemObject(i);
-    AddRowTo(entry->GetEnabled(), Q(entry->GetName()), Q(entry->GetAddress()));
-  }
+  grid_->Load(b.List);
   (b.AddressSource == mx::asFromFile       ? rbFromFile_
    : b.AddressSource == mx::asFromVariable ? rbFromVariable_
                                            : rbSpecify_)
@@ -250,18 +201,7 @@ void TAddressListBaseFrame::ReadActionData(host::TMxAction& action) {
 
 void TAddressListBaseFrame::WriteActionData(host::TMxAction& action) {
   mx::TCustomEmailAction& a = EmailOf(action);
-  mx::TMxCustomAddressList& list = ListOf(a);
-  list.Clear();
-  for (int row = 0; row < grdAddresses_->rowCount(); ++row) {
-    const auto text = [&](int col) {
-      const QTableWidgetItem* item = grdAddresses_->item(row, col);
-      return item ? S(item->text().trimmed()) : std::string();
-    };
-    // A row left blank is no address.
-    if (text(colName).empty() && text(colAddress).empty()) continue;
-    list.Add(text(colName), text(colAddress),
-             grdAddresses_->item(row, colEnabled)->checkState() == Qt::Checked);
-  }
+  grid_->Store(ListOf(a));
   const int source = rbFromFile_->isChecked()       ? mx::asFromFile
                      : rbFromVariable_->isChecked() ? mx::asFromVariable
                                                     : mx::asSpecify;
@@ -346,42 +286,21 @@ void TBodyFrame::WriteActionData(host::TMxAction& action) {
 
 TAttachmentsFrame::TAttachmentsFrame(QWidget* parent) : TMxActionPage(parent) {
   auto* top = new QVBoxLayout(this);
-  auto* label = new QLabel(tr("&Files to attach, one per line:"), this);
-  txtAttachments_ = MakeMemo(this, "txtAttachments");
-  label->setBuddy(txtAttachments_);
-  txtAddFiles_ = new QPushButton(tr("&Add Files..."), this);
-  txtAddFiles_->setObjectName(QStringLiteral("txtAddFiles"));
+  files_ = new TFileListEdit(this);
   chkIgnoreMissing_ = MakeCheck(this, "chkIgnoreMissing", tr("&Ignore missing attachments"));
-  top->addWidget(label);
-  top->addWidget(txtAttachments_);
-  auto* row = new QHBoxLayout;
-  row->addWidget(txtAddFiles_);
-  row->addStretch();
-  top->addLayout(row);
+  top->addWidget(files_);
   top->addWidget(chkIgnoreMissing_);
-  connect(txtAddFiles_, &QPushButton::clicked, this, [this] { AddFiles(); });
-}
-
-void TAttachmentsFrame::AddFiles() {
-  for (const QString& file : QFileDialog::getOpenFileNames(this, tr("Add attachments")))
-    txtAttachments_->appendPlainText(file);
 }
 
 void TAttachmentsFrame::ReadActionData(host::TMxAction& action) {
   WithMessageOwner(action, [this](auto& a) {
-    txtAttachments_->setPlainText(ListToText(a.AttachmentsObject()));
+    files_->SetFiles(a.AttachmentsObject());
     chkIgnoreMissing_->setChecked(a.GetIgnoreMissingAttachments());
   });
 }
 
 void TAttachmentsFrame::WriteActionData(host::TMxAction& action) {
-  rtl::TStringList lines;
-  TextToList(txtAttachments_->toPlainText(), lines);
-  // Trimmed from the last line to the first so that removing a blank one leaves the rest in place.
-  for (int i = lines.Count() - 1; i >= 0; --i) {
-    lines[i] = rtl::Trim(lines[i]);
-    if (lines[i].empty()) lines.Delete(i);
-  }
+  const rtl::TStringList lines = files_->Files();
   WithMessageOwner(action, [&](auto& a) {
     a.AttachmentsObject().Assign(lines);
     a.SetIgnoreMissingAttachments(chkIgnoreMissing_->isChecked());

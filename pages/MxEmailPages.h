@@ -6,6 +6,8 @@
 #include <QTableWidget>
 #include <string>
 
+#include "pages/MxAddressListEditor.h"
+#include "pages/MxFileListEditor.h"
 #include "pages/MxPage.h"
 #include "pages/MxPageControls.h"
 #include "pages/MxSmtpSecurity.h"
@@ -79,12 +81,10 @@ class TAddressListBaseFrame : public TMxActionPage {
   virtual mx::TMxCustomAddressList& ListOf(mx::TCustomEmailAction& a) const = 0;
 
  private:
-  void AddRowTo(bool enabled, const QString& name, const QString& address);
   void SourceChanged();
 
   QRadioButton *rbSpecify_, *rbFromFile_, *rbFromVariable_;
-  QTableWidget* grdAddresses_;
-  QPushButton *btnAdd_, *btnDelete_;
+  TAddressGrid* grid_;
   QLineEdit* txtPathOfFile_;
   QLineEdit* txtVariableName_;
 };
@@ -164,10 +164,7 @@ class TAttachmentsFrame final : public TMxActionPage {
   QString PageName() const override { return QStringLiteral("Attach"); }
 
  private:
-  void AddFiles();
-
-  QPlainTextEdit* txtAttachments_;
-  QPushButton* txtAddFiles_;
+  TFileListEdit* files_;
   QCheckBox* chkIgnoreMissing_;
 };
 
