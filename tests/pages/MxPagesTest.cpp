@@ -1,6 +1,12 @@
 // The property pages, driven as a user drives them: read an action into a page, change the
 // controls, write back. Every test leaves a picture of its page in the build folder.
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
 #include <QtTest>
 #include <functional>
 #include <map>
@@ -23,7 +29,9 @@
 #include "options/MxEmailOptions.h"
 #include "options/MxFTPOptions.h"
 #include "package/MxInternetActions.h"
+#include "pages/MxEmailPages.h"
 #include "pages/MxPageFactory.h"
+#include "pages/MxPropertyEditors.h"
 #include "pages/MxScriptPages.h"
 #include "pages/MxWaitOptionsFrame.h"
 
@@ -360,6 +368,114 @@ const std::vector<TRoundTrip>& RoundTrips() {
        [](host::TMxAction& a) { dynamic_cast<mx::TICQAction&>(a).SetPassword("icq pw&"); },
        {},
        [](host::TMxAction& a) { return dynamic_cast<mx::TICQAction&>(a).GetPassword(); }},
+  };
+  return rows;
+}
+
+// The properties the e-mail action's dialog editors edit, with the values the tests start from.
+const std::vector<std::string>& EmailEditedProperties() {
+  static const std::vector<std::string> names = {"RecipientsList", "CopyToList",  "BlindCopyToList",
+                                                 "ReplyToList",    "BodyObject", "AttachmentsObject"};
+  return names;
+}
+
+void FillEmail(host::TMxAction& action) {
+  auto& e = dynamic_cast<mx::TCustomEmailAction&>(action);
+  for (auto* list : {&e.RecipientsList(), &e.CopyToList(), &e.BlindCopyToList(), &e.ReplyToList()}) FillList(*list);
+  e.BodyObject().SetText("Old body\n");
+  e.AttachmentsObject().SetText("old.txt\n");
+}
+
+QString ListText(const mx::TMxCustomAddressList& list) {
+  QStringList entries;
+  for (int i = 0; i < list.GetCount(); ++i) {
+    const auto e = list.GetItemObject(i);
+    entries << QString::fromStdString(e->GetName() + " <" + e->GetAddress() + "> ") +
+                   (e->GetEnabled() ? QStringLiteral("on") : QStringLiteral("off"));
+  }
+  return entries.join(QStringLiteral("; "));
+}
+
+// Runs `drive` on the modal dialog once it is up, then makes sure it is closed, so that a failed
+// check inside never leaves the test waiting in exec. Bounded by time.
+void WhenModal(std::function<void(QDialog&)> drive) {
+  auto* timer = new QTimer;
+  const QDeadlineTimer deadline(5000);
+  QObject::connect(timer, &QTimer::timeout, [timer, deadline, drive = std::move(drive)] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!dialog && !deadline.hasExpired()) return;
+    timer->stop();
+    timer->deleteLater();
+    if (!dialog) return;
+    drive(*dialog);
+    if (dialog->isVisible()) dialog->reject();
+  });
+  timer->start(10);
+}
+
+void ClickButton(QDialog& dialog, QDialogButtonBox::StandardButton which) {
+  auto* box = dialog.findChild<QDialogButtonBox*>();
+  QVERIFY(box);
+  box->button(which)->click();
+}
+
+// Types into the cell's editor as a user does, and commits it with Return.
+void TypeIntoCell(QTableWidget& grid, int row, int column, const QString& text) {
+  grid.setCurrentCell(row, column);
+  if (!grid.indexWidget(grid.currentIndex())) grid.editItem(grid.currentItem());
+  auto* editor = qobject_cast<QLineEdit*>(grid.indexWidget(grid.currentIndex()));
+  QVERIFY(editor);
+  editor->selectAll();
+  QTest::keyClicks(editor, text);
+  QTest::keyClick(editor, Qt::Key_Return);
+}
+
+// A user's edit in one of the e-mail action's dialog editors and what it leaves in the property.
+struct TDialogEdit {
+  const char* Editor;
+  const char* Property;
+  std::function<void(QDialog&)> Drive;
+  std::function<QString(mx::TCustomEmailAction&)> Read;
+  QString Expected;
+};
+
+void EditAddresses(QDialog& d) {
+  auto* grid = d.findChild<QTableWidget*>(QStringLiteral("grdAddresses"));
+  QVERIFY(grid);
+  const auto click = [&](const char* name) { d.findChild<QPushButton*>(QString::fromLatin1(name))->click(); };
+  grid->setCurrentCell(1, 1);
+  click("btnMoveUp");  // bob, Ann
+  click("btnAdd");
+  TypeIntoCell(*grid, 2, 1, QStringLiteral("Cy"));
+  TypeIntoCell(*grid, 2, 2, QStringLiteral("cy@example.org"));
+  grid->item(1, 0)->setCheckState(Qt::Unchecked);
+  grid->setCurrentCell(0, 1);
+  click("btnDelete");
+  click("btnMoveDown");  // Ann, the first row now, goes after Cy
+}
+
+const std::vector<TDialogEdit>& DialogEdits() {
+  using E = mx::TCustomEmailAction;
+  const auto list = [](mx::TMxCustomAddressList& (E::*of)() const) {
+    return [of](E& e) { return ListText((e.*of)()); };
+  };
+  const QString edited = QStringLiteral("Cy <cy@example.org> on; Ann Example <ann@example.org> off");
+  static const std::vector<TDialogEdit> rows = {
+      {"TRecipientsEditor", "RecipientsList", EditAddresses, list(&E::RecipientsList), edited},
+      {"TCopyToEditor", "CopyToList", EditAddresses, list(&E::CopyToList), edited},
+      {"TBlindCopyToEditor", "BlindCopyToList", EditAddresses, list(&E::BlindCopyToList), edited},
+      {"TReplyToEditor", "ReplyToList", EditAddresses, list(&E::ReplyToList), edited},
+      {"TEmailBodyEditor", "BodyObject",
+       [](QDialog& d) {
+         d.findChild<QPlainTextEdit*>(QStringLiteral("txtBody"))->setPlainText(QStringLiteral("Dear all,\n\n\tBye"));
+       },
+       [](E& e) { return QString::fromStdString(e.BodyObject().Text()); }, QStringLiteral("Dear all,\n\n\tBye\n")},
+      {"TEmailAttachmentsEditor", "AttachmentsObject",
+       [](QDialog& d) {
+         d.findChild<QPlainTextEdit*>(QStringLiteral("txtAttachments"))
+             ->setPlainText(QStringLiteral(" a.txt \n\n   \nb c.txt"));
+       },
+       [](E& e) { return QString::fromStdString(e.AttachmentsObject().Text()); }, QStringLiteral("a.txt\nb c.txt\n")},
   };
   return rows;
 }
@@ -819,6 +935,91 @@ class TPagesTest : public QObject {
     page->WriteActionData(*action);
     QCOMPARE(wait.GetWaitTimeout(), 0);
     QCOMPARE(pages::ToSeconds(999999, pages::tsHours), INT_MAX);
+  }
+
+  // Every editor the package registers can be made, looked up by its action and property.
+  void propertyEditorsRegistered() {
+    const auto& registered = host_->Actions().PropertyEditors();
+    QCOMPARE(registered.size(), std::size_t(7));
+    for (const auto& r : registered) {
+      auto editor = pages::CreatePropertyEditorFor(host_->Actions(), r.ActionClass, r.PropertyName);
+      QVERIFY2(editor, r.EditorClass.c_str());
+      QCOMPARE(editor->HasDialog(), r.PropertyName != "Mode");
+    }
+    QVERIFY(!pages::CreatePropertyEditorFor(host_->Actions(), "TEmailAction", "Subject"));
+    QVERIFY(!pages::CreatePropertyEditor("TNoSuchEditor"));
+  }
+
+  void modeEditor_data() {
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("Normal") << "Normal" << 0 << "Normal";
+    QTest::newRow("Individual") << "Individual" << 1 << "Individual";
+    QTest::newRow("other case") << "individual" << 0 << "Normal";
+    QTest::newRow("trailing blank") << "Individual " << 0 << "Normal";
+    QTest::newRow("empty") << "" << 0 << "Normal";
+  }
+
+  // The Mode editor's two texts: only "Individual" stores 1, any other value shows "Normal".
+  void modeEditor() {
+    QFETCH(QString, chosen);
+    QFETCH(int, stored);
+    QFETCH(QString, shown);
+    auto editor = pages::CreatePropertyEditorFor(host_->Actions(), "TEmailAction", "Mode");
+    QCOMPARE(editor->GetValues(), QStringList({"Normal", "Individual"}));
+    auto action = NewAction("TEmailAction");
+    action->SetPropertyText("Mode", "1");
+    editor->SetValue(*action, chosen);
+    QCOMPARE(action->GetPropertyText("Mode"), std::to_string(stored));
+    QCOMPARE(editor->GetValue(*action), shown);
+    for (int odd : {2, -1, 100}) QCOMPARE(pages::EmailModeText(odd), QStringLiteral("Normal"));
+  }
+
+  void dialogEditors_data() {
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("confirm");
+    for (std::size_t i = 0; i < DialogEdits().size(); ++i)
+      for (bool confirm : {true, false})
+        QTest::newRow((std::string(DialogEdits()[i].Editor) + (confirm ? " OK" : " Cancel")).c_str())
+            << int(i) << confirm;
+  }
+
+  // Each dialog editor opens on the action's property: OK writes the user's edit into that
+  // property alone, Cancel leaves the whole action as it was.
+  void dialogEditors() {
+    QFETCH(int, row);
+    QFETCH(bool, confirm);
+    const TDialogEdit& r = DialogEdits()[static_cast<std::size_t>(row)];
+    auto action = NewAction("TEmailAction");
+    FillEmail(*action);
+    const auto before = Snapshot(*action, EmailEditedProperties());
+    auto editor = pages::CreatePropertyEditorFor(host_->Actions(), "TEmailAction", r.Property);
+    QVERIFY(editor);
+    QCOMPARE(pages::PropertyEditorClass(host_->Actions(), "TEmailAction", r.Property), std::string(r.Editor));
+
+    bool driven = false;
+    WhenModal([&](QDialog& d) {
+      r.Drive(d);
+      if (confirm) Shot(d, d.objectName());
+      ClickButton(d, confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
+      driven = true;
+    });
+    QCOMPARE(editor->Edit(*action, nullptr), confirm);
+    QVERIFY(driven);
+
+    auto& email = dynamic_cast<mx::TCustomEmailAction&>(*action);
+    if (confirm) {
+      QCOMPARE(r.Read(email), r.Expected);
+      // Nothing else moved.
+      auto untouched = NewAction("TEmailAction");
+      FillEmail(*untouched);
+      for (const TDialogEdit& other : DialogEdits())
+        if (std::string_view(other.Property) != r.Property)
+          QCOMPARE(other.Read(email), other.Read(dynamic_cast<mx::TCustomEmailAction&>(*untouched)));
+    } else {
+      QCOMPARE(Snapshot(*action, EmailEditedProperties()), before);
+    }
   }
 
   void optionPagesValidate_data() {
