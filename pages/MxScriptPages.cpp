@@ -50,50 +50,65 @@ std::shared_ptr<mx::TFTPScriptItem> NewFTPItem(std::size_t index) {
 
 }  // namespace
 
-bool EditItemProperties(host::TNbXMLObject& item, const QString& title, QWidget* parent) {
-  QDialog dialog(parent);
-  dialog.setWindowTitle(title);
-  auto* form = new QFormLayout(&dialog);
-  struct TEntry {
-    const host::TPropInfo* Prop;
-    QWidget* Control;
-  };
-  std::vector<TEntry> entries;
+TItemPropertiesDialog::TItemPropertiesDialog(host::TNbXMLObject& item, const QString& title, QWidget* parent)
+    : QDialog(parent), item_(item) {
+  setWindowTitle(title);
+  auto* form = new QFormLayout(this);
   for (const host::TPropInfo& p : item.GetProperties()) {
     if (!Editable(p)) continue;
     const std::string text = item.GetPropertyText(p.Name);
     QWidget* control = nullptr;
     if (p.Kind == host::TPropKind::Boolean) {
-      auto* c = new QCheckBox(Q(p.DisplayName()), &dialog);
+      auto* c = new QCheckBox(Q(p.DisplayName()), this);
       c->setChecked(host::TextToBool(text, p.Name));
       form->addRow(c);
       control = c;
     } else {
-      auto* e = new QLineEdit(Q(text), &dialog);
+      auto* e = new QLineEdit(Q(text), this);
+      e->setMinimumWidth(260);
       AddRow(form, Q(p.DisplayName()) + QLatin1Char(':'), e);
       control = e;
     }
     control->setObjectName(Q("ed" + p.Name));
-    entries.push_back({&p, control});
+    entries_.push_back({&p, control});
   }
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   form->addRow(buttons);
-  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
-    // The item is the caller's copy: a refused value leaves the caller's step untouched.
-    try {
-      for (const TEntry& e : entries) {
-        if (auto* c = qobject_cast<QCheckBox*>(e.Control))
-          item.SetPropertyText(e.Prop->Name, host::BoolToText(c->isChecked()));
-        else
-          item.SetPropertyText(e.Prop->Name, S(static_cast<QLineEdit*>(e.Control)->text()));
-      }
-      dialog.accept();
-    } catch (const std::exception& ex) {
-      QMessageBox::warning(&dialog, title, QString::fromUtf8(ex.what()));
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+}
+
+void TItemPropertiesDialog::accept() {
+  std::vector<std::string> before;
+  for (const TEntry& e : entries_) before.push_back(item_.GetPropertyText(e.Prop->Name));
+  try {
+    for (const TEntry& e : entries_) {
+      if (auto* c = qobject_cast<QCheckBox*>(e.Control))
+        item_.SetPropertyText(e.Prop->Name, host::BoolToText(c->isChecked()));
+      else
+        item_.SetPropertyText(e.Prop->Name, S(static_cast<QLineEdit*>(e.Control)->text()));
     }
-  });
-  return dialog.exec() == QDialog::Accepted;
+  } catch (const std::exception& ex) {
+    // Values written before the refused one are put back: the step changes whole or not at all.
+    for (std::size_t i = 0; i < entries_.size(); ++i) item_.SetPropertyText(entries_[i].Prop->Name, before[i]);
+    QMessageBox::warning(this, windowTitle(), QString::fromUtf8(ex.what()));
+    return;
+  }
+  QDialog::accept();
+}
+
+TFTPItemEditForm::TFTPItemEditForm(mx::TFTPScriptItem& item, QWidget* parent)
+    : TItemPropertiesDialog(item, Q(item.GetEditorLabel()), parent) {
+  setObjectName(QStringLiteral("TFTPItemEditForm"));
+}
+
+TTelnetScriptEditor::TTelnetScriptEditor(mx::TTelnetScriptItem& item, QWidget* parent)
+    : TItemPropertiesDialog(item, tr("Send / wait"), parent) {
+  setObjectName(QStringLiteral("TTelnetScriptEditor"));
+}
+
+bool EditItemProperties(host::TNbXMLObject& item, const QString& title, QWidget* parent) {
+  return TItemPropertiesDialog(item, title, parent).exec() == QDialog::Accepted;
 }
 
 TScriptGridFrame::TScriptGridFrame(QWidget* parent) : TMxActionPage(parent) {
@@ -130,9 +145,7 @@ TScriptGridFrame::TScriptGridFrame(QWidget* parent) : TMxActionPage(parent) {
   connect(actMoveUp_, &QAction::triggered, this, [this] { MoveCurrent(-1); });
   connect(actMoveDown_, &QAction::triggered, this, [this] { MoveCurrent(+1); });
   connect(grdItems_, &QTableWidget::cellDoubleClicked, this, [this] { EditCurrent(); });
-  editor_ = [this](host::TNbXMLObject& item, QWidget* owner) {
-    return EditItemProperties(item, ItemLabel(item), owner);
-  };
+  editor_ = [this](host::TNbXMLObject& item, QWidget* owner) { return EditItem(item, owner); };
 }
 
 QAction* TScriptGridFrame::MakeAction(const char* name, const QString& text, const QKeySequence& keys) {
@@ -142,6 +155,10 @@ QAction* TScriptGridFrame::MakeAction(const char* name, const QString& text, con
   a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
   addAction(a);
   return a;
+}
+
+bool TScriptGridFrame::EditItem(host::TNbXMLObject& item, QWidget* owner) {
+  return EditItemProperties(item, ItemLabel(item), owner);
 }
 
 void TScriptGridFrame::Refill(int selectRow) {
@@ -239,6 +256,10 @@ QString TFTPScriptFrame::ItemLabel(host::TNbXMLObject& item) const {
   return Q(dynamic_cast<mx::TFTPScriptItem&>(item).GetEditorLabel());
 }
 
+bool TFTPScriptFrame::EditItem(host::TNbXMLObject& item, QWidget* owner) {
+  return TFTPItemEditForm(dynamic_cast<mx::TFTPScriptItem&>(item), owner).exec() == QDialog::Accepted;
+}
+
 std::vector<TScriptGridFrame::TItem> TMxTelnetScrptFrame::LoadItems(host::TMxAction& action) {
   auto& a = dynamic_cast<mx::TCustomTelnetClientAction&>(action);
   std::vector<TItem> items;
@@ -265,6 +286,10 @@ TScriptGridFrame::TItem TMxTelnetScrptFrame::CloneItem(const TItem& item) const 
 
 QString TMxTelnetScrptFrame::ItemLabel(host::TNbXMLObject&) const {
   return tr("Send / wait");
+}
+
+bool TMxTelnetScrptFrame::EditItem(host::TNbXMLObject& item, QWidget* owner) {
+  return TTelnetScriptEditor(dynamic_cast<mx::TTelnetScriptItem&>(item), owner).exec() == QDialog::Accepted;
 }
 
 }  // namespace pages

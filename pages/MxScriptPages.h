@@ -14,10 +14,42 @@
 #include "host/MxPersist.h"
 #include "pages/MxPage.h"
 
+namespace mx {
+class TFTPScriptItem;
+class TTelnetScriptItem;
+}  // namespace mx
+
 namespace pages {
 
-// The modal editor of one step: a field per published property. True when confirmed (the step
-// then holds the entered values).
+// The modal editor of one step: a field per published property. OK writes the entered values
+// into the step; a value the step refuses keeps the dialog open and the step as it was.
+class TItemPropertiesDialog : public QDialog {
+ public:
+  TItemPropertiesDialog(host::TNbXMLObject& item, const QString& title, QWidget* parent = nullptr);
+  void accept() override;
+
+ private:
+  struct TEntry {
+    const host::TPropInfo* Prop;
+    QWidget* Control;
+  };
+  host::TNbXMLObject& item_;
+  std::vector<TEntry> entries_;
+};
+
+// One step of the FTP script action.
+class TFTPItemEditForm final : public TItemPropertiesDialog {
+ public:
+  explicit TFTPItemEditForm(mx::TFTPScriptItem& item, QWidget* parent = nullptr);
+};
+
+// One send / wait-for step of the Telnet action's script.
+class TTelnetScriptEditor final : public TItemPropertiesDialog {
+ public:
+  explicit TTelnetScriptEditor(mx::TTelnetScriptItem& item, QWidget* parent = nullptr);
+};
+
+// Opens a TItemPropertiesDialog modally; true when confirmed.
 bool EditItemProperties(host::TNbXMLObject& item, const QString& title, QWidget* parent);
 
 class TScriptGridFrame : public TMxActionPage {
@@ -44,6 +76,8 @@ class TScriptGridFrame : public TMxActionPage {
   virtual TItem NewItem() = 0;
   virtual TItem CloneItem(const TItem& item) const = 0;
   virtual QString ItemLabel(host::TNbXMLObject& item) const = 0;
+  // The default item editor: the step's own modal form.
+  virtual bool EditItem(host::TNbXMLObject& item, QWidget* owner);
   QVBoxLayout* Column() const { return column_; }
   void AddNew();
 
@@ -68,6 +102,7 @@ class TFTPScriptFrame final : public TScriptGridFrame {
   TItem NewItem() override;
   TItem CloneItem(const TItem& item) const override;
   QString ItemLabel(host::TNbXMLObject& item) const override;
+  bool EditItem(host::TNbXMLObject& item, QWidget* owner) override;
 
  private:
   QComboBox* cboNewItem_;
@@ -83,6 +118,7 @@ class TMxTelnetScrptFrame final : public TScriptGridFrame {
   TItem NewItem() override;
   TItem CloneItem(const TItem& item) const override;
   QString ItemLabel(host::TNbXMLObject& item) const override;
+  bool EditItem(host::TNbXMLObject& item, QWidget* owner) override;
 };
 
 }  // namespace pages

@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -845,6 +846,73 @@ class TPagesTest : public QObject {
 
     page->WriteActionData(*action);
     QCOMPARE(actionOrder(), QStringList({"b", "c2", "a"}));
+  }
+
+  void scriptItemEditors_data() {
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<bool>("confirm");
+    for (bool confirm : {true, false}) {
+      const char* button = confirm ? " OK" : " Cancel";
+      QTest::newRow((std::string("FTP") + button).c_str()) << "TFTPScriptFrame"
+                                                           << "TFTPItemEditForm" << confirm;
+      QTest::newRow((std::string("Telnet") + button).c_str()) << "TMxTelnetScrptFrame"
+                                                              << "TTelnetScriptEditor" << confirm;
+    }
+  }
+
+  // A script page edits a step in the step's own form: OK writes the typed values into the
+  // step, Cancel leaves it as it was.
+  void scriptItemEditors() {
+    QFETCH(QString, frame);
+    QFETCH(QString, form);
+    QFETCH(bool, confirm);
+    const bool ftp = frame == QStringLiteral("TFTPScriptFrame");
+    const char* key = ftp ? "RemoteDir" : "SendText";
+    auto action = NewAction(ftp ? "TFTPAction" : "TTelnetClientAction");
+    if (ftp) {
+      auto item = std::make_shared<mx::TFTPScriptChangeDir>();
+      item->SetRemoteDir("/old");
+      dynamic_cast<mx::TCustomFTPAction&>(*action).AddItem(item);
+    } else {
+      dynamic_cast<mx::TCustomTelnetClientAction&>(*action).AddScriptItem("old", "$", 5, true, true);
+    }
+    auto owned = pages::CreateActionPage(frame.toStdString());
+    auto* page = dynamic_cast<pages::TScriptGridFrame*>(owned.get());
+    page->ReadActionData(*action);
+    Get<QTableWidget>(*page, "grdItems")->setCurrentCell(0, 0);
+
+    QString opened;
+    WhenModal([&](QDialog& d) {
+      opened = d.objectName();
+      auto* field = d.findChild<QLineEdit*>(QStringLiteral("ed") + QString::fromLatin1(key));
+      QVERIFY(field);
+      field->setText(QStringLiteral("new value"));
+      if (confirm) Shot(d, form);
+      ClickButton(d, confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
+    });
+    Get<QAction>(*page, "actEdit")->trigger();
+    QCOMPARE(opened, form);
+    page->WriteActionData(*action);
+    const std::string stored = ftp ? dynamic_cast<mx::TCustomFTPAction&>(*action).GetItems(0)->GetPropertyText(key)
+                                   : dynamic_cast<mx::TCustomTelnetClientAction&>(*action).GetScriptItem(0)->GetSendText();
+    QCOMPARE(stored, confirm ? std::string("new value") : std::string(ftp ? "/old" : "old"));
+  }
+
+  // A value the step refuses keeps the form open and the step whole, though the fields before
+  // it were fine.
+  void scriptItemRefusedValue() {
+    mx::TTelnetScriptItem item("old", "$", 5, true, false);
+    pages::TTelnetScriptEditor form(item);
+    form.findChild<QLineEdit*>(QStringLiteral("edSendText"))->setText(QStringLiteral("new"));
+    form.findChild<QLineEdit*>(QStringLiteral("edWaitTimeout"))->setText(QStringLiteral("soon"));
+    bool warned = false;
+    WhenModal([&](QDialog& box) { warned = qobject_cast<QMessageBox*>(&box) != nullptr; });
+    form.accept();
+    QVERIFY(warned);
+    QVERIFY(form.result() != QDialog::Accepted);
+    QCOMPARE(item.GetSendText(), std::string("old"));
+    QCOMPARE(item.GetWaitTimeout(), 5);
   }
 
   void attachmentsTrimmed_data() {
