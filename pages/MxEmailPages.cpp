@@ -44,11 +44,11 @@ TEmailOptionsFrame::TEmailOptionsFrame(QWidget* parent) : TMxActionPage(parent) 
 
   pnlConnection_ = new QGroupBox(tr("SMTP server"), this);
   pnlConnection_->setObjectName(QStringLiteral("pnlConnection"));
-  server_.Build(pnlConnection_, new QFormLayout(pnlConnection_));
+  server_.Build(pnlConnection_, MakeForm(pnlConnection_));
   top->addWidget(pnlConnection_);
 
   auto* pop = new QGroupBox(tr("POP before SMTP"), this);
-  auto* popForm = new QFormLayout(pop);
+  auto* popForm = MakeForm(pop);
   chkPopBeforeSMTP_ = MakeCheck(pop, "chkPopBeforeSMTP", tr("&Log in to POP3 before sending"));
   txtPOPHost_ = MakeEdit(pop, "txtPOPHost");
   spPOPPort_ = MakePort(pop, "spPOPPort");
@@ -114,7 +114,7 @@ void TEmailOptionsFrame::WriteActionData(host::TMxAction& action) {
 // ---------------------------------------------------------------------------------------------
 
 TEmailWhoFrame::TEmailWhoFrame(QWidget* parent) : TMxActionPage(parent) {
-  auto* form = new QFormLayout(this);
+  auto* form = MakeForm(this);
   cboMode_ = MakeCombo(this, "cboMode");
   cboMode_->addItems({EmailModeText(mx::emNormal), EmailModeText(mx::emIndividual)});
   txtFromName_ = MakeEdit(this, "txtFromName");
@@ -233,13 +233,16 @@ QUILLON_ADDRESS_FRAME(TReplyToFrame, ReplyToList, ReplyToSource, PathOfReplyToFi
 
 TBodyFrame::TBodyFrame(QWidget* parent) : TMxActionPage(parent) {
   auto* top = new QVBoxLayout(this);
-  auto* form = new QFormLayout;
+  auto* form = MakeForm();
   txtSubject_ = MakeEdit(this, "txtSubject");
   AddRow(form, tr("&Subject:"), txtSubject_);
   top->addLayout(form);
   chkHTML_ = MakeCheck(this, "chkHTML", tr("&HTML message"));
   top->addWidget(chkHTML_);
   txtBody_ = MakeMemo(this, "txtBody");
+  auto* bodyLabel = new QLabel(tr("Message &text:"), this);
+  bodyLabel->setBuddy(txtBody_);
+  top->addWidget(bodyLabel);
   top->addWidget(txtBody_, 2);
   lblPlainBody_ = new QLabel(tr("&Plain text alternative:"), this);
   lblPlainBody_->setObjectName(QStringLiteral("lblPlainBody"));

@@ -6,6 +6,7 @@
 #include "ftp/MxFTP.h"
 #include "inet/IdFTP.h"
 #include "mail/MxNNTPAction.h"
+#include "options/MxEmailOptions.h"
 
 namespace pages {
 
@@ -16,6 +17,14 @@ using Http = mx::TMxInetHTTPGetAction;
 using Telnet = mx::TCustomTelnetClientAction;
 using Ftp = mx::TCustomFTPAction;
 using Icq = mx::TICQAction;
+
+// The TLS modes with the captions the e-mail pages show.
+std::vector<TRadioOption> TlsOptions() {
+  std::vector<TRadioOption> options;
+  for (std::size_t i = 0; i < mx::k_use_tls_captions.size(); ++i)
+    options.push_back({nullptr, mx::k_use_tls_captions[i].data(), int(i)});
+  return options;
+}
 }  // namespace
 
 const std::map<std::string, TPageSpec, std::less<>>& InternetPageSpecs() {
@@ -31,7 +40,7 @@ const std::map<std::string, TPageSpec, std::less<>>& InternetPageSpecs() {
          {K::Edit, "txtReplyTo", "&Reply to:", "ReplyTo"},
          {K::Edit, "txtEncoding", "&Encoding:", "Encoding"},
          {K::Number, "spTimeOut", "&Time-out:", "TimeOut", {}, 0, 1000000000},
-         {K::EnumList, "cboTLS", "T&LS:", "UseTLS"},
+         {K::EnumList, "cboTLS", "T&LS:", "UseTLS", TlsOptions()},
          {K::Check, "chkAuthenticate", "A&uthenticate", "Login"},
          {K::Edit, "txtUserID", "User &ID:", "UserName"},
          PasswordField<News>("txtPassword", "Pass&word:", &News::GetPassword, &News::SetPassword)}}},

@@ -22,7 +22,7 @@ QString HostProblem(const QString& host) {
 }
 
 TEmailGlobalOptionsFrame::TEmailGlobalOptionsFrame(QWidget* parent) : TMxOptionsPage(parent) {
-  auto* form = new QFormLayout(this);
+  auto* form = MakeForm(this);
   server_.Build(this, form);
   // Editable, so that an encoding stored by hand survives a visit to the page.
   cboDefaultEncoding_ = MakeCombo(this, "cboDefaultEncoding");
@@ -62,15 +62,15 @@ QString TEmailGlobalOptionsFrame::Validate() const {
 }
 
 TFTPGlobalOptionsFrame::TFTPGlobalOptionsFrame(QWidget* parent) : TMxOptionsPage(parent) {
-  auto* form = new QFormLayout(this);
+  auto* form = MakeForm(this);
   txtHost_ = MakeEdit(this, "txtHost");
   spPort_ = MakePort(this, "spPort");
   txtUser_ = MakeEdit(this, "txtUser");
   txtPassword_ = MakePasswordEdit(this, "txtPassword");
   AddRow(form, tr("&Host:"), txtHost_);
+  AddRow(form, tr("&Port:"), spPort_);
   AddRow(form, tr("&User:"), txtUser_);
   AddRow(form, tr("Pass&word:"), txtPassword_);
-  AddRow(form, tr("&Port:"), spPort_);
 }
 
 void TFTPGlobalOptionsFrame::ReadOptions(host::TMxOptionsObject& options) {

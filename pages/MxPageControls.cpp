@@ -55,6 +55,12 @@ QPlainTextEdit* MakeMemo(QWidget* parent, const char* name) {
   return m;
 }
 
+QFormLayout* MakeForm(QWidget* parent) {
+  auto* form = new QFormLayout(parent);
+  form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+  return form;
+}
+
 void AddRow(QFormLayout* form, const QString& label, QWidget* field) {
   auto* l = new QLabel(label, form->parentWidget());
   l->setBuddy(field);

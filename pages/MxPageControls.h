@@ -32,6 +32,8 @@ QRadioButton* MakeRadio(QWidget* parent, const char* name, const QString& captio
 QComboBox* MakeCombo(QWidget* parent, const char* name);
 QPlainTextEdit* MakeMemo(QWidget* parent, const char* name);
 
+// A form whose fields keep their natural width (a port stays narrow) while text fields grow.
+QFormLayout* MakeForm(QWidget* parent = nullptr);
 // A form row whose label moves the focus to its field (Alt + the underlined letter).
 void AddRow(QFormLayout* form, const QString& label, QWidget* field);
 

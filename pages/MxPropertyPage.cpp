@@ -7,6 +7,7 @@
 
 #include "host/MxAction.h"
 #include "host/MxPersist.h"
+#include "inet/IdFTP.h"
 
 namespace pages {
 
@@ -35,7 +36,19 @@ std::vector<TField> ProxyFields(TField password, bool withType) {
                            {TFieldKind::Number, "spinPort", "&Port:", "ProxyPort"},
                            {TFieldKind::Edit, "txtUsername", "User &name:", "ProxyUsername"},
                            std::move(password)};
-  if (withType) f.push_back({TFieldKind::EnumList, "cboProxyType", "Proxy &type:", "ProxyType"});
+  if (withType)
+    f.push_back({TFieldKind::EnumList,
+                 "cboProxyType",
+                 "Proxy &type:",
+                 "ProxyType",
+                 {{nullptr, "None", inet::fpcmNone},
+                  {nullptr, "USER user@site", inet::fpcmUserSite},
+                  {nullptr, "SITE site", inet::fpcmSite},
+                  {nullptr, "OPEN site", inet::fpcmOpen},
+                  {nullptr, "USER user@proxyuser@site", inet::fpcmUserPass},
+                  {nullptr, "Transparent", inet::fpcmTransparent},
+                  {nullptr, "HTTP proxy with FTP", inet::fpcmHttpProxyWithFtp},
+                  {nullptr, "Custom", inet::fpcmCustomProxy}}});
   return f;
 }
 
@@ -50,8 +63,7 @@ TPropertyPage::TPropertyPage(TPageSpec spec, QWidget* parent)
 }
 
 void TPropertyPage::Build() {
-  auto* form = new QFormLayout(this);
-  form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+  auto* form = MakeForm(this);
   std::vector<const TField*> fields;
   if (!common_.empty()) fields.push_back(&common_[0]);
   for (const TField& f : spec_.Fields) fields.push_back(&f);
@@ -179,9 +191,14 @@ void TPropertyPage::ReadField(TBound& b, host::TMxAction& action) {
     case TFieldKind::EnumList: {
       const host::TPropInfo& p = *Find(action, f.Property);
       auto* c = static_cast<QComboBox*>(b.Control);
-      if (c->count() == 0)
-        for (const std::string& n : p.EnumNames) c->addItem(Q(n));
-      c->setCurrentIndex(Ordinal(action, p));
+      if (c->count() == 0) {
+        // Captions where the table gives them, else the value names; each item carries its ordinal.
+        if (f.Options.empty())
+          for (std::size_t i = 0; i < p.EnumNames.size(); ++i) c->addItem(Q(p.EnumNames[i]), int(i));
+        else
+          for (const TRadioOption& o : f.Options) c->addItem(tr(o.Caption), o.Value);
+      }
+      c->setCurrentIndex(c->findData(Ordinal(action, p)));
       break;
     }
     case TFieldKind::Radios: {
@@ -223,7 +240,7 @@ void TPropertyPage::WriteField(TBound& b, host::TMxAction& action) {
       action.SetPropertyText(f.Property, S(static_cast<QComboBox*>(b.Control)->currentText().trimmed()));
       break;
     case TFieldKind::EnumList:
-      action.SetPropertyText(f.Property, std::to_string(static_cast<QComboBox*>(b.Control)->currentIndex()));
+      action.SetPropertyText(f.Property, std::to_string(static_cast<QComboBox*>(b.Control)->currentData().toInt()));
       break;
     case TFieldKind::Radios:
       for (std::size_t i = 0; i < b.Radios.size(); ++i)

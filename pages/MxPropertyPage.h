@@ -23,6 +23,7 @@ enum class TFieldKind {
   Memo,      // a text property of several lines, kept exactly as typed
 };
 
+// A radio button of a Radios field, or an item of an EnumList field (no name).
 struct TRadioOption {
   const char* Name;
   const char* Caption;

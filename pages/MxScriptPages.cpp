@@ -6,7 +6,9 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QToolButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
+#include <map>
 #include <stdexcept>
 
 #include "actions/MxTelnetClient.h"
@@ -18,16 +20,46 @@ namespace pages {
 namespace {
 
 enum TColumn { colStep = 0, colDetails = 1 };
+constexpr int k_max_step_number = 1000000000;
 
 // Properties a person edits: published, stored, writable, plain values.
 bool Editable(const host::TPropInfo& p) {
   return !p.Hidden && p.Stored && !p.ReadOnly() && p.Kind != host::TPropKind::Object;
 }
 
+// What a step's field is called on screen, with its keyboard mnemonic.
+QString Caption(const host::TPropInfo& p) {
+  static const std::map<std::string, const char*, std::less<>> captions = {
+      {"IgnoreError", "&Ignore an error of this step"},
+      {"Enabled", "&Enabled"},
+      {"VariableName", "&Variable:"},
+      {"RemoteDir", "&Remote directory:"},
+      {"RemoteFile", "&Remote file:"},
+      {"LocalFile", "&Local file:"},
+      {"NewName", "&New name:"},
+      {"Spec", "File &mask:"},
+      {"Details", "&Detailed listing"},
+      {"CompareFileSize", "&Compare file sizes"},
+      {"SendText", "&Send:"},
+      {"WaitFor", "&Wait for:"},
+      {"WaitTimeout", "Wait &time-out (ms):"},
+      {"FailIfTimedOut", "&Fail when the wait times out"},
+  };
+  const auto it = captions.find(p.Name);
+  if (it != captions.end()) return QWidget::tr(it->second);
+  return Q(p.DisplayName()) + (p.Kind == host::TPropKind::Boolean ? QString() : QStringLiteral(":"));
+}
+
+QString PlainCaption(const host::TPropInfo& p) {
+  QString c = Caption(p).remove(QLatin1Char('&'));
+  if (c.endsWith(QLatin1Char(':'))) c.chop(1);
+  return c;
+}
+
 QString Details(host::TNbXMLObject& item) {
   QStringList parts;
   for (const host::TPropInfo& p : item.GetProperties())
-    if (Editable(p)) parts << Q(p.DisplayName()) + QStringLiteral(": ") + Q(item.GetPropertyText(p.Name));
+    if (Editable(p)) parts << PlainCaption(p) + QStringLiteral(": ") + Q(item.GetPropertyText(p.Name));
   return parts.join(QStringLiteral(", "));
 }
 
@@ -53,20 +85,27 @@ std::shared_ptr<mx::TFTPScriptItem> NewFTPItem(std::size_t index) {
 TItemPropertiesDialog::TItemPropertiesDialog(host::TNbXMLObject& item, const QString& title, QWidget* parent)
     : QDialog(parent), item_(item) {
   setWindowTitle(title);
-  auto* form = new QFormLayout(this);
+  auto* form = MakeForm(this);
   for (const host::TPropInfo& p : item.GetProperties()) {
     if (!Editable(p)) continue;
     const std::string text = item.GetPropertyText(p.Name);
     QWidget* control = nullptr;
     if (p.Kind == host::TPropKind::Boolean) {
-      auto* c = new QCheckBox(Q(p.DisplayName()), this);
+      auto* c = new QCheckBox(Caption(p), this);
       c->setChecked(host::TextToBool(text, p.Name));
       form->addRow(c);
       control = c;
+    } else if (p.Kind == host::TPropKind::Integer && p.EnumNames.empty()) {
+      // Step numbers are counts and times: never negative.
+      auto* n = new QSpinBox(this);
+      n->setRange(0, k_max_step_number);
+      n->setValue(std::stoi(text));
+      AddRow(form, Caption(p), n);
+      control = n;
     } else {
       auto* e = new QLineEdit(Q(text), this);
       e->setMinimumWidth(260);
-      AddRow(form, Q(p.DisplayName()) + QLatin1Char(':'), e);
+      AddRow(form, Caption(p), e);
       control = e;
     }
     control->setObjectName(Q("ed" + p.Name));
@@ -85,6 +124,8 @@ void TItemPropertiesDialog::accept() {
     for (const TEntry& e : entries_) {
       if (auto* c = qobject_cast<QCheckBox*>(e.Control))
         item_.SetPropertyText(e.Prop->Name, host::BoolToText(c->isChecked()));
+      else if (auto* n = qobject_cast<QSpinBox*>(e.Control))
+        item_.SetPropertyText(e.Prop->Name, std::to_string(n->value()));
       else
         item_.SetPropertyText(e.Prop->Name, S(static_cast<QLineEdit*>(e.Control)->text()));
     }

@@ -21,12 +21,13 @@ class TBusy {
 }  // namespace
 
 void TSmtpControls::Build(QWidget* parent, QFormLayout* form) {
+  // Created in the order they are laid out, which is the order Tab walks them.
   Host = MakeEdit(parent, "txtHost");
   Port = MakePort(parent, "spPort");
+  Authenticate = MakeCheck(parent, "chkAuthenticate", QObject::tr("&Authenticate"));
+  UseEhlo = MakeCheck(parent, "chkUseEHLO", QObject::tr("Use &EHLO"));
   User = MakeEdit(parent, "txtUserID");
   Password = MakePasswordEdit(parent, "txtPassword");
-  UseEhlo = MakeCheck(parent, "chkUseEHLO", QObject::tr("Use &EHLO"));
-  Authenticate = MakeCheck(parent, "chkAuthenticate", QObject::tr("&Authenticate"));
   SSL = MakeCheck(parent, "chkSSL", QObject::tr("Use &SSL"));
   TLS = MakeCombo(parent, "cboTLS");
   for (auto caption : mx::k_use_tls_captions)

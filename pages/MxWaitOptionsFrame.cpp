@@ -53,7 +53,7 @@ int ToSeconds(int number, TTimeScale scale) {
 }
 
 TWaitOptionsFrame::TWaitOptionsFrame(QWidget* parent) : TMxActionPage(parent) {
-  auto* form = new QFormLayout(this);
+  auto* form = MakeForm(this);
   edtPollWait_ = MakeNumber(this, "edtPollWait", 1, 999999);
   cmbPollScale_ = MakeCombo(this, "cmbPollScale");
   LinkScale(edtPollWait_, cmbPollScale_);

@@ -373,6 +373,26 @@ const std::vector<TRoundTrip>& RoundTrips() {
   return rows;
 }
 
+// A step whose "Target" refuses one text, as a step refuses a value it cannot hold.
+class TPickyItem final : public host::TNbXMLObject {
+  MX_CLASS(TPickyItem, host::TNbXMLObject)
+  MX_PROPERTIES(TPickyItem, host::TNbXMLObject)
+ public:
+  static void DefineProperties(host::TPropTable& t) {
+    using I = TPickyItem;
+    host::TPropBuilder<I>(t).String("Label", &I::GetLabel, &I::SetLabel).String("Target", &I::GetTarget, &I::SetTarget);
+  }
+  std::string GetLabel() const { return FLabel; }
+  void SetLabel(const std::string& v) { FLabel = v; }
+  std::string GetTarget() const { return FTarget; }
+  void SetTarget(const std::string& v) {
+    if (v == "refused") throw std::invalid_argument("not a target");
+    FTarget = v;
+  }
+  std::string FLabel = "old";
+  std::string FTarget = "old";
+};
+
 // The properties the e-mail action's dialog editors edit, with the values the tests start from.
 const std::vector<std::string>& EmailEditedProperties() {
   static const std::vector<std::string> names = {"RecipientsList", "CopyToList",  "BlindCopyToList",
@@ -556,6 +576,70 @@ class TPagesTest : public QObject {
         QCOMPARE(pw->echoMode(), QLineEdit::Password);
     }
     QCOMPARE(got, captions);
+  }
+
+  void pagesLookNative_data() {
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<QString>("action");
+    QStringList seen;
+    for (const auto& a : host_->Actions().Actions())
+      for (const std::string& cls : pages::ActionPageClasses(host_->Actions(), a.Class.Name))
+        if (!seen.contains(QString::fromStdString(cls))) {
+          seen << QString::fromStdString(cls);
+          QTest::newRow(cls.c_str()) << QString::fromStdString(cls) << QString::fromStdString(a.Class.Name);
+        }
+    for (const char* options : {"TEmailGlobalOptionsFrame", "TFTPGlobalOptionsFrame"})
+      QTest::newRow(options) << options << QString();
+  }
+
+  // At its usual size no text of a page is cut off, and Tab walks its controls as they are laid
+  // out: top to bottom, and left to right within a row.
+  void pagesLookNative() {
+    QFETCH(QString, frame);
+    QFETCH(QString, action);
+    std::unique_ptr<QWidget> page;
+    if (action.isEmpty()) {
+      page = pages::CreateOptionsPage(frame.toStdString());
+    } else {
+      auto p = pages::CreateActionPage(frame.toStdString());
+      QVERIFY2(p, "no factory");
+      p->ReadActionData(*NewAction(action.toLatin1().constData()));
+      page = std::move(p);
+    }
+    page->resize(page->sizeHint().expandedTo(QSize(460, 320)));
+    page->show();
+    QVERIFY(QTest::qWaitForWindowExposed(page.get()));
+
+    for (auto* w : page->findChildren<QWidget*>()) {
+      if (!w->isVisible()) continue;
+      const bool text = qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w);
+      if (text && !qobject_cast<QAbstractItemView*>(w->parentWidget()))
+        QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(w->objectName() + QLatin1Char(' ') +
+                                                                        w->property("text").toString()));
+    }
+
+    // A control inside a compound one (a spin box's edit, a list's viewport) is not a stop.
+    const auto stop = [&](QWidget* w) {
+      if (!w->isVisible() || !(w->focusPolicy() & Qt::TabFocus)) return false;
+      for (QWidget* p = w->parentWidget(); p && p != page.get(); p = p->parentWidget())
+        if (qobject_cast<QComboBox*>(p) || qobject_cast<QAbstractSpinBox*>(p) || qobject_cast<QAbstractScrollArea*>(p))
+          return false;
+      return true;
+    };
+    QWidget* previous = nullptr;
+    int stops = 0;
+    for (QWidget* w = page->nextInFocusChain(); w != page.get() && stops < 200; w = w->nextInFocusChain()) {
+      if (!page->isAncestorOf(w) || !stop(w)) continue;
+      ++stops;
+      if (previous) {
+        const QPoint a = previous->mapTo(page.get(), previous->rect().center());
+        const QPoint b = w->mapTo(page.get(), w->rect().center());
+        const bool sameRow = std::abs(a.y() - b.y()) <= 8;
+        QVERIFY2(sameRow ? b.x() > a.x() : b.y() > a.y(),
+                 qPrintable(previous->objectName() + QStringLiteral(" -> ") + w->objectName()));
+      }
+      previous = w;
+    }
   }
 
   void optionPagesRegistered() {
@@ -902,17 +986,32 @@ class TPagesTest : public QObject {
   // A value the step refuses keeps the form open and the step whole, though the fields before
   // it were fine.
   void scriptItemRefusedValue() {
-    mx::TTelnetScriptItem item("old", "$", 5, true, false);
-    pages::TTelnetScriptEditor form(item);
-    form.findChild<QLineEdit*>(QStringLiteral("edSendText"))->setText(QStringLiteral("new"));
-    form.findChild<QLineEdit*>(QStringLiteral("edWaitTimeout"))->setText(QStringLiteral("soon"));
+    TPickyItem item;
+    pages::TItemPropertiesDialog form(item, QStringLiteral("Picky"));
+    form.findChild<QLineEdit*>(QStringLiteral("edLabel"))->setText(QStringLiteral("new"));
+    form.findChild<QLineEdit*>(QStringLiteral("edTarget"))->setText(QStringLiteral("refused"));
     bool warned = false;
     WhenModal([&](QDialog& box) { warned = qobject_cast<QMessageBox*>(&box) != nullptr; });
     form.accept();
     QVERIFY(warned);
     QVERIFY(form.result() != QDialog::Accepted);
-    QCOMPARE(item.GetSendText(), std::string("old"));
-    QCOMPARE(item.GetWaitTimeout(), 5);
+    QCOMPARE(item.FLabel, std::string("old"));
+    QCOMPARE(item.FTarget, std::string("old"));
+  }
+
+  // Whole numbers of a step are entered in a spin box within the range a step can hold.
+  void scriptItemNumbers() {
+    mx::TTelnetScriptItem item("s", "$", 2000, true, false);
+    pages::TTelnetScriptEditor form(item);
+    auto* wait = form.findChild<QSpinBox*>(QStringLiteral("edWaitTimeout"));
+    QVERIFY(wait);
+    QCOMPARE(wait->value(), 2000);
+    QCOMPARE(wait->minimum(), 0);
+    QCOMPARE(wait->maximum(), 1000000000);
+    wait->setValue(45000);
+    form.accept();
+    QCOMPARE(form.result(), int(QDialog::Accepted));
+    QCOMPARE(item.GetWaitTimeout(), 45000);
   }
 
   void attachmentsTrimmed_data() {
