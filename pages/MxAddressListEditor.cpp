@@ -1,6 +1,5 @@
 #include "pages/MxAddressListEditor.h"
 
-#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QVBoxLayout>
@@ -98,24 +97,17 @@ void TAddressGrid::Store(mx::TMxCustomAddressList& list) const {
       return item ? S(item->text().trimmed()) : std::string();
     };
     if (text(colName).empty() && text(colAddress).empty()) continue;
-    list.Add(text(colName), text(colAddress), grdAddresses_->item(row, colEnabled)->checkState() == Qt::Checked);
+    list.Add(text(colName), text(colAddress),
+             grdAddresses_->item(row, colEnabled)->checkState() == Qt::Checked);
   }
 }
 
 TAddressListEditor::TAddressListEditor(const mx::TMxCustomAddressList& list, const QString& title,
                                        QWidget* parent)
     : QDialog(parent) {
-  setObjectName(QStringLiteral("TAddressListEditor"));
-  setWindowTitle(title);
-  auto* top = new QVBoxLayout(this);
   grid_ = new TAddressGrid(this);
   grid_->Load(list);
-  top->addWidget(grid_);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  top->addWidget(buttons);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  resize(520, 320);
+  LayOutEditor(*this, "TAddressListEditor", title, grid_, QSize(520, 320));
 }
 
 bool EditAddressList(mx::TMxCustomAddressList& list, const QString& title, QWidget* parent) {

@@ -11,7 +11,7 @@ class TBodyEditor final : public QDialog {
  public:
   TBodyEditor(const rtl::TStringList& body, const QString& title, QWidget* parent = nullptr);
   // The lines entered; the caller takes them once the dialog was accepted.
-  rtl::TStringList Body() const;
+  rtl::TStringList Lines() const;
 
  private:
   QPlainTextEdit* txtBody_;

@@ -1,6 +1,5 @@
 #include "pages/MxFileListEditor.h"
 
-#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -50,17 +49,9 @@ rtl::TStringList TFileListEdit::Files() const {
 
 TFileListEditor::TFileListEditor(const rtl::TStringList& files, const QString& title, QWidget* parent)
     : QDialog(parent) {
-  setObjectName(QStringLiteral("TFileListEditor"));
-  setWindowTitle(title);
-  auto* top = new QVBoxLayout(this);
   files_ = new TFileListEdit(this);
   files_->SetFiles(files);
-  top->addWidget(files_);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  top->addWidget(buttons);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  resize(480, 300);
+  LayOutEditor(*this, "TFileListEditor", title, files_, QSize(480, 300));
 }
 
 }  // namespace pages

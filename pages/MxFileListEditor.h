@@ -26,11 +26,11 @@ class TFileListEdit final : public QWidget {
   QPushButton* txtAddFiles_;
 };
 
-// The modal editor of one file list; the caller takes Files() once the dialog was accepted.
+// The modal editor of one file list; the caller takes Lines() once the dialog was accepted.
 class TFileListEditor final : public QDialog {
  public:
   TFileListEditor(const rtl::TStringList& files, const QString& title, QWidget* parent = nullptr);
-  rtl::TStringList Files() const { return files_->Files(); }
+  rtl::TStringList Lines() const { return files_->Files(); }
 
  private:
   TFileListEdit* files_;

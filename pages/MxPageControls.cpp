@@ -1,6 +1,8 @@
 #include "pages/MxPageControls.h"
 
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QVBoxLayout>
 
 namespace pages {
 
@@ -53,6 +55,18 @@ QPlainTextEdit* MakeMemo(QWidget* parent, const char* name) {
   auto* m = Named<QPlainTextEdit>(parent, name);
   m->setTabChangesFocus(true);
   return m;
+}
+
+void LayOutEditor(QDialog& dialog, const char* name, const QString& title, QWidget* content, QSize size) {
+  dialog.setObjectName(QString::fromLatin1(name));
+  dialog.setWindowTitle(title);
+  auto* top = new QVBoxLayout(&dialog);
+  top->addWidget(content);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  top->addWidget(buttons);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  dialog.resize(size);
 }
 
 QFormLayout* MakeForm(QWidget* parent) {

@@ -3,6 +3,7 @@
 // tests look it up by, and text crosses between std::string (UTF-8) and QString here only.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -31,6 +32,10 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption);
 QRadioButton* MakeRadio(QWidget* parent, const char* name, const QString& caption);
 QComboBox* MakeCombo(QWidget* parent, const char* name);
 QPlainTextEdit* MakeMemo(QWidget* parent, const char* name);
+
+// Lays out a modal editor: its one content widget above OK and Cancel, at a size that shows
+// a useful part of a list or text.
+void LayOutEditor(QDialog& dialog, const char* name, const QString& title, QWidget* content, QSize size);
 
 // A form whose fields keep their natural width (a port stays narrow) while text fields grow.
 QFormLayout* MakeForm(QWidget* parent = nullptr);

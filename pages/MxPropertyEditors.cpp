@@ -26,7 +26,9 @@ class TEMailModeEditor final : public TMxPropertyEditor {
   QStringList GetValues() const override {
     return {EmailModeText(mx::emNormal), EmailModeText(mx::emIndividual)};
   }
-  QString GetValue(host::TMxAction& action) const override { return EmailModeText(EmailOf(action).GetMode()); }
+  QString GetValue(host::TMxAction& action) const override {
+    return EmailModeText(EmailOf(action).GetMode());
+  }
   void SetValue(host::TMxAction& action, const QString& text) const override {
     EmailOf(action).SetMode(EmailModeValue(text));
   }
@@ -47,28 +49,26 @@ class TAddressListPropertyEditor final : public TMxPropertyEditor {
   const char* title_;
 };
 
-class TEmailBodyEditor final : public TMxPropertyEditor {
- public:
-  bool HasDialog() const override { return true; }
-  bool Edit(host::TMxAction& action, QWidget* parent) const override {
-    rtl::TStringList& body = EmailOf(action).BodyObject();
-    TBodyEditor editor(body, QWidget::tr("Message"), parent);
-    if (editor.exec() != QDialog::Accepted) return false;
-    body.Assign(editor.Body());
-    return true;
-  }
-};
+using TStringsOf = rtl::TStringList& (mx::TCustomEmailAction::*)();
 
-class TEmailAttachmentsEditor final : public TMxPropertyEditor {
+// The body and the attachments: a string list of the action, edited in a dialog of its own
+// that offers the entered lines as Lines().
+template <class Dialog>
+class TStringListPropertyEditor final : public TMxPropertyEditor {
  public:
+  TStringListPropertyEditor(TStringsOf list, const char* title) : list_(list), title_(title) {}
   bool HasDialog() const override { return true; }
   bool Edit(host::TMxAction& action, QWidget* parent) const override {
-    rtl::TStringList& files = EmailOf(action).AttachmentsObject();
-    TFileListEditor editor(files, QWidget::tr("Attachments"), parent);
+    rtl::TStringList& lines = (EmailOf(action).*list_)();
+    Dialog editor(lines, QWidget::tr(title_), parent);
     if (editor.exec() != QDialog::Accepted) return false;
-    files.Assign(editor.Files());
+    lines.Assign(editor.Lines());
     return true;
   }
+
+ private:
+  TStringsOf list_;
+  const char* title_;
 };
 
 using TEditorFactory = std::function<std::unique_ptr<TMxPropertyEditor>()>;
@@ -82,6 +82,11 @@ TEditorFactory MakeList(TListOf list, const char* title) {
   return [list, title] { return std::make_unique<TAddressListPropertyEditor>(list, title); };
 }
 
+template <class Dialog>
+TEditorFactory MakeStrings(TStringsOf list, const char* title) {
+  return [list, title] { return std::make_unique<TStringListPropertyEditor<Dialog>>(list, title); };
+}
+
 const std::map<std::string, TEditorFactory, std::less<>>& Editors() {
   using E = mx::TCustomEmailAction;
   static const std::map<std::string, TEditorFactory, std::less<>> editors = {
@@ -90,8 +95,8 @@ const std::map<std::string, TEditorFactory, std::less<>>& Editors() {
       {"TCopyToEditor", MakeList(&E::CopyToList, "Copy To")},
       {"TBlindCopyToEditor", MakeList(&E::BlindCopyToList, "BCC")},
       {"TReplyToEditor", MakeList(&E::ReplyToList, "Reply To")},
-      {"TEmailBodyEditor", Make<TEmailBodyEditor>()},
-      {"TEmailAttachmentsEditor", Make<TEmailAttachmentsEditor>()},
+      {"TEmailBodyEditor", MakeStrings<TBodyEditor>(&E::BodyObject, "Message")},
+      {"TEmailAttachmentsEditor", MakeStrings<TFileListEditor>(&E::AttachmentsObject, "Attachments")},
   };
   return editors;
 }

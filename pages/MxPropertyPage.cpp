@@ -240,7 +240,8 @@ void TPropertyPage::WriteField(TBound& b, host::TMxAction& action) {
       action.SetPropertyText(f.Property, S(static_cast<QComboBox*>(b.Control)->currentText().trimmed()));
       break;
     case TFieldKind::EnumList:
-      action.SetPropertyText(f.Property, std::to_string(static_cast<QComboBox*>(b.Control)->currentData().toInt()));
+      action.SetPropertyText(f.Property,
+                             std::to_string(static_cast<QComboBox*>(b.Control)->currentData().toInt()));
       break;
     case TFieldKind::Radios:
       for (std::size_t i = 0; i < b.Radios.size(); ++i)

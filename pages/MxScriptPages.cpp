@@ -5,8 +5,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
-#include <QToolButton>
 #include <QSpinBox>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <map>
 #include <stdexcept>
@@ -131,7 +131,8 @@ void TItemPropertiesDialog::accept() {
     }
   } catch (const std::exception& ex) {
     // Values written before the refused one are put back: the step changes whole or not at all.
-    for (std::size_t i = 0; i < entries_.size(); ++i) item_.SetPropertyText(entries_[i].Prop->Name, before[i]);
+    for (std::size_t i = 0; i < entries_.size(); ++i)
+      item_.SetPropertyText(entries_[i].Prop->Name, before[i]);
     QMessageBox::warning(this, windowTitle(), QString::fromUtf8(ex.what()));
     return;
   }

@@ -380,7 +380,9 @@ class TPickyItem final : public host::TNbXMLObject {
  public:
   static void DefineProperties(host::TPropTable& t) {
     using I = TPickyItem;
-    host::TPropBuilder<I>(t).String("Label", &I::GetLabel, &I::SetLabel).String("Target", &I::GetTarget, &I::SetTarget);
+    host::TPropBuilder<I>(t)
+        .String("Label", &I::GetLabel, &I::SetLabel)
+        .String("Target", &I::GetTarget, &I::SetTarget);
   }
   std::string GetLabel() const { return FLabel; }
   void SetLabel(const std::string& v) { FLabel = v; }
@@ -395,14 +397,15 @@ class TPickyItem final : public host::TNbXMLObject {
 
 // The properties the e-mail action's dialog editors edit, with the values the tests start from.
 const std::vector<std::string>& EmailEditedProperties() {
-  static const std::vector<std::string> names = {"RecipientsList", "CopyToList",  "BlindCopyToList",
+  static const std::vector<std::string> names = {"RecipientsList", "CopyToList", "BlindCopyToList",
                                                  "ReplyToList",    "BodyObject", "AttachmentsObject"};
   return names;
 }
 
 void FillEmail(host::TMxAction& action) {
   auto& e = dynamic_cast<mx::TCustomEmailAction&>(action);
-  for (auto* list : {&e.RecipientsList(), &e.CopyToList(), &e.BlindCopyToList(), &e.ReplyToList()}) FillList(*list);
+  for (auto* list : {&e.RecipientsList(), &e.CopyToList(), &e.BlindCopyToList(), &e.ReplyToList()})
+    FillList(*list);
   e.BodyObject().SetText("Old body\n");
   e.AttachmentsObject().SetText("old.txt\n");
 }
@@ -488,15 +491,18 @@ const std::vector<TDialogEdit>& DialogEdits() {
       {"TReplyToEditor", "ReplyToList", EditAddresses, list(&E::ReplyToList), edited},
       {"TEmailBodyEditor", "BodyObject",
        [](QDialog& d) {
-         d.findChild<QPlainTextEdit*>(QStringLiteral("txtBody"))->setPlainText(QStringLiteral("Dear all,\n\n\tBye"));
+         d.findChild<QPlainTextEdit*>(QStringLiteral("txtBody"))
+             ->setPlainText(QStringLiteral("Dear all,\n\n\tBye"));
        },
-       [](E& e) { return QString::fromStdString(e.BodyObject().Text()); }, QStringLiteral("Dear all,\n\n\tBye\n")},
+       [](E& e) { return QString::fromStdString(e.BodyObject().Text()); },
+       QStringLiteral("Dear all,\n\n\tBye\n")},
       {"TEmailAttachmentsEditor", "AttachmentsObject",
        [](QDialog& d) {
          d.findChild<QPlainTextEdit*>(QStringLiteral("txtAttachments"))
              ->setPlainText(QStringLiteral(" a.txt \n\n   \nb c.txt"));
        },
-       [](E& e) { return QString::fromStdString(e.AttachmentsObject().Text()); }, QStringLiteral("a.txt\nb c.txt\n")},
+       [](E& e) { return QString::fromStdString(e.AttachmentsObject().Text()); },
+       QStringLiteral("a.txt\nb c.txt\n")},
   };
   return rows;
 }
@@ -614,15 +620,16 @@ class TPagesTest : public QObject {
       if (!w->isVisible()) continue;
       const bool text = qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w);
       if (text && !qobject_cast<QAbstractItemView*>(w->parentWidget()))
-        QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(w->objectName() + QLatin1Char(' ') +
-                                                                        w->property("text").toString()));
+        QVERIFY2(w->width() >= w->minimumSizeHint().width(),
+                 qPrintable(w->objectName() + QLatin1Char(' ') + w->property("text").toString()));
     }
 
     // A control inside a compound one (a spin box's edit, a list's viewport) is not a stop.
     const auto stop = [&](QWidget* w) {
       if (!w->isVisible() || !(w->focusPolicy() & Qt::TabFocus)) return false;
       for (QWidget* p = w->parentWidget(); p && p != page.get(); p = p->parentWidget())
-        if (qobject_cast<QComboBox*>(p) || qobject_cast<QAbstractSpinBox*>(p) || qobject_cast<QAbstractScrollArea*>(p))
+        if (qobject_cast<QComboBox*>(p) || qobject_cast<QAbstractSpinBox*>(p) ||
+            qobject_cast<QAbstractScrollArea*>(p))
           return false;
       return true;
     };
@@ -978,8 +985,9 @@ class TPagesTest : public QObject {
     Get<QAction>(*page, "actEdit")->trigger();
     QCOMPARE(opened, form);
     page->WriteActionData(*action);
-    const std::string stored = ftp ? dynamic_cast<mx::TCustomFTPAction&>(*action).GetItems(0)->GetPropertyText(key)
-                                   : dynamic_cast<mx::TCustomTelnetClientAction&>(*action).GetScriptItem(0)->GetSendText();
+    const std::string stored =
+        ftp ? dynamic_cast<mx::TCustomFTPAction&>(*action).GetItems(0)->GetPropertyText(key)
+            : dynamic_cast<mx::TCustomTelnetClientAction&>(*action).GetScriptItem(0)->GetSendText();
     QCOMPARE(stored, confirm ? std::string("new value") : std::string(ftp ? "/old" : "old"));
   }
 
