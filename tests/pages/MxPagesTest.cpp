@@ -421,20 +421,21 @@ QString ListText(const mx::TMxCustomAddressList& list) {
 }
 
 // Runs `drive` on the modal dialog once it is up, then makes sure it is closed, so that a failed
-// check inside never leaves the test waiting in exec. Bounded by time.
-void WhenModal(std::function<void(QDialog&)> drive) {
-  auto* timer = new QTimer;
+// check inside never leaves the test waiting in exec. Bounded by time; the watch ends with the
+// returned timer, so it never reaches a later test's dialog.
+[[nodiscard]] std::unique_ptr<QTimer> WhenModal(std::function<void(QDialog&)> drive) {
+  auto timer = std::make_unique<QTimer>();
   const QDeadlineTimer deadline(5000);
-  QObject::connect(timer, &QTimer::timeout, [timer, deadline, drive = std::move(drive)] {
+  QObject::connect(timer.get(), &QTimer::timeout, [t = timer.get(), deadline, drive = std::move(drive)] {
     auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
     if (!dialog && !deadline.hasExpired()) return;
-    timer->stop();
-    timer->deleteLater();
+    t->stop();
     if (!dialog) return;
     drive(*dialog);
     if (dialog->isVisible()) dialog->reject();
   });
   timer->start(10);
+  return timer;
 }
 
 void ClickButton(QDialog& dialog, QDialogButtonBox::StandardButton which) {
@@ -568,15 +569,15 @@ class TPagesTest : public QObject {
     QTest::newRow("ICQ") << "TICQAction" << QStringList{"Send ICQ Message"};
   }
 
-  // An action's pages come in the registered order with their captions (pages still to be
-  // built are skipped); passwords are masked on every page that takes one.
+  // An action's pages come in the registered order with their captions; passwords are masked on
+  // every page that takes one.
   void pagesInRegisteredOrder() {
     QFETCH(QString, action);
     QFETCH(QStringList, captions);
     QStringList got;
     for (const std::string& cls : pages::ActionPageClasses(host_->Actions(), action.toStdString())) {
       auto page = pages::CreateActionPage(cls);
-      if (!page) continue;
+      QVERIFY2(page, cls.c_str());
       got << page->PageName();
       for (auto* pw : page->findChildren<QLineEdit*>(QStringLiteral("txtPassword")))
         QCOMPARE(pw->echoMode(), QLineEdit::Password);
@@ -974,7 +975,7 @@ class TPagesTest : public QObject {
     Get<QTableWidget>(*page, "grdItems")->setCurrentCell(0, 0);
 
     QString opened;
-    WhenModal([&](QDialog& d) {
+    const auto modal = WhenModal([&](QDialog& d) {
       opened = d.objectName();
       auto* field = d.findChild<QLineEdit*>(QStringLiteral("ed") + QString::fromLatin1(key));
       QVERIFY(field);
@@ -999,7 +1000,7 @@ class TPagesTest : public QObject {
     form.findChild<QLineEdit*>(QStringLiteral("edLabel"))->setText(QStringLiteral("new"));
     form.findChild<QLineEdit*>(QStringLiteral("edTarget"))->setText(QStringLiteral("refused"));
     bool warned = false;
-    WhenModal([&](QDialog& box) { warned = qobject_cast<QMessageBox*>(&box) != nullptr; });
+    const auto modal = WhenModal([&](QDialog& box) { warned = qobject_cast<QMessageBox*>(&box) != nullptr; });
     form.accept();
     QVERIFY(warned);
     QVERIFY(form.result() != QDialog::Accepted);
@@ -1174,7 +1175,7 @@ class TPagesTest : public QObject {
     QCOMPARE(pages::PropertyEditorClass(host_->Actions(), "TEmailAction", r.Property), std::string(r.Editor));
 
     bool driven = false;
-    WhenModal([&](QDialog& d) {
+    const auto modal = WhenModal([&](QDialog& d) {
       r.Drive(d);
       if (confirm) Shot(d, d.objectName());
       ClickButton(d, confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
