@@ -70,7 +70,7 @@ void TPropertyPage::Build() {
   for (std::size_t i = 1; i < common_.size(); ++i) fields.push_back(&common_[i]);
 
   for (const TField* f : fields) {
-    TBound b{f, nullptr, nullptr, {}};
+    TBound b{f, nullptr, nullptr, {}, false, {}, {}};
     const QString caption = tr(f->Caption);
     switch (f->Kind) {
       case TFieldKind::Edit:
@@ -182,9 +182,13 @@ void TPropertyPage::ReadField(TBound& b, host::TMxAction& action) {
       static_cast<QPlainTextEdit*>(b.Control)->setPlainText(ListToText(lines));
       break;
     }
-    case TFieldKind::Memo:
-      static_cast<QPlainTextEdit*>(b.Control)->setPlainText(Q(action.GetPropertyText(f.Property)));
+    case TFieldKind::Memo: {
+      auto* memo = static_cast<QPlainTextEdit*>(b.Control);
+      b.Read = action.GetPropertyText(f.Property);
+      memo->setPlainText(Q(b.Read));
+      b.Shown = memo->toPlainText();
       break;
+    }
     case TFieldKind::Choice:
       static_cast<QComboBox*>(b.Control)->setCurrentText(Q(action.GetPropertyText(f.Property)));
       break;
@@ -233,9 +237,11 @@ void TPropertyPage::WriteField(TBound& b, host::TMxAction& action) {
       action.SetPropertyText(f.Property, lines.Text());
       break;
     }
-    case TFieldKind::Memo:
-      action.SetPropertyText(f.Property, S(static_cast<QPlainTextEdit*>(b.Control)->toPlainText()));
+    case TFieldKind::Memo: {
+      const QString text = static_cast<QPlainTextEdit*>(b.Control)->toPlainText();
+      action.SetPropertyText(f.Property, text == b.Shown ? b.Read : S(text));
       break;
+    }
     case TFieldKind::Choice:
       action.SetPropertyText(f.Property, S(static_cast<QComboBox*>(b.Control)->currentText().trimmed()));
       break;

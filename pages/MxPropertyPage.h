@@ -78,6 +78,10 @@ class TPropertyPage : public TMxActionPage {
     QLabel* Label;
     std::vector<QRadioButton*> Radios;
     bool Unreadable = false;  // a stored password that could not be decrypted
+    // A multi-line text as read, written back as it was while the shown text is unchanged: the
+    // control turns CR LF into LF.
+    std::string Read;
+    QString Shown;
   };
   void Build();
   void ReadField(TBound& b, host::TMxAction& action);

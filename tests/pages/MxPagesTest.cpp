@@ -362,7 +362,7 @@ const std::vector<TRoundTrip>& RoundTrips() {
        "TICQAction",
        {{"ICQNumber", "%MYUIN%"},
         {"ToICQNumber", "+44 20 7946 0000\n%PHONE%"},
-        {"TheMessage", "Build failed.\n\n  See the log\n"},
+        {"TheMessage", "Build failed.\r\n\r\n  See the log\n"},
         {"Server", "login.example.org"},
         {"Port", "5191"},
         {"SendSMS", "true"}},
