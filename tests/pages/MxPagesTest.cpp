@@ -455,6 +455,42 @@ void TypeIntoCell(QTableWidget& grid, int row, int column, const QString& text) 
   QTest::keyClick(editor, Qt::Key_Return);
 }
 
+// No text of a shown form is cut off, and Tab walks its controls as they are laid out: top to
+// bottom, and left to right within a row.
+void LooksNative(QWidget& form) {
+  for (auto* w : form.findChildren<QWidget*>()) {
+    if (!w->isVisible()) continue;
+    const bool text = qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w);
+    if (text && !qobject_cast<QAbstractItemView*>(w->parentWidget()))
+      QVERIFY2(w->width() >= w->minimumSizeHint().width(),
+               qPrintable(w->objectName() + QLatin1Char(' ') + w->property("text").toString()));
+  }
+
+  // A control inside a compound one (a spin box's edit, a list's viewport) is not a stop.
+  const auto stop = [&](QWidget* w) {
+    if (!w->isVisible() || !(w->focusPolicy() & Qt::TabFocus)) return false;
+    for (QWidget* p = w->parentWidget(); p && p != &form; p = p->parentWidget())
+      if (qobject_cast<QComboBox*>(p) || qobject_cast<QAbstractSpinBox*>(p) ||
+          qobject_cast<QAbstractScrollArea*>(p))
+        return false;
+    return true;
+  };
+  QWidget* previous = nullptr;
+  int stops = 0;
+  for (QWidget* w = form.nextInFocusChain(); w != &form && stops < 200; w = w->nextInFocusChain()) {
+    if (!form.isAncestorOf(w) || !stop(w)) continue;
+    ++stops;
+    if (previous) {
+      const QPoint a = previous->mapTo(&form, previous->rect().center());
+      const QPoint b = w->mapTo(&form, w->rect().center());
+      const bool sameRow = std::abs(a.y() - b.y()) <= 8;
+      QVERIFY2(sameRow ? b.x() > a.x() : b.y() > a.y(),
+               qPrintable(previous->objectName() + QStringLiteral(" -> ") + w->objectName()));
+    }
+    previous = w;
+  }
+}
+
 // A user's edit in one of the e-mail action's dialog editors and what it leaves in the property.
 struct TDialogEdit {
   const char* Editor;
@@ -599,8 +635,7 @@ class TPagesTest : public QObject {
       QTest::newRow(options) << options << QString();
   }
 
-  // At its usual size no text of a page is cut off, and Tab walks its controls as they are laid
-  // out: top to bottom, and left to right within a row.
+  // Every page, at its usual size.
   void pagesLookNative() {
     QFETCH(QString, frame);
     QFETCH(QString, action);
@@ -617,37 +652,7 @@ class TPagesTest : public QObject {
     page->show();
     QVERIFY(QTest::qWaitForWindowExposed(page.get()));
 
-    for (auto* w : page->findChildren<QWidget*>()) {
-      if (!w->isVisible()) continue;
-      const bool text = qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w);
-      if (text && !qobject_cast<QAbstractItemView*>(w->parentWidget()))
-        QVERIFY2(w->width() >= w->minimumSizeHint().width(),
-                 qPrintable(w->objectName() + QLatin1Char(' ') + w->property("text").toString()));
-    }
-
-    // A control inside a compound one (a spin box's edit, a list's viewport) is not a stop.
-    const auto stop = [&](QWidget* w) {
-      if (!w->isVisible() || !(w->focusPolicy() & Qt::TabFocus)) return false;
-      for (QWidget* p = w->parentWidget(); p && p != page.get(); p = p->parentWidget())
-        if (qobject_cast<QComboBox*>(p) || qobject_cast<QAbstractSpinBox*>(p) ||
-            qobject_cast<QAbstractScrollArea*>(p))
-          return false;
-      return true;
-    };
-    QWidget* previous = nullptr;
-    int stops = 0;
-    for (QWidget* w = page->nextInFocusChain(); w != page.get() && stops < 200; w = w->nextInFocusChain()) {
-      if (!page->isAncestorOf(w) || !stop(w)) continue;
-      ++stops;
-      if (previous) {
-        const QPoint a = previous->mapTo(page.get(), previous->rect().center());
-        const QPoint b = w->mapTo(page.get(), w->rect().center());
-        const bool sameRow = std::abs(a.y() - b.y()) <= 8;
-        QVERIFY2(sameRow ? b.x() > a.x() : b.y() > a.y(),
-                 qPrintable(previous->objectName() + QStringLiteral(" -> ") + w->objectName()));
-      }
-      previous = w;
-    }
+    LooksNative(*page);
   }
 
   void optionPagesRegistered() {
@@ -980,6 +985,7 @@ class TPagesTest : public QObject {
       auto* field = d.findChild<QLineEdit*>(QStringLiteral("ed") + QString::fromLatin1(key));
       QVERIFY(field);
       field->setText(QStringLiteral("new value"));
+      LooksNative(d);
       if (confirm) Shot(d, form);
       ClickButton(d, confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
     });
@@ -1177,6 +1183,7 @@ class TPagesTest : public QObject {
     bool driven = false;
     const auto modal = WhenModal([&](QDialog& d) {
       r.Drive(d);
+      LooksNative(d);
       if (confirm) Shot(d, d.objectName());
       ClickButton(d, confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
       driven = true;
