@@ -1,5 +1,6 @@
 #include "apps/quillon-editor/MxActionDialog.h"
 
+#include <QComboBox>
 #include <QMessageBox>
 #include <QVBoxLayout>
 #include <exception>
@@ -10,7 +11,8 @@
 
 namespace editor {
 
-TActionDialog::TActionDialog(host::TMxAction& action, const host::TActionService& actions, QWidget* parent)
+TActionDialog::TActionDialog(host::TMxAction& action, const host::TActionService& actions,
+                             const TNameChoices& choices, QWidget* parent)
     : QDialog(parent), action_(action) {
   setWindowTitle(QString::fromStdString(action.GetActionName()));
   auto* column = new QVBoxLayout(this);
@@ -31,6 +33,7 @@ TActionDialog::TActionDialog(host::TMxAction& action, const host::TActionService
     // A tab's "&&" is one ampersand, as in the registered caption.
     tabs_->addTab(page.release(), pages_.back()->PageName());
   }
+  OfferChoices(choices);
   if (!pages_.empty()) {
     current_ = 0;
     pages_[0]->OnPageActivate();
@@ -44,6 +47,21 @@ TActionDialog::TActionDialog(host::TMxAction& action, const host::TActionService
   resize(sizeHint().expandedTo(QSize(720, 520)));
   connect(buttons_, &QDialogButtonBox::accepted, this, [this] { WriteAndAccept(); });
   connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+void TActionDialog::OfferChoices(const TNameChoices& choices) {
+  const std::pair<const char*, const QStringList*> combos[] = {
+      {"cbConnection", &choices.Connections}, {"cbMxVar", &choices.Variables}, {"cbMxVariables", &choices.Variables}};
+  for (const auto& [name, items] : combos) {
+    for (QComboBox* combo : tabs_->findChildren<QComboBox*>(QString::fromLatin1(name))) {
+      // The action's own value stays, even when no other action names it.
+      const QString current = combo->currentText();
+      combo->clear();
+      combo->addItems(*items);
+      combo->setEditable(true);
+      combo->setCurrentText(current);
+    }
+  }
 }
 
 void TActionDialog::WriteAndAccept() {

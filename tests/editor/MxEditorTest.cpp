@@ -100,6 +100,7 @@ class TEditorTest : public QObject {
       QCOMPARE(dialog.result(), ok ? int(QDialog::Accepted) : int(QDialog::Rejected));
       QCOMPARE(email.GetSubject(), ok ? std::string("Edited") : subject);
       if (ok) {
+        QVERIFY(QDir().mkpath(QStringLiteral(QUILLON_SHOT_DIR)));
         QVERIFY(dialog.grab().save(QStringLiteral(QUILLON_SHOT_DIR "/editor-email-dialog.png")));
       }
     }
