@@ -80,7 +80,11 @@ void TEditorDocument::Save(const std::string& path) {
 int TEditorDocument::InsertAction(int row, std::unique_ptr<host::TMxAction> action) {
   auto& actions = project_->Actions;
   const int at = std::clamp(row, 0, static_cast<int>(actions.size()));
-  project_->AddAction(std::move(action));
+  // As the loader treats an action it made: bound, initialised, then told it is loaded (an FTP
+  // connection registers its session there), only with its defaults for properties.
+  host::TMxAction& added = project_->AddAction(std::move(action));
+  added.Initialise();
+  added.Loaded();
   std::rotate(actions.begin() + at, actions.end() - 1, actions.end());
   modified_ = true;
   return at;

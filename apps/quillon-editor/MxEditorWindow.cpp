@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSettings>
@@ -99,6 +100,10 @@ TEditorWindow::TEditorWindow(host::THost& host, const std::string& optionStore, 
 
   BuildMenus();
   setTabOrder(list_, output_);
+  // The list would take Ctrl+Up/Down as plain cursor moves and swallow Delete and F2 (its own
+  // edit key); here they reorder, remove and open the pages.
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->installEventFilter(this);
 
   connect(list_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) { EditAction(list_->row(item)); });
   connect(list_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
@@ -207,6 +212,25 @@ void TEditorWindow::BuildMenus() {
   for (QAction* a : {validate, runCommand_, stopCommand_}) tools->addAction(a);
 }
 
+bool TEditorWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == list_ && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() == Qt::ControlModifier && (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down)) {
+      MoveCurrent(key->key() == Qt::Key_Up ? -1 : 1);
+      return true;
+    }
+    if (key->modifiers() == Qt::NoModifier && key->key() == Qt::Key_Delete) {
+      RemoveCurrent();
+      return true;
+    }
+    if (key->modifiers() == Qt::NoModifier && key->key() == Qt::Key_F2) {
+      EditAction(list_->currentRow());
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
 void TEditorWindow::FillList(int current) {
   filling_ = true;
   list_->clear();
@@ -215,7 +239,7 @@ void TEditorWindow::FillList(int current) {
     auto* item = new QListWidgetItem(QString::fromStdString(a->GetActionName()), list_);
     item->setToolTip(QString::fromStdString(a->GetFormattedDescription()));
     // While a run goes on, the list shows the project but does not change it.
-    if (!running) item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setFlags(running ? item->flags() & ~Qt::ItemIsUserCheckable : item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(a->GetEnabled() ? Qt::Checked : Qt::Unchecked);
   }
   if (list_->count() > 0) list_->setCurrentRow(std::clamp(current, 0, list_->count() - 1));
