@@ -70,6 +70,8 @@ TEditorWindow::TEditorWindow(host::THost& host, const std::string& optionStore, 
   list_->setObjectName(QStringLiteral("lstActions"));
   problems_ = new QListWidget(this);
   problems_->setObjectName(QStringLiteral("lstProblems"));
+  // The error mark sits at text height beside an action, not at a message box's size.
+  for (QListWidget* l : {list_, problems_}) l->setIconSize(QSize(16, 16));
   log_ = new QTreeWidget(this);
   log_->setObjectName(QStringLiteral("treeLog"));
   log_->setHeaderLabels({tr("Time"), tr("Status"), tr("Action"), tr("Message")});

@@ -88,14 +88,6 @@ QStringList ListTexts(const QListWidget* list) {
   return out;
 }
 
-// A published property by name, as the project file writes it.
-void SetProperty(host::TMxAction& action, const char* name, const std::string& text) {
-  action.GetProperties().Find(name)->Set(action, text);
-}
-std::string Property(const host::TMxAction& action, const std::string& name) {
-  return action.GetProperties().Find(name)->Get(action);
-}
-
 void Shot(QWidget* widget, const char* name) {
   QVERIFY(QDir().mkpath(QStringLiteral(QUILLON_SHOT_DIR)));
   QVERIFY(widget->grab().save(QStringLiteral(QUILLON_SHOT_DIR "/") + QLatin1String(name)));
@@ -244,11 +236,11 @@ class TEditorTest : public QObject {
     // the declared REPORT again and is offered once.
     window.ActionList()->setCurrentRow(0);
     QVERIFY(window.AddAction("TFTPConnectionAction"));
-    SetProperty(*window.Document().Project()->Actions[1], "FTPConnectionName", "Backup");
+    window.Document().Project()->Actions[1]->SetPropertyText("FTPConnectionName", "Backup");
     QVERIFY(window.AddAction("TSetVariableAction"));
-    SetProperty(*window.Document().Project()->Actions[2], "VariableName", "COUNT");
+    window.Document().Project()->Actions[2]->SetPropertyText("VariableName", "COUNT");
     QVERIFY(window.AddAction("TSetVariableAction"));
-    SetProperty(*window.Document().Project()->Actions[3], "VariableName", "report");
+    window.Document().Project()->Actions[3]->SetPropertyText("VariableName", "report");
     QVERIFY(window.AddAction(actionClass.toStdString()));
     const int row = window.ActionList()->currentRow();
 
@@ -268,7 +260,7 @@ class TEditorTest : public QObject {
     const std::string property = combo == QLatin1String("cbConnection") ? "ConnectionName"
                                  : actionClass == QLatin1String("TMxInetHTTPGetAction") ? "DownloadToVar"
                                                                                          : "MxVariable";
-    QCOMPARE(Property(action, property), std::string("TypedAtRunTime"));
+    QCOMPARE(action.GetPropertyText(property), std::string("TypedAtRunTime"));
   }
 
   // The add dialog lists the registered actions under their categories by display name, the
@@ -418,6 +410,8 @@ class TEditorTest : public QObject {
     QVERIFY(window.AddAction("TFTPConnectionAction"));
     QVERIFY(window.AddAction("TFTPConnectionAction"));  // the same (empty) name twice
     QVERIFY(window.AddAction("TLogMessageAction"));
+    QVERIFY(window.AddAction("TEmailAction"));
+    window.show();
     QVERIFY(!window.ValidateProject());
     QListWidget* problems = window.ProblemList();
     QVERIFY(problems->count() > 0);
@@ -428,20 +422,26 @@ class TEditorTest : public QObject {
       QListWidgetItem* item = window.ActionList()->item(row);
       QCOMPARE(!item->icon().isNull(), failing.count(row) == 1);
     }
-    const int row = *failing.rbegin();
-    QVERIFY2(window.ActionList()->item(row)->toolTip().contains(QStringLiteral("Duplicate FTP connections")),
-             qPrintable(window.ActionList()->item(row)->toolTip()));
+    QCOMPARE(failing, (std::set<int>{2, 4}));
+    QVERIFY(window.ActionList()->item(2)->toolTip().contains(QStringLiteral("Duplicate FTP connections")));
+    // Every message of an action in its tooltip.
+    const QString email = window.ActionList()->item(4)->toolTip();
+    QVERIFY2(email.contains(QStringLiteral("Host")) && email.contains(QStringLiteral("Recipients")), qPrintable(email));
     window.ActionList()->setCurrentRow(0);
-    QListWidgetItem* message = problems->item(problems->count() - 1);
-    problems->itemClicked(message);
-    QCOMPARE(window.ActionList()->currentRow(), row);
-    window.show();
+    for (int i = 0; i < problems->count(); ++i) {
+      if (problems->item(i)->data(Qt::UserRole).toInt() != 2) continue;
+      QTest::mouseClick(problems->viewport(), Qt::LeftButton, {}, problems->visualItemRect(problems->item(i)).center());
+      break;
+    }
+    QCOMPARE(window.ActionList()->currentRow(), 2);
     Shot(&window, "editor-validation.png");
 
     QVERIFY(!window.StartRun());
     QVERIFY(!window.Running());
     // Fixed, the marks go.
-    SetProperty(*window.Document().Project()->Actions[2], "FTPConnectionName", "Other");
+    window.Document().Project()->Actions[2]->SetPropertyText("FTPConnectionName", "Other");
+    window.ActionList()->setCurrentRow(4);
+    window.RemoveCurrent();
     QVERIFY(window.ValidateProject());
     QCOMPARE(problems->count(), 0);
     for (int i = 0; i < window.ActionList()->count(); ++i) QVERIFY(window.ActionList()->item(i)->icon().isNull());
@@ -455,11 +455,11 @@ class TEditorTest : public QObject {
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QVERIFY(window.AddAction("TLogMessageAction"));
-    SetProperty(*window.Document().Project()->Actions[0], "Message", "before the wait");
+    window.Document().Project()->Actions[0]->SetPropertyText("Message", "before the wait");
     QVERIFY(window.AddAction("TDelayAction"));
-    SetProperty(*window.Document().Project()->Actions[1], "Milliseconds", "600000");
+    window.Document().Project()->Actions[1]->SetPropertyText("Milliseconds", "600000");
     QVERIFY(window.AddAction("TLogMessageAction"));
-    SetProperty(*window.Document().Project()->Actions[2], "Message", "after the wait");
+    window.Document().Project()->Actions[2]->SetPropertyText("Message", "after the wait");
 
     const auto started = std::chrono::steady_clock::now();
     QTest::keyClick(window.ActionList(), Qt::Key_F5);
@@ -491,7 +491,7 @@ class TEditorTest : public QObject {
     editor::TEditorWindow window(*host_, Scratch("options.xml").toStdString());
     window.show();
     QVERIFY(window.AddAction("TDelayAction"));
-    SetProperty(*window.Document().Project()->Actions[0], "Milliseconds", "600000");
+    window.Document().Project()->Actions[0]->SetPropertyText("Milliseconds", "600000");
     window.Document().Save(Scratch("delay.xml").toStdString());
     QVERIFY(window.StartRun());
     OnModal<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
