@@ -88,6 +88,15 @@ QStringList ListTexts(const QListWidget* list) {
   return out;
 }
 
+// Adds an action after the current row, as the add command does, with these properties set.
+bool AddWith(editor::TEditorWindow& window, const char* actionClass,
+             std::initializer_list<std::pair<const char*, const char*>> properties = {}) {
+  if (!window.AddAction(actionClass)) return false;
+  host::TMxAction& action = *window.Document().Project()->Actions[std::size_t(window.ActionList()->currentRow())];
+  for (const auto& [name, value] : properties) action.SetPropertyText(name, value);
+  return true;
+}
+
 void Shot(QWidget* widget, const char* name) {
   QVERIFY(QDir().mkpath(QStringLiteral(QUILLON_SHOT_DIR)));
   QVERIFY(widget->grab().save(QStringLiteral(QUILLON_SHOT_DIR "/") + QLatin1String(name)));
@@ -235,12 +244,9 @@ class TEditorTest : public QObject {
     // A second connection and a variable the project sets rather than declares; "report" is
     // the declared REPORT again and is offered once.
     window.ActionList()->setCurrentRow(0);
-    QVERIFY(window.AddAction("TFTPConnectionAction"));
-    window.Document().Project()->Actions[1]->SetPropertyText("FTPConnectionName", "Backup");
-    QVERIFY(window.AddAction("TSetVariableAction"));
-    window.Document().Project()->Actions[2]->SetPropertyText("VariableName", "COUNT");
-    QVERIFY(window.AddAction("TSetVariableAction"));
-    window.Document().Project()->Actions[3]->SetPropertyText("VariableName", "report");
+    QVERIFY(AddWith(window, "TFTPConnectionAction", {{"FTPConnectionName", "Backup"}}));
+    QVERIFY(AddWith(window, "TSetVariableAction", {{"VariableName", "COUNT"}}));
+    QVERIFY(AddWith(window, "TSetVariableAction", {{"VariableName", "report"}}));
     QVERIFY(window.AddAction(actionClass.toStdString()));
     const int row = window.ActionList()->currentRow();
 
@@ -454,12 +460,9 @@ class TEditorTest : public QObject {
     window.resize(760, 560);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    QVERIFY(window.AddAction("TLogMessageAction"));
-    window.Document().Project()->Actions[0]->SetPropertyText("Message", "before the wait");
-    QVERIFY(window.AddAction("TDelayAction"));
-    window.Document().Project()->Actions[1]->SetPropertyText("Milliseconds", "600000");
-    QVERIFY(window.AddAction("TLogMessageAction"));
-    window.Document().Project()->Actions[2]->SetPropertyText("Message", "after the wait");
+    QVERIFY(AddWith(window, "TLogMessageAction", {{"Message", "before the wait"}}));
+    QVERIFY(AddWith(window, "TDelayAction", {{"Milliseconds", "600000"}}));
+    QVERIFY(AddWith(window, "TLogMessageAction", {{"Message", "after the wait"}}));
 
     const auto started = std::chrono::steady_clock::now();
     QTest::keyClick(window.ActionList(), Qt::Key_F5);
@@ -490,8 +493,7 @@ class TEditorTest : public QObject {
   void closeWhileRunningStopsFirst() {
     editor::TEditorWindow window(*host_, Scratch("options.xml").toStdString());
     window.show();
-    QVERIFY(window.AddAction("TDelayAction"));
-    window.Document().Project()->Actions[0]->SetPropertyText("Milliseconds", "600000");
+    QVERIFY(AddWith(window, "TDelayAction", {{"Milliseconds", "600000"}}));
     window.Document().Save(Scratch("delay.xml").toStdString());
     QVERIFY(window.StartRun());
     OnModal<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
