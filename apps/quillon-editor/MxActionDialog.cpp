@@ -8,6 +8,7 @@
 #include "host/MxAction.h"
 #include "host/MxServices.h"
 #include "pages/MxPageFactory.h"
+#include "pages/MxScriptPages.h"
 
 namespace editor {
 
@@ -72,6 +73,36 @@ void TActionDialog::WriteAndAccept() {
     return;
   }
   accept();
+}
+
+namespace {
+// The values a person edits, copied by their text form.
+void CopyProperties(const host::TMxAction& from, host::TMxAction& to) {
+  for (const host::TPropInfo& p : from.GetProperties()) {
+    if (p.Hidden || !p.Stored || p.ReadOnly() || p.Kind == host::TPropKind::Object) continue;
+    to.SetPropertyText(p.Name, from.GetPropertyText(p.Name));
+  }
+}
+}  // namespace
+
+bool HasPages(const host::TActionService& actions, const host::TMxAction& action) {
+  for (const std::string& cls : pages::ActionPageClasses(actions, action.ClassName()))
+    if (pages::HasActionPage(cls)) return true;
+  return false;
+}
+
+bool EditPlainProperties(host::TMxAction& action, const host::TActionService& actions, QWidget* parent) {
+  std::unique_ptr<host::TMxAction> copy = actions.CreateAction(action.ClassName());
+  if (!copy) return false;
+  try {
+    CopyProperties(action, *copy);
+    if (!pages::EditItemProperties(*copy, QString::fromStdString(action.GetActionName()), parent)) return false;
+    CopyProperties(*copy, action);
+  } catch (const std::exception& e) {
+    QMessageBox::warning(parent, QString::fromStdString(action.GetActionName()), QString::fromUtf8(e.what()));
+    return false;
+  }
+  return true;
 }
 
 }  // namespace editor

@@ -43,4 +43,9 @@ class TActionDialog final : public QDialog {
   int current_ = -1;
 };
 
+// An action no page was registered for (the host's own): one field per published property, on a
+// copy that is written back only when confirmed. True when the user confirmed.
+bool EditPlainProperties(host::TMxAction& action, const host::TActionService& actions, QWidget* parent);
+bool HasPages(const host::TActionService& actions, const host::TMxAction& action);
+
 }  // namespace editor

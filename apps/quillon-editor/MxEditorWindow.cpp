@@ -302,8 +302,13 @@ bool TEditorWindow::SaveFile(const QString& path) {
 bool TEditorWindow::EditAction(int row) {
   auto& actions = document_.Project()->Actions;
   if (Running() || row < 0 || row >= static_cast<int>(actions.size())) return false;
-  TActionDialog dialog(*actions[static_cast<std::size_t>(row)], host_.Actions(), Choices(), this);
-  if (dialog.exec() != QDialog::Accepted) return false;
+  host::TMxAction& action = *actions[static_cast<std::size_t>(row)];
+  if (!HasPages(host_.Actions(), action)) {
+    if (!EditPlainProperties(action, host_.Actions(), this)) return false;
+  } else {
+    TActionDialog dialog(action, host_.Actions(), Choices(), this);
+    if (dialog.exec() != QDialog::Accepted) return false;
+  }
   Modified(row);
   return true;
 }

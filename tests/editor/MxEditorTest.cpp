@@ -348,15 +348,28 @@ class TEditorTest : public QObject {
       for (std::size_t i = 0; i < names.size(); ++i) QCOMPARE(QString::fromStdString(names[i]), step.order[int(i)]);
     }
 
-    // F2 and Enter open the current action's pages.
-    for (Qt::Key key : {Qt::Key_F2, Qt::Key_Return}) {
+    // F2 and Enter open the current action. The host's own actions have no pages: their
+    // published properties are edited in one form, written only on OK.
+    host::TMxAction& log = *window.Document().Project()->Actions[0];
+    log.SetPropertyText("Message", "as it was");
+    const struct {
+      Qt::Key key;
+      QDialogButtonBox::StandardButton button;
+      const char* message;
+    } opens[] = {{Qt::Key_F2, QDialogButtonBox::Cancel, "as it was"}, {Qt::Key_Return, QDialogButtonBox::Ok, "typed"}};
+    for (const auto& open : opens) {
       bool opened = false;
-      OnModal<editor::TActionDialog>([&](editor::TActionDialog* dialog) {
+      OnModal<QDialog>([&](QDialog* dialog) {
+        auto* message = dialog->findChild<QLineEdit*>(QStringLiteral("edMessage"));
+        QVERIFY(message);
+        QCOMPARE(message->text(), QStringLiteral("as it was"));
+        message->setText(QStringLiteral("typed"));
         opened = true;
-        dialog->reject();
+        dialog->findChild<QDialogButtonBox*>()->button(open.button)->click();
       });
-      QTest::keyClick(list, key);
-      QTRY_VERIFY2_WITH_TIMEOUT(opened, qPrintable(QKeySequence(key).toString()), 5000);
+      QTest::keyClick(list, open.key);
+      QTRY_VERIFY2_WITH_TIMEOUT(opened, qPrintable(QKeySequence(open.key).toString()), 5000);
+      QCOMPARE(log.GetPropertyText("Message"), std::string(open.message));
     }
   }
 
