@@ -502,6 +502,41 @@ class TEditorTest : public QObject {
     Shot(&window, "editor-stopped.png");
   }
 
+  // A run reports how it ended, and an action's failure shows in the log with its error tag.
+  void runReportsItsEnd_data() {
+    QTest::addColumn<bool>("fail");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("success") << false << int(host::TRunResult::Success) << "ok||Run succeeded.";
+    QTest::newRow("failure") << true << int(host::TRunResult::Failed) << "error||Run failed.";
+  }
+
+  void runReportsItsEnd() {
+    QFETCH(bool, fail);
+    QFETCH(int, result);
+    QFETCH(QString, line);
+    editor::TEditorWindow window(*host_, Scratch("options.xml").toStdString());
+    QVERIFY(AddWith(window, "TLogMessageAction", {{"Message", "first"}}));
+    if (fail) {
+      // Nothing listens on that port: the connection is refused at once.
+      const std::string port = std::to_string(testsupport::FreePort());
+      QVERIFY(AddWith(window, "TFTPConnectionAction",
+                      {{"FTPConnectionName", "Nowhere"}, {"FTPHost", "127.0.0.1"}, {"FTPPort", port.c_str()},
+                       {"ConnectTimeoutInSec", "5"}}));
+    }
+    QVERIFY(window.StartRun());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.Running(), 30000);
+    QCOMPARE(int(*window.LastResult()), result);
+    const QStringList log = LogTexts(window.LogView());
+    QCOMPARE(log.back(), line);
+    QVERIFY(log.contains(QStringLiteral("info|Log Message|first")));
+    if (fail) {
+      bool error = false;
+      for (const QString& l : log) error = error || l.startsWith(QStringLiteral("error|FTP Connect|"));
+      QVERIFY2(error, qPrintable(log.join('\n')));
+    }
+  }
+
   // Closing during a run asks, stops the run, and closes once the run has ended.
   void closeWhileRunningStopsFirst() {
     editor::TEditorWindow window(*host_, Scratch("options.xml").toStdString());
