@@ -51,8 +51,9 @@ TActionDialog::TActionDialog(host::TMxAction& action, const host::TActionService
 }
 
 void TActionDialog::OfferChoices(const TNameChoices& choices) {
-  const std::pair<const char*, const QStringList*> combos[] = {
-      {"cbConnection", &choices.Connections}, {"cbMxVar", &choices.Variables}, {"cbMxVariables", &choices.Variables}};
+  const std::pair<const char*, const QStringList*> combos[] = {{"cbConnection", &choices.Connections},
+                                                               {"cbMxVar", &choices.Variables},
+                                                               {"cbMxVariables", &choices.Variables}};
   for (const auto& [name, items] : combos) {
     for (QComboBox* combo : tabs_->findChildren<QComboBox*>(QString::fromLatin1(name))) {
       // The action's own value stays, even when no other action names it.
@@ -96,7 +97,8 @@ bool EditPlainProperties(host::TMxAction& action, const host::TActionService& ac
   if (!copy) return false;
   try {
     CopyProperties(action, *copy);
-    if (!pages::EditItemProperties(*copy, QString::fromStdString(action.GetActionName()), parent)) return false;
+    if (!pages::EditItemProperties(*copy, QString::fromStdString(action.GetActionName()), parent))
+      return false;
     CopyProperties(*copy, action);
   } catch (const std::exception& e) {
     QMessageBox::warning(parent, QString::fromStdString(action.GetActionName()), QString::fromUtf8(e.what()));

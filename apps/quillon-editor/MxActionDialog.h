@@ -26,8 +26,8 @@ struct TNameChoices {
 
 class TActionDialog final : public QDialog {
  public:
-  TActionDialog(host::TMxAction& action, const host::TActionService& actions, const TNameChoices& choices = {},
-                QWidget* parent = nullptr);
+  TActionDialog(host::TMxAction& action, const host::TActionService& actions,
+                const TNameChoices& choices = {}, QWidget* parent = nullptr);
 
   QTabWidget* Tabs() const { return tabs_; }
   std::vector<pages::TMxActionPage*> Pages() const { return pages_; }

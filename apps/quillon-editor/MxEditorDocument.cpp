@@ -111,7 +111,8 @@ bool TEditorDocument::MoveAction(int row, int delta) {
 std::vector<std::string> TEditorDocument::ConnectionNames() const {
   std::vector<std::string> names;
   ForEachAction(project_->Actions, [&](const host::TMxAction& a) {
-    if (const auto* c = dynamic_cast<const mx::TFTPConnectionAction*>(&a)) AddOnce(names, c->GetFTPConnectionName());
+    if (const auto* c = dynamic_cast<const mx::TFTPConnectionAction*>(&a))
+      AddOnce(names, c->GetFTPConnectionName());
   });
   return names;
 }
@@ -120,7 +121,8 @@ std::vector<std::string> TEditorDocument::VariableNames() const {
   std::vector<std::string> names;
   for (const auto& [name, value] : project_->Variables) AddOnce(names, name);
   ForEachAction(project_->Actions, [&](const host::TMxAction& a) {
-    if (const auto* s = dynamic_cast<const host::TSetVariableAction*>(&a)) AddOnce(names, s->GetVariableName());
+    if (const auto* s = dynamic_cast<const host::TSetVariableAction*>(&a))
+      AddOnce(names, s->GetVariableName());
   });
   return names;
 }

@@ -33,7 +33,8 @@ void TEditorRun::Post(std::function<void()> fn) {
   QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
 }
 
-void TEditorRun::Start(std::unique_ptr<host::TProject> project, const std::string& projectPath, TSinks sinks) {
+void TEditorRun::Start(std::unique_ptr<host::TProject> project, const std::string& projectPath,
+                       TSinks sinks) {
   if (thread_.joinable()) return;
   project_ = std::move(project);
   sinks_ = std::move(sinks);
@@ -45,7 +46,8 @@ void TEditorRun::Start(std::unique_ptr<host::TProject> project, const std::strin
     state_.emplace(host::TStateStore::DefaultDirectory(), projectPath);
     for (const std::string& line : state_->Apply(*project_))
       if (sinks_.Log) sinks_.Log({}, QString::fromStdString(line), 0);
-    if (!state_->Warning().empty() && sinks_.Log) sinks_.Log({}, QString::fromStdString(state_->Warning()), 2);
+    if (!state_->Warning().empty() && sinks_.Log)
+      sinks_.Log({}, QString::fromStdString(state_->Warning()), 2);
   }
 
   // These run on the run thread: copy what they carry, and let the GUI thread show it.

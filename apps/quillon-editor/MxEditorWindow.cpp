@@ -45,18 +45,25 @@ int RowOfPosition(const std::string& position) {
 
 QString TagName(int tag) {
   switch (tag) {
-    case 1: return QObject::tr("ok");
-    case 2: return QObject::tr("warning");
-    case 3: return QObject::tr("error");
-    default: return QObject::tr("info");
+    case 1:
+      return QObject::tr("ok");
+    case 2:
+      return QObject::tr("warning");
+    case 3:
+      return QObject::tr("error");
+    default:
+      return QObject::tr("info");
   }
 }
 
 QString ResultText(host::TRunResult result) {
   switch (result) {
-    case host::TRunResult::Success: return QObject::tr("Run succeeded.");
-    case host::TRunResult::Stopped: return QObject::tr("Run stopped.");
-    default: return QObject::tr("Run failed.");
+    case host::TRunResult::Success:
+      return QObject::tr("Run succeeded.");
+    case host::TRunResult::Stopped:
+      return QObject::tr("Run stopped.");
+    default:
+      return QObject::tr("Run failed.");
   }
 }
 }  // namespace
@@ -107,7 +114,8 @@ TEditorWindow::TEditorWindow(host::THost& host, const std::string& optionStore, 
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->installEventFilter(this);
 
-  connect(list_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) { EditAction(list_->row(item)); });
+  connect(list_, &QListWidget::itemActivated, this,
+          [this](QListWidgetItem* item) { EditAction(list_->row(item)); });
   connect(list_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
     if (filling_) return;
     auto& actions = document_.Project()->Actions;
@@ -163,7 +171,8 @@ void TEditorWindow::BuildMenus() {
   editing_ << recentMenu_->menuAction();
   file->addAction(tr("&Save"), QKeySequence::Save, this, [this] {
     QString path = QString::fromStdString(document_.Path());
-    if (path.isEmpty()) path = QFileDialog::getSaveFileName(this, tr("Save project"), {}, tr("Projects (*.xml)"));
+    if (path.isEmpty())
+      path = QFileDialog::getSaveFileName(this, tr("Save project"), {}, tr("Projects (*.xml)"));
     if (!path.isEmpty()) SaveFile(path);
   });
   file->addAction(tr("Save &As..."), QKeySequence::SaveAs, this, [this] {
@@ -200,9 +209,11 @@ void TEditorWindow::BuildMenus() {
   QAction* validate = project->addAction(s->standardIcon(QStyle::SP_DialogApplyButton), tr("&Validate"), this,
                                          [this] { ValidateProject(); });
   validate->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-  runCommand_ = project->addAction(s->standardIcon(QStyle::SP_MediaPlay), tr("&Run"), this, [this] { StartRun(); });
+  runCommand_ =
+      project->addAction(s->standardIcon(QStyle::SP_MediaPlay), tr("&Run"), this, [this] { StartRun(); });
   runCommand_->setShortcut(QKeySequence(Qt::Key_F5));
-  stopCommand_ = project->addAction(s->standardIcon(QStyle::SP_MediaStop), tr("&Stop"), this, [this] { StopRun(); });
+  stopCommand_ =
+      project->addAction(s->standardIcon(QStyle::SP_MediaStop), tr("&Stop"), this, [this] { StopRun(); });
   stopCommand_->setShortcuts({QKeySequence(Qt::Key_Escape), QKeySequence(Qt::SHIFT | Qt::Key_F5)});
   editing_ << validate;
 
@@ -241,7 +252,8 @@ void TEditorWindow::FillList(int current) {
     auto* item = new QListWidgetItem(QString::fromStdString(a->GetActionName()), list_);
     item->setToolTip(QString::fromStdString(a->GetFormattedDescription()));
     // While a run goes on, the list shows the project but does not change it.
-    item->setFlags(running ? item->flags() & ~Qt::ItemIsUserCheckable : item->flags() | Qt::ItemIsUserCheckable);
+    item->setFlags(running ? item->flags() & ~Qt::ItemIsUserCheckable
+                           : item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(a->GetEnabled() ? Qt::Checked : Qt::Unchecked);
   }
   if (list_->count() > 0) list_->setCurrentRow(std::clamp(current, 0, list_->count() - 1));
@@ -249,8 +261,9 @@ void TEditorWindow::FillList(int current) {
 }
 
 void TEditorWindow::UpdateTitle() {
-  const QString name = document_.Path().empty() ? tr("Untitled")
-                                                : QFileInfo(QString::fromStdString(document_.Path())).fileName();
+  const QString name = document_.Path().empty()
+                           ? tr("Untitled")
+                           : QFileInfo(QString::fromStdString(document_.Path())).fileName();
   setWindowTitle(name + (document_.Modified() ? QStringLiteral(" *") : QString()) + tr(" - Quillon editor"));
 }
 
@@ -354,8 +367,8 @@ void TEditorWindow::ShowFailures(const std::vector<host::TValidationFailure>& fa
   for (int i = 0; i < list_->count(); ++i) {
     QListWidgetItem* item = list_->item(i);
     item->setIcon({});
-    item->setToolTip(QString::fromStdString(document_.Project()->Actions[static_cast<std::size_t>(i)]
-                                                ->GetFormattedDescription()));
+    item->setToolTip(QString::fromStdString(
+        document_.Project()->Actions[static_cast<std::size_t>(i)]->GetFormattedDescription()));
   }
   const QIcon error = style()->standardIcon(QStyle::SP_MessageBoxCritical);
   for (const host::TValidationFailure& f : failures) {
@@ -424,15 +437,19 @@ void TEditorWindow::StopRun() {
 void TEditorWindow::AddLogLine(const QString& action, const QString& text, int tag) {
   auto* item = new QTreeWidgetItem(log_, {QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
                                           tag < 0 ? QString() : TagName(tag), action, text});
-  static const QStyle::StandardPixmap icons[] = {QStyle::SP_MessageBoxInformation, QStyle::SP_DialogApplyButton,
-                                                 QStyle::SP_MessageBoxWarning, QStyle::SP_MessageBoxCritical};
+  static const QStyle::StandardPixmap icons[] = {QStyle::SP_MessageBoxInformation,
+                                                 QStyle::SP_DialogApplyButton, QStyle::SP_MessageBoxWarning,
+                                                 QStyle::SP_MessageBoxCritical};
   if (tag >= 0 && tag <= 3) item->setIcon(1, style()->standardIcon(icons[tag]));
   log_->scrollToItem(item);
 }
 
 void TEditorWindow::RunFinished(host::TRunResult result) {
   lastResult_ = result;
-  AddLogLine({}, ResultText(result), result == host::TRunResult::Success ? 1 : result == host::TRunResult::Stopped ? 2 : 3);
+  AddLogLine({}, ResultText(result),
+             result == host::TRunResult::Success   ? 1
+             : result == host::TRunResult::Stopped ? 2
+                                                   : 3);
   state_->setText(ResultText(result));
   if (result == host::TRunResult::Success) progress_->setValue(100);
   UpdateCommands();
@@ -459,8 +476,8 @@ void TEditorWindow::FillRecentMenu() {
   const QStringList files = RecentFiles();
   for (int i = 0; i < files.size(); ++i) {
     const QString path = files[i];
-    QAction* a = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()), this,
-                                        [this, path] {
+    QAction* a = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()),
+                                        this, [this, path] {
                                           if (MayDiscard()) OpenFile(path);
                                         });
     a->setToolTip(path);
@@ -471,12 +488,14 @@ void TEditorWindow::FillRecentMenu() {
 
 bool TEditorWindow::MayDiscard() {
   if (!document_.Modified()) return true;
-  const auto answer = QMessageBox::question(this, tr("Unsaved changes"), tr("Save the changes to this project?"),
-                                            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+  const auto answer =
+      QMessageBox::question(this, tr("Unsaved changes"), tr("Save the changes to this project?"),
+                            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
   if (answer == QMessageBox::Cancel) return false;
   if (answer == QMessageBox::Discard) return true;
   QString path = QString::fromStdString(document_.Path());
-  if (path.isEmpty()) path = QFileDialog::getSaveFileName(this, tr("Save project"), {}, tr("Projects (*.xml)"));
+  if (path.isEmpty())
+    path = QFileDialog::getSaveFileName(this, tr("Save project"), {}, tr("Projects (*.xml)"));
   return !path.isEmpty() && SaveFile(path);
 }
 

@@ -14,9 +14,9 @@ int main(int argc, char** argv) {
   args.setApplicationDescription(QStringLiteral("Edits and runs Quillon projects."));
   args.addHelpOption();
   // The same store `quillon run --options FILE` would read.
-  const QCommandLineOption options(QStringLiteral("options"),
-                                   QStringLiteral("The option store (default ~/.config/quillon/options.xml)."),
-                                   QStringLiteral("FILE"));
+  const QCommandLineOption options(
+      QStringLiteral("options"), QStringLiteral("The option store (default ~/.config/quillon/options.xml)."),
+      QStringLiteral("FILE"));
   args.addOption(options);
   args.addPositionalArgument(QStringLiteral("project"), QStringLiteral("The project file to open."));
   args.process(app);

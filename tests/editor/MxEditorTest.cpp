@@ -65,7 +65,9 @@ W* Control(QWidget* parent, const char* name) {
 }
 
 // The page of a dialog by its frame class name, where two pages carry controls of one name.
-QWidget* Page(QWidget* dialog, const char* frameClass) { return Control<QWidget>(dialog, frameClass); }
+QWidget* Page(QWidget* dialog, const char* frameClass) {
+  return Control<QWidget>(dialog, frameClass);
+}
 
 QStringList Items(const QComboBox* combo) {
   QStringList out;
@@ -92,7 +94,8 @@ QStringList ListTexts(const QListWidget* list) {
 bool AddWith(editor::TEditorWindow& window, const char* actionClass,
              std::initializer_list<std::pair<const char*, const char*>> properties = {}) {
   if (!window.AddAction(actionClass)) return false;
-  host::TMxAction& action = *window.Document().Project()->Actions[std::size_t(window.ActionList()->currentRow())];
+  host::TMxAction& action =
+      *window.Document().Project()->Actions[std::size_t(window.ActionList()->currentRow())];
   for (const auto& [name, value] : properties) action.SetPropertyText(name, value);
   return true;
 }
@@ -228,10 +231,15 @@ class TEditorTest : public QObject {
     QTest::addColumn<QString>("combo");
     QTest::addColumn<QStringList>("offered");
     const QStringList variables{"SITE_DIR", "DOWNLOADS", "REPORT", "COUNT"};
-    QTest::newRow("connection") << "TFTPDisconnectAction" << "TFTPDisconnectFrame" << "cbConnection"
-                                << QStringList{"Site", "Backup"};
-    QTest::newRow("FTP variable") << "TFTPGetRemoteDirAction" << "TFTPGetRemoteDirFrame" << "cbMxVar" << variables;
-    QTest::newRow("HTTP variable") << "TMxInetHTTPGetAction" << "TInetHTTPGetFrame" << "cbMxVariables" << variables;
+    QTest::newRow("connection") << "TFTPDisconnectAction"
+                                << "TFTPDisconnectFrame"
+                                << "cbConnection" << QStringList{"Site", "Backup"};
+    QTest::newRow("FTP variable") << "TFTPGetRemoteDirAction"
+                                  << "TFTPGetRemoteDirFrame"
+                                  << "cbMxVar" << variables;
+    QTest::newRow("HTTP variable") << "TMxInetHTTPGetAction"
+                                   << "TInetHTTPGetFrame"
+                                   << "cbMxVariables" << variables;
   }
 
   void pagesOfferProjectNames() {
@@ -252,7 +260,8 @@ class TEditorTest : public QObject {
 
     bool seen = false;
     OnModal<editor::TActionDialog>([&](editor::TActionDialog* dialog) {
-      auto* box = Control<QComboBox>(Page(dialog, frame.toLatin1().constData()), combo.toLatin1().constData());
+      auto* box =
+          Control<QComboBox>(Page(dialog, frame.toLatin1().constData()), combo.toLatin1().constData());
       QVERIFY(box);
       QCOMPARE(Items(box), offered);
       QVERIFY(box->isEditable());
@@ -263,9 +272,9 @@ class TEditorTest : public QObject {
     QVERIFY(window.EditAction(row));
     QVERIFY(seen);
     const auto& action = *window.Document().Project()->Actions[std::size_t(row)];
-    const std::string property = combo == QLatin1String("cbConnection") ? "ConnectionName"
+    const std::string property = combo == QLatin1String("cbConnection")                 ? "ConnectionName"
                                  : actionClass == QLatin1String("TMxInetHTTPGetAction") ? "DownloadToVar"
-                                                                                         : "MxVariable";
+                                                                                        : "MxVariable";
     QCOMPARE(action.GetPropertyText(property), std::string("TypedAtRunTime"));
   }
 
@@ -291,7 +300,8 @@ class TEditorTest : public QObject {
     QTest::keyClicks(dialog.Filter(), QStringLiteral("upload"));
     int shown = 0;
     for (int i = 0; i < tree->topLevelItemCount(); ++i)
-      for (int j = 0; j < tree->topLevelItem(i)->childCount(); ++j) shown += !tree->topLevelItem(i)->child(j)->isHidden();
+      for (int j = 0; j < tree->topLevelItem(i)->childCount(); ++j)
+        shown += !tree->topLevelItem(i)->child(j)->isHidden();
     QCOMPARE(shown, 1);
     QVERIFY(tree->topLevelItem(0)->isHidden());
     QCOMPARE(dialog.SelectedClass(), std::string("TFTPUploadFileAction"));
@@ -345,7 +355,8 @@ class TEditorTest : public QObject {
       std::vector<std::string> names;
       for (const auto& a : window.Document().Project()->Actions) names.push_back(a->GetActionName());
       QCOMPARE(names.size(), std::size_t(step.order.size()));
-      for (std::size_t i = 0; i < names.size(); ++i) QCOMPARE(QString::fromStdString(names[i]), step.order[int(i)]);
+      for (std::size_t i = 0; i < names.size(); ++i)
+        QCOMPARE(QString::fromStdString(names[i]), step.order[int(i)]);
     }
 
     // F2 and Enter open the current action. The host's own actions have no pages: their
@@ -356,7 +367,8 @@ class TEditorTest : public QObject {
       Qt::Key key;
       QDialogButtonBox::StandardButton button;
       const char* message;
-    } opens[] = {{Qt::Key_F2, QDialogButtonBox::Cancel, "as it was"}, {Qt::Key_Return, QDialogButtonBox::Ok, "typed"}};
+    } opens[] = {{Qt::Key_F2, QDialogButtonBox::Cancel, "as it was"},
+                 {Qt::Key_Return, QDialogButtonBox::Ok, "typed"}};
     for (const auto& open : opens) {
       bool opened = false;
       OnModal<QDialog>([&](QDialog* dialog) {
@@ -445,11 +457,13 @@ class TEditorTest : public QObject {
     QVERIFY(window.ActionList()->item(2)->toolTip().contains(QStringLiteral("Duplicate FTP connections")));
     // Every message of an action in its tooltip.
     const QString email = window.ActionList()->item(4)->toolTip();
-    QVERIFY2(email.contains(QStringLiteral("Host")) && email.contains(QStringLiteral("Recipients")), qPrintable(email));
+    QVERIFY2(email.contains(QStringLiteral("Host")) && email.contains(QStringLiteral("Recipients")),
+             qPrintable(email));
     window.ActionList()->setCurrentRow(0);
     for (int i = 0; i < problems->count(); ++i) {
       if (problems->item(i)->data(Qt::UserRole).toInt() != 2) continue;
-      QTest::mouseClick(problems->viewport(), Qt::LeftButton, {}, problems->visualItemRect(problems->item(i)).center());
+      QTest::mouseClick(problems->viewport(), Qt::LeftButton, {},
+                        problems->visualItemRect(problems->item(i)).center());
       break;
     }
     QCOMPARE(window.ActionList()->currentRow(), 2);
@@ -463,7 +477,8 @@ class TEditorTest : public QObject {
     window.RemoveCurrent();
     QVERIFY(window.ValidateProject());
     QCOMPARE(problems->count(), 0);
-    for (int i = 0; i < window.ActionList()->count(); ++i) QVERIFY(window.ActionList()->item(i)->icon().isNull());
+    for (int i = 0; i < window.ActionList()->count(); ++i)
+      QVERIFY(window.ActionList()->item(i)->icon().isNull());
   }
 
   // A run shows the log live; the project cannot be edited while it runs; Esc stops a long
@@ -480,8 +495,8 @@ class TEditorTest : public QObject {
     const auto started = std::chrono::steady_clock::now();
     QTest::keyClick(window.ActionList(), Qt::Key_F5);
     QVERIFY(window.Running());
-    QTRY_VERIFY_WITH_TIMEOUT(LogTexts(window.LogView()).join('\n').contains(QStringLiteral("Delay [ 600000 ms ]|started")),
-                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        LogTexts(window.LogView()).join('\n').contains(QStringLiteral("Delay [ 600000 ms ]|started")), 10000);
     QVERIFY(LogTexts(window.LogView()).contains(QStringLiteral("info|Log Message|before the wait")));
     // Nothing changes the project meanwhile.
     QVERIFY(!window.AddAction("TLogMessageAction"));
@@ -521,7 +536,9 @@ class TEditorTest : public QObject {
       // Nothing listens on that port: the connection is refused at once.
       const std::string port = std::to_string(testsupport::FreePort());
       QVERIFY(AddWith(window, "TFTPConnectionAction",
-                      {{"FTPConnectionName", "Nowhere"}, {"FTPHost", "127.0.0.1"}, {"FTPPort", port.c_str()},
+                      {{"FTPConnectionName", "Nowhere"},
+                       {"FTPHost", "127.0.0.1"},
+                       {"FTPPort", port.c_str()},
                        {"ConnectTimeoutInSec", "5"}}));
     }
     QVERIFY(window.StartRun());
@@ -566,7 +583,8 @@ class TEditorTest : public QObject {
       QVERIFY(window.OpenFile(paths[3]));  // again: to the front, not twice
     }
     editor::TEditorWindow window(*host_, Scratch("options.xml").toStdString());
-    const QStringList expected{paths[3], paths[8], paths[7], paths[6], paths[5], paths[4], paths[2], paths[1]};
+    const QStringList expected{paths[3], paths[8], paths[7], paths[6],
+                               paths[5], paths[4], paths[2], paths[1]};
     QCOMPARE(window.RecentFiles(), expected);
     QCOMPARE(window.RecentMenu()->actions().size(), 8);
     window.RecentMenu()->actions().at(1)->trigger();
@@ -648,8 +666,8 @@ class TEditorTest : public QObject {
     QVERIFY(ReadAll(project).find(password.toStdString()) == std::string::npos);
 
     std::string output;
-    const int status = testsupport::RunProgram({QUILLON_BINARY_DIR "/apps/quillon/quillon", "run", project.toStdString()},
-                                               &output);
+    const int status = testsupport::RunProgram(
+        {QUILLON_BINARY_DIR "/apps/quillon/quillon", "run", project.toStdString()}, &output);
     QVERIFY2(status == 0, output.c_str());
     auto spool = smtp.Spool();
     QCOMPARE(spool.size(), std::size_t(1));
@@ -669,7 +687,8 @@ class TEditorTest : public QObject {
     QCOMPARE(window.LastResult(), std::optional(host::TRunResult::Success));
     QVERIFY2(log.contains(QStringLiteral("ok|Send Email|Message Sent")), qPrintable(log));
     QVERIFY(!log.contains(password));
-    for (int i = 0; i < window.ActionList()->count(); ++i) QVERIFY(!window.ActionList()->item(i)->toolTip().contains(password));
+    for (int i = 0; i < window.ActionList()->count(); ++i)
+      QVERIFY(!window.ActionList()->item(i)->toolTip().contains(password));
     QCOMPARE(window.Progress()->value(), 100);
     QCOMPARE(smtp.Spool().size(), std::size_t(2));
     QCOMPARE(testsupport::ReadText(ftp.Root() / "report.txt"), std::string("built in the editor\n"));
