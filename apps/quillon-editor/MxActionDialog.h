@@ -3,6 +3,7 @@
 // through the action's setters; Cancel writes nothing.
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QStringList>
 #include <QTabWidget>
 #include <memory>
 #include <vector>
@@ -16,15 +17,24 @@ class TMxAction;
 
 namespace editor {
 
+// What the connection and variable combos of the pages offer; they stay editable, so a name
+// made at run time can still be typed.
+struct TNameChoices {
+  QStringList Connections;
+  QStringList Variables;
+};
+
 class TActionDialog final : public QDialog {
  public:
-  TActionDialog(host::TMxAction& action, const host::TActionService& actions, QWidget* parent = nullptr);
+  TActionDialog(host::TMxAction& action, const host::TActionService& actions,
+                const TNameChoices& choices = {}, QWidget* parent = nullptr);
 
   QTabWidget* Tabs() const { return tabs_; }
   std::vector<pages::TMxActionPage*> Pages() const { return pages_; }
 
  private:
   void WriteAndAccept();
+  void OfferChoices(const TNameChoices& choices);
 
   host::TMxAction& action_;
   QTabWidget* tabs_;
@@ -32,5 +42,10 @@ class TActionDialog final : public QDialog {
   std::vector<pages::TMxActionPage*> pages_;
   int current_ = -1;
 };
+
+// An action no page was registered for (the host's own): one field per published property, on a
+// copy that is written back only when confirmed. True when the user confirmed.
+bool EditPlainProperties(host::TMxAction& action, const host::TActionService& actions, QWidget* parent);
+bool HasPages(const host::TActionService& actions, const host::TMxAction& action);
 
 }  // namespace editor

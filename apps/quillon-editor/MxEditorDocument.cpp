@@ -1,11 +1,15 @@
 #include "apps/quillon-editor/MxEditorDocument.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
+#include "ftp/MxFTPConnectAction.h"
+#include "host/MxHostActions.h"
 #include "rtl/Exception.h"
+#include "rtl/SysUtils.h"
 
 namespace editor {
 
@@ -27,6 +31,22 @@ void WriteAtomically(const std::string& path, const std::string& text) {
       throw rtl::Exception("Cannot write " + temp);
   }
   std::filesystem::rename(temp, path);
+}
+
+void AddOnce(std::vector<std::string>& names, const std::string& name) {
+  if (name.empty()) return;
+  for (const std::string& n : names)
+    if (rtl::SameText(n, name)) return;
+  names.push_back(name);
+}
+
+// Every action, child actions of flow control included, in run order.
+template <class F>
+void ForEachAction(const std::vector<std::unique_ptr<host::TMxAction>>& actions, F&& f) {
+  for (const auto& a : actions) {
+    f(*a);
+    ForEachAction(a->ChildActions(), f);
+  }
 }
 }  // namespace
 
@@ -55,6 +75,56 @@ void TEditorDocument::Save(const std::string& path) {
   }
   path_ = path;
   modified_ = false;
+}
+
+int TEditorDocument::InsertAction(int row, std::unique_ptr<host::TMxAction> action) {
+  auto& actions = project_->Actions;
+  const int at = std::clamp(row, 0, static_cast<int>(actions.size()));
+  // As the loader treats an action it made: bound, initialised, then told it is loaded (an FTP
+  // connection registers its session there), only with its defaults for properties.
+  host::TMxAction& added = project_->AddAction(std::move(action));
+  added.Initialise();
+  added.Loaded();
+  std::rotate(actions.begin() + at, actions.end() - 1, actions.end());
+  modified_ = true;
+  return at;
+}
+
+bool TEditorDocument::RemoveAction(int row) {
+  auto& actions = project_->Actions;
+  if (row < 0 || row >= static_cast<int>(actions.size())) return false;
+  actions.erase(actions.begin() + row);
+  modified_ = true;
+  return true;
+}
+
+bool TEditorDocument::MoveAction(int row, int delta) {
+  auto& actions = project_->Actions;
+  const int to = row + delta;
+  const int count = static_cast<int>(actions.size());
+  if (row < 0 || row >= count || to < 0 || to >= count || delta == 0) return false;
+  std::swap(actions[static_cast<std::size_t>(row)], actions[static_cast<std::size_t>(to)]);
+  modified_ = true;
+  return true;
+}
+
+std::vector<std::string> TEditorDocument::ConnectionNames() const {
+  std::vector<std::string> names;
+  ForEachAction(project_->Actions, [&](const host::TMxAction& a) {
+    if (const auto* c = dynamic_cast<const mx::TFTPConnectionAction*>(&a))
+      AddOnce(names, c->GetFTPConnectionName());
+  });
+  return names;
+}
+
+std::vector<std::string> TEditorDocument::VariableNames() const {
+  std::vector<std::string> names;
+  for (const auto& [name, value] : project_->Variables) AddOnce(names, name);
+  ForEachAction(project_->Actions, [&](const host::TMxAction& a) {
+    if (const auto* s = dynamic_cast<const host::TSetVariableAction*>(&a))
+      AddOnce(names, s->GetVariableName());
+  });
+  return names;
 }
 
 }  // namespace editor

@@ -4,6 +4,7 @@
 // re-encrypt its passwords with new random bytes).
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/MxProject.h"
 #include "host/MxServices.h"
@@ -23,6 +24,18 @@ class TEditorDocument {
   const std::string& Path() const { return path_; }
   bool Modified() const { return modified_; }
   void SetModified() { modified_ = true; }
+
+  // Inserts before `row` (clamped to the end), bound to the project; returns the new row.
+  int InsertAction(int row, std::unique_ptr<host::TMxAction> action);
+  // False when the row does not exist.
+  bool RemoveAction(int row);
+  // Swaps the action with its neighbour `delta` rows away; false at either end.
+  bool MoveAction(int row, int delta);
+
+  // The names the page combos offer: the FTP connections the project opens, and the variables
+  // it declares or sets, each once (case-insensitive), in project order.
+  std::vector<std::string> ConnectionNames() const;
+  std::vector<std::string> VariableNames() const;
 
  private:
   host::THost& host_;

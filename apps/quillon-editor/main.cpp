@@ -1,5 +1,6 @@
-// quillon-editor [PROJECT]: the design environment of the package's actions.
+// quillon-editor [--options FILE] [PROJECT]: the design environment of the package's actions.
 #include <QApplication>
+#include <QCommandLineParser>
 
 #include "apps/quillon-editor/MxEditorWindow.h"
 #include "host/MxHostActions.h"
@@ -7,12 +8,25 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("Quillon"));
+  QApplication::setApplicationName(QStringLiteral("quillon-editor"));
+  QCommandLineParser args;
+  args.setApplicationDescription(QStringLiteral("Edits and runs Quillon projects."));
+  args.addHelpOption();
+  // The same store `quillon run --options FILE` would read.
+  const QCommandLineOption options(
+      QStringLiteral("options"), QStringLiteral("The option store (default ~/.config/quillon/options.xml)."),
+      QStringLiteral("FILE"));
+  args.addOption(options);
+  args.addPositionalArgument(QStringLiteral("project"), QStringLiteral("The project file to open."));
+  args.process(app);
+
   host::THost host(true);
   host::RegisterHostActions(host);
   mx::MxRegister(host);
-  editor::TEditorWindow window(host);
-  window.resize(640, 480);
+  editor::TEditorWindow window(host, args.value(options).toStdString());
+  window.resize(760, 560);
   window.show();
-  if (argc > 1) window.OpenFile(QString::fromLocal8Bit(argv[1]));
+  if (!args.positionalArguments().isEmpty()) window.OpenFile(args.positionalArguments().first());
   return app.exec();
 }
