@@ -33,6 +33,8 @@ void WriteAtomically(const std::string& path, const std::string& text) {
   std::filesystem::rename(temp, path);
 }
 
+constexpr const char* k_new_connection_name = "FTP";
+
 void AddOnce(std::vector<std::string>& names, const std::string& name) {
   if (name.empty()) return;
   for (const std::string& n : names)
@@ -85,9 +87,28 @@ int TEditorDocument::InsertAction(int row, std::unique_ptr<host::TMxAction> acti
   host::TMxAction& added = project_->AddAction(std::move(action));
   added.Initialise();
   added.Loaded();
+  GiveConnectionName(added, at);
   std::rotate(actions.begin() + at, actions.end() - 1, actions.end());
   modified_ = true;
   return at;
+}
+
+void TEditorDocument::GiveConnectionName(host::TMxAction& added, int at) {
+  // A new connection is named at once: two unnamed ones clash, and the actions after it need a
+  // name to pick. The setter keeps it unique ("Copy of FTP").
+  if (auto* c = dynamic_cast<mx::TFTPConnectionAction*>(&added)) {
+    if (c->GetFTPConnectionName().empty()) c->SetFTPConnectionName(k_new_connection_name);
+    return;
+  }
+  // An action working on a connection starts on the nearest one above it.
+  const host::TPropInfo* p = added.GetProperties().Find("ConnectionName");
+  if (!p || !added.GetPropertyText(p->Name).empty()) return;
+  const auto& actions = project_->Actions;
+  for (int i = std::min(at, static_cast<int>(actions.size())) - 1; i >= 0; --i)
+    if (const auto* c = dynamic_cast<const mx::TFTPConnectionAction*>(actions[std::size_t(i)].get())) {
+      added.SetPropertyText(p->Name, c->GetFTPConnectionName());
+      return;
+    }
 }
 
 bool TEditorDocument::RemoveAction(int row) {

@@ -25,7 +25,8 @@ class TEditorDocument {
   bool Modified() const { return modified_; }
   void SetModified() { modified_ = true; }
 
-  // Inserts before `row` (clamped to the end), bound to the project; returns the new row.
+  // Inserts before `row` (clamped to the end), bound to the project; returns the new row. A new
+  // FTP connection gets a name, and a new action on a connection the nearest connection above.
   int InsertAction(int row, std::unique_ptr<host::TMxAction> action);
   // False when the row does not exist.
   bool RemoveAction(int row);
@@ -38,6 +39,8 @@ class TEditorDocument {
   std::vector<std::string> VariableNames() const;
 
  private:
+  void GiveConnectionName(host::TMxAction& added, int at);
+
   host::THost& host_;
   std::unique_ptr<host::TProject> project_;
   std::string path_;

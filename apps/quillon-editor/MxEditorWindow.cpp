@@ -25,6 +25,7 @@ namespace editor {
 
 namespace {
 constexpr int k_recent_count = 8;
+constexpr int k_log_line_limit = 20000;
 const char* const k_recent_key = "RecentFiles";
 constexpr int k_row_role = Qt::UserRole;
 
@@ -441,6 +442,9 @@ void TEditorWindow::AddLogLine(const QString& action, const QString& text, int t
                                                  QStyle::SP_DialogApplyButton, QStyle::SP_MessageBoxWarning,
                                                  QStyle::SP_MessageBoxCritical};
   if (tag >= 0 && tag <= 3) item->setIcon(1, style()->standardIcon(icons[tag]));
+  // A long run (a detailed FTP log, a wait that polls for hours) must not eat the memory: the
+  // oldest lines go first.
+  while (log_->topLevelItemCount() > k_log_line_limit) delete log_->takeTopLevelItem(0);
   log_->scrollToItem(item);
 }
 

@@ -26,6 +26,7 @@
 #include "apps/quillon-editor/MxOptionsDialog.h"
 #include "ftp/MxFTPBaseAction.h"
 #include "host/MxHostActions.h"
+#include "host/MxRunner.h"
 #include "mail/MxEmail.h"
 #include "options/MxFTPOptions.h"
 #include "package/MxInternetActions.h"
@@ -385,6 +386,28 @@ class TEditorTest : public QObject {
     }
   }
 
+  // A new connection is named at once, uniquely, so the project validates; an action on a
+  // connection starts on the nearest one above it, and keeps a name already set.
+  void newActionsGetConnectionNames() {
+    editor::TEditorWindow window(*host_, Scratch("options.xml").toStdString());
+    auto& actions = window.Document().Project()->Actions;
+    auto name = [&](int row) { return actions[std::size_t(row)]->GetPropertyText(
+                                   row == 0 || row == 2 ? "FTPConnectionName" : "ConnectionName"); };
+    QVERIFY(window.AddAction("TFTPUploadFileAction"));  // nothing above: left empty
+    QCOMPARE(actions[0]->GetPropertyText("ConnectionName"), std::string());
+    window.RemoveCurrent();
+    QVERIFY(window.AddAction("TFTPConnectionAction"));
+    QVERIFY(window.AddAction("TFTPUploadFileAction"));
+    QVERIFY(window.AddAction("TFTPConnectionAction"));
+    QVERIFY(window.AddAction("TFTPMirrorAction"));
+    QCOMPARE(name(0), std::string("FTP"));
+    QCOMPARE(name(1), std::string("FTP"));
+    QCOMPARE(name(2), std::string("Copy of FTP"));
+    QCOMPARE(name(3), std::string("Copy of FTP"));
+    for (const auto& f : host::TProjectRunner(*window.Document().Project()).Validate())
+      QVERIFY2(f.Message.find("Duplicate") == std::string::npos, f.Message.c_str());
+  }
+
   // The options dialog edits the live options objects; a page's complaint keeps it open and
   // writes nothing; OK saves the runner's store, with the password only in its stored form;
   // an editor started later loads the store.
@@ -439,7 +462,7 @@ class TEditorTest : public QObject {
     window.resize(760, 560);
     QVERIFY(window.AddAction("TLogMessageAction"));
     QVERIFY(window.AddAction("TFTPConnectionAction"));
-    QVERIFY(window.AddAction("TFTPConnectionAction"));  // the same (empty) name twice
+    QVERIFY(window.AddAction("TMxInetHTTPGetAction"));  // no URL
     QVERIFY(window.AddAction("TLogMessageAction"));
     QVERIFY(window.AddAction("TEmailAction"));
     window.show();
@@ -454,7 +477,7 @@ class TEditorTest : public QObject {
       QCOMPARE(!item->icon().isNull(), failing.count(row) == 1);
     }
     QCOMPARE(failing, (std::set<int>{2, 4}));
-    QVERIFY(window.ActionList()->item(2)->toolTip().contains(QStringLiteral("Duplicate FTP connections")));
+    QVERIFY(window.ActionList()->item(2)->toolTip().contains(QStringLiteral("URL to retrieve")));
     // Every message of an action in its tooltip.
     const QString email = window.ActionList()->item(4)->toolTip();
     QVERIFY2(email.contains(QStringLiteral("Host")) && email.contains(QStringLiteral("Recipients")),
@@ -472,7 +495,7 @@ class TEditorTest : public QObject {
     QVERIFY(!window.StartRun());
     QVERIFY(!window.Running());
     // Fixed, the marks go.
-    window.Document().Project()->Actions[2]->SetPropertyText("FTPConnectionName", "Other");
+    window.Document().Project()->Actions[2]->SetPropertyText("URL", "http://127.0.0.1/");
     window.ActionList()->setCurrentRow(4);
     window.RemoveCurrent();
     QVERIFY(window.ValidateProject());
