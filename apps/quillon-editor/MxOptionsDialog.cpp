@@ -72,10 +72,20 @@ void TOptionsDialog::WriteAndAccept() {
     ShowProblem(pages::DisplayName(page->GetPageName()) + QStringLiteral(": ") + problem);
     return;
   }
+  // A store that cannot be written leaves the live objects as they were: what runs from the
+  // editor keeps matching what the file holds, and Cancel still means no change.
+  std::vector<std::vector<std::pair<std::string, std::string>>> before;
+  for (const auto& object : options_.Objects()) {
+    auto& values = before.emplace_back();
+    for (const host::TPropInfo& p : object->GetProperties().Items())
+      values.emplace_back(p.Name, object->GetPropertyText(p.Name));
+  }
   try {
     for (const auto& [page, object] : pages_) page->WriteOptions(*object);
     store_.Save(options_);
   } catch (const std::exception& e) {
+    for (std::size_t i = 0; i < before.size(); ++i)
+      for (const auto& [name, text] : before[i]) options_.Objects()[i]->SetPropertyText(name, text);
     ShowProblem(tr("Cannot save the options: %1").arg(QString::fromUtf8(e.what())));
     return;
   }

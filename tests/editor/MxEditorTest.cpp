@@ -391,8 +391,10 @@ class TEditorTest : public QObject {
   void newActionsGetConnectionNames() {
     editor::TEditorWindow window(*host_, Scratch("options.xml").toStdString());
     auto& actions = window.Document().Project()->Actions;
-    auto name = [&](int row) { return actions[std::size_t(row)]->GetPropertyText(
-                                   row == 0 || row == 2 ? "FTPConnectionName" : "ConnectionName"); };
+    auto name = [&](int row) {
+      return actions[std::size_t(row)]->GetPropertyText(row == 0 || row == 2 ? "FTPConnectionName"
+                                                                             : "ConnectionName");
+    };
     QVERIFY(window.AddAction("TFTPUploadFileAction"));  // nothing above: left empty
     QCOMPARE(actions[0]->GetPropertyText("ConnectionName"), std::string());
     window.RemoveCurrent();
@@ -453,6 +455,26 @@ class TEditorTest : public QObject {
     editor::TEditorWindow next(*host_, store.toStdString());
     QCOMPARE(ftp->GetFTPServer(), std::string("changed.example.org"));
     QCOMPARE(ftp->GetFTPPass(), std::string("s3cret-option"));
+  }
+
+  // A store that cannot be written keeps the dialog open and the live options as they were.
+  void optionsUnsavedLeaveTheLiveObjects() {
+    const QString blocker = Scratch("not-a-folder");
+    testsupport::WriteText(blocker.toStdString(), "a file where the store's folder would be\n");
+    auto* ftp = dynamic_cast<mx::TMxFTPOptions*>(host_->Options().GetOptions("FTP Options", "Internet"));
+    editor::TEditorWindow window(*host_, (blocker + QStringLiteral("/options.xml")).toStdString());
+    const std::string server = ftp->GetFTPServer();
+    OnModal<editor::TOptionsDialog>([&](editor::TOptionsDialog* dialog) {
+      Control<QLineEdit>(Page(dialog, "TFTPGlobalOptionsFrame"), "txtHost")
+          ->setText(QStringLiteral("unsaved.example.org"));
+      dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+      QVERIFY(dialog->isVisible());
+      QVERIFY2(dialog->Problem().contains(QStringLiteral("Cannot save")), qPrintable(dialog->Problem()));
+      QCOMPARE(ftp->GetFTPServer(), server);
+      dialog->reject();
+    });
+    QVERIFY(!window.EditOptions());
+    QCOMPARE(ftp->GetFTPServer(), server);
   }
 
   // Validation marks each failing action in the list (icon and tooltip) and lists the messages;
