@@ -168,9 +168,14 @@ const std::map<std::string, TPageSpec, std::less<>>& FTPPageSpecs() {
       {"TFTPMirrorExcludeFrame",
        {"Include/Exclude Files",
         false,
-        {{K::Check, "chkUseFileSpec", "Only files &matching:", "UseFileSpec"},
-         {K::Edit, "txtFileSpec", "&Mask:", "FileSpec"},
-         {K::Lines, "grdExcludeItems", "&Exclude:", "ExcludeList"},
+        {{K::Check, "chkUseFileSpec", "Only files with these e&xtensions", "UseFileSpec"},
+         {K::Edit, "txtFileSpec", "Extension &list:", "FileSpec"},
+         // The rule names the mirror understands; anything else would exclude nothing.
+         {K::Rules,
+          "grdExcludeItems",
+          "&Exclude:",
+          "ExcludeList",
+          {{nullptr, "File Name", 0}, {nullptr, "File Mask", 1}, {nullptr, "RegEx", 2}}},
          {K::Check, "chkLogExcludedFiles", "&Log excluded files", "LogExcludedFiles"}}}},
   };
   return specs;

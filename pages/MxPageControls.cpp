@@ -1,7 +1,10 @@
 #include "pages/MxPageControls.h"
 
 #include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace pages {
@@ -55,6 +58,76 @@ QPlainTextEdit* MakeMemo(QWidget* parent, const char* name) {
   auto* m = Named<QPlainTextEdit>(parent, name);
   m->setTabChangesFocus(true);
   return m;
+}
+
+TRuleGrid::TRuleGrid(QWidget* parent, const char* name, QStringList rules)
+    : QWidget(parent), rules_(std::move(rules)) {
+  table_ = Named<QTableWidget>(this, name);
+  table_->setColumnCount(2);
+  table_->setHorizontalHeaderLabels({tr("Rule"), tr("Value")});
+  table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  table_->verticalHeader()->hide();
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setTabKeyNavigation(false);
+  auto* add = new QPushButton(tr("A&dd Rule"), this);
+  add->setObjectName(QLatin1String(name) + QStringLiteral("Add"));
+  auto* remove = new QPushButton(tr("Remo&ve Rule"), this);
+  remove->setObjectName(QLatin1String(name) + QStringLiteral("Delete"));
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(add);
+  buttons->addWidget(remove);
+  buttons->addStretch();
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->addWidget(table_);
+  column->addLayout(buttons);
+  setFocusProxy(table_);
+  connect(add, &QPushButton::clicked, this, [this] {
+    AddRule(rules_.value(0), {});
+    table_->setCurrentCell(table_->rowCount() - 1, 1);
+    table_->editItem(table_->item(table_->rowCount() - 1, 1));
+  });
+  connect(remove, &QPushButton::clicked, this, [this] {
+    if (table_->currentRow() >= 0) table_->removeRow(table_->currentRow());
+  });
+}
+
+void TRuleGrid::AddRule(const QString& rule, const QString& value) {
+  const int row = table_->rowCount();
+  table_->insertRow(row);
+  auto* combo = new QComboBox(table_);
+  combo->addItems(rules_);
+  int at = -1;
+  for (int i = 0; i < rules_.size(); ++i)
+    if (rules_[i].compare(rule, Qt::CaseInsensitive) == 0) at = i;
+  if (at < 0) {
+    combo->addItem(rule);
+    at = combo->count() - 1;
+  }
+  combo->setCurrentIndex(at);
+  table_->setCellWidget(row, 0, combo);
+  table_->setItem(row, 1, new QTableWidgetItem(value));
+}
+
+void TRuleGrid::SetLines(const rtl::TStringList& lines) {
+  table_->setRowCount(0);
+  for (int i = 0; i < lines.Count(); ++i) {
+    // A line without "=" is a value with no rule; it is kept under an empty rule name.
+    const bool named = lines[i].find('=') != std::string::npos;
+    AddRule(named ? Q(lines.Names(i)) : QString(), Q(named ? lines.ValueFromIndex(i) : lines[i]));
+  }
+}
+
+void TRuleGrid::GetLines(rtl::TStringList& lines) const {
+  lines.Clear();
+  for (int row = 0; row < table_->rowCount(); ++row) {
+    const QTableWidgetItem* value = table_->item(row, 1);
+    if (!value || value->text().isEmpty()) continue;
+    const auto* combo = static_cast<QComboBox*>(table_->cellWidget(row, 0));
+    const QString rule = combo->currentText();
+    lines.Add(S(rule.isEmpty() ? value->text() : rule + QLatin1Char('=') + value->text()));
+  }
 }
 
 void LayOutEditor(QDialog& dialog, const char* name, const QString& title, QWidget* content, QSize size) {

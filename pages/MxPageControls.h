@@ -10,6 +10,8 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QString>
+#include <QStringList>
+#include <QTableWidget>
 #include <string>
 
 #include "rtl/StringList.h"
@@ -41,6 +43,23 @@ void LayOutEditor(QDialog& dialog, const char* name, const QString& title, QWidg
 QFormLayout* MakeForm(QWidget* parent = nullptr);
 // A form row whose label moves the focus to its field (Alt + the underlined letter).
 void AddRow(QFormLayout* form, const QString& label, QWidget* field);
+
+// Rules stored as "name=value" lines: a grid of a rule picked from a fixed list and its value,
+// so a rule cannot be typed with a name nothing understands. A name read that is not in the list
+// is offered in its own row and written back as it was.
+class TRuleGrid final : public QWidget {
+ public:
+  TRuleGrid(QWidget* parent, const char* name, QStringList rules);
+  void SetLines(const rtl::TStringList& lines);
+  // Rows without a value are left out: they would exclude nothing.
+  void GetLines(rtl::TStringList& lines) const;
+  void AddRule(const QString& rule, const QString& value);
+  QTableWidget* Table() const { return table_; }
+
+ private:
+  QTableWidget* table_;
+  QStringList rules_;
+};
 
 // A memo shows one list item per line; an empty memo is an empty list.
 QString ListToText(const rtl::TStringList& list);

@@ -99,6 +99,12 @@ void TPropertyPage::Build() {
       case TFieldKind::Memo:
         b.Control = MakeMemo(this, f->Name);
         break;
+      case TFieldKind::Rules: {
+        QStringList names;
+        for (const TRadioOption& o : f->Options) names << QString::fromLatin1(o.Caption);
+        b.Control = new TRuleGrid(this, f->Name, names);
+        break;
+      }
       case TFieldKind::Radios: {
         auto* box = new QGroupBox(caption, this);
         auto* column = new QVBoxLayout(box);
@@ -182,6 +188,12 @@ void TPropertyPage::ReadField(TBound& b, host::TMxAction& action) {
       static_cast<QPlainTextEdit*>(b.Control)->setPlainText(ListToText(lines));
       break;
     }
+    case TFieldKind::Rules: {
+      rtl::TStringList lines;
+      lines.SetText(action.GetPropertyText(f.Property));
+      static_cast<TRuleGrid*>(b.Control)->SetLines(lines);
+      break;
+    }
     case TFieldKind::Memo: {
       auto* memo = static_cast<QPlainTextEdit*>(b.Control);
       b.Read = action.GetPropertyText(f.Property);
@@ -234,6 +246,12 @@ void TPropertyPage::WriteField(TBound& b, host::TMxAction& action) {
     case TFieldKind::Lines: {
       rtl::TStringList lines;
       TextToList(static_cast<QPlainTextEdit*>(b.Control)->toPlainText(), lines);
+      action.SetPropertyText(f.Property, lines.Text());
+      break;
+    }
+    case TFieldKind::Rules: {
+      rtl::TStringList lines;
+      static_cast<TRuleGrid*>(b.Control)->GetLines(lines);
       action.SetPropertyText(f.Property, lines.Text());
       break;
     }

@@ -20,6 +20,7 @@ enum class TFieldKind {
   EnumList,  // an enumeration in a fixed list of its value names
   Radios,    // an enumeration or Boolean as a group of radio buttons
   Lines,     // a string list, one item per line
+  Rules,     // a string list of "name=value" rules; the names are the options' captions
   Memo,      // a text property of several lines, kept exactly as typed
 };
 

@@ -290,8 +290,9 @@ const std::vector<TRoundTrip>& RoundTrips() {
       {"TFTPMirrorExcludeFrame",
        "TFTPMirrorAction",
        {{"UseFileSpec", "true"},
-        {"FileSpec", "*.dat"},
-        {"ExcludeList", "tmp\n*.bak"},
+        {"FileSpec", ".dat,.csv"},
+        // A line with a name the mirror does not know, and one without a name, survive as read.
+        {"ExcludeList", "File Name=tmp\nFile Mask=*.bak\nRegEx=^old\nSize=0\nlegacy\n"},
         {"LogExcludedFiles", "true"}},
        {},
        {}},
@@ -1054,6 +1055,30 @@ class TPagesTest : public QObject {
       for (const auto& s : list) got << QString::fromStdString(s);
       QCOMPARE(got, stored);
     }
+  }
+
+  // Exclude rules are picked from the names the mirror understands; a rule left without a value
+  // is dropped, since it would exclude nothing.
+  void mirrorExcludeRules() {
+    auto action = NewAction("TFTPMirrorAction");
+    action->SetPropertyText("ExcludeList", "File Name=tmp\n");
+    auto page = pages::CreateActionPage("TFTPMirrorExcludeFrame");
+    page->ReadActionData(*action);
+    auto* grid = Get<QTableWidget>(*page, "grdExcludeItems");
+    QCOMPARE(grid->rowCount(), 1);
+    auto* rule = static_cast<QComboBox*>(grid->cellWidget(0, 0));
+    QStringList names;
+    for (int i = 0; i < rule->count(); ++i) names << rule->itemText(i);
+    QCOMPARE(names, (QStringList{"File Name", "File Mask", "RegEx"}));
+
+    Get<QPushButton>(*page, "grdExcludeItemsAdd")->click();
+    static_cast<QComboBox*>(grid->cellWidget(1, 0))->setCurrentText(QStringLiteral("RegEx"));
+    grid->item(1, 1)->setText(QStringLiteral("\\.tmp$"));
+    Get<QPushButton>(*page, "grdExcludeItemsAdd")->click();  // left empty
+    grid->setCurrentCell(0, 1);
+    Get<QPushButton>(*page, "grdExcludeItemsDelete")->click();
+    page->WriteActionData(*action);
+    QCOMPARE(action->GetPropertyText("ExcludeList"), std::string("RegEx=\\.tmp$\n"));
   }
 
   void waitOptionsShown_data() {
