@@ -30,6 +30,8 @@ std::string OrdinalText(const host::TPropInfo& p, int value) {
 
 }  // namespace
 
+constexpr int k_panel_indent = 20;
+
 std::vector<TField> ProxyFields(TField password, bool withType) {
   std::vector<TField> f = {{TFieldKind::Check, "chkUseProxy", "&Use a proxy", "UseProxy"},
                            {TFieldKind::Edit, "txtServer", "&Server:", "ProxyServer"},
@@ -69,44 +71,57 @@ void TPropertyPage::Build() {
   for (const TField& f : spec_.Fields) fields.push_back(&f);
   for (std::size_t i = 1; i < common_.size(); ++i) fields.push_back(&common_[i]);
 
+  QFormLayout* rows = form;
   for (const TField* f : fields) {
+    if (spec_.Panel && !panel_ && !bound_.empty() && bound_.back().Field == &spec_.Fields.front()) {
+      // Indented under its check box, as the fields it governs.
+      auto* box = new QWidget(this);
+      box->setObjectName(QString::fromLatin1(spec_.Panel));
+      rows = MakeForm(box);
+      rows->setContentsMargins(k_panel_indent, 0, 0, 0);
+      form->addRow(box);
+      panel_ = box;
+      gate_ = static_cast<QCheckBox*>(bound_.back().Control);
+      connect(gate_, &QCheckBox::toggled, this, [this] { UpdatePanel(); });
+    }
+    QWidget* owner = panel_ && rows != form ? panel_ : this;
     TBound b{f, nullptr, nullptr, {}, false, {}, {}};
     const QString caption = tr(f->Caption);
     switch (f->Kind) {
       case TFieldKind::Edit:
-        b.Control = MakeEdit(this, f->Name);
+        b.Control = MakeEdit(owner, f->Name);
         break;
       case TFieldKind::Password:
-        b.Control = MakePasswordEdit(this, f->Name);
+        b.Control = MakePasswordEdit(owner, f->Name);
         break;
       case TFieldKind::Number:
-        b.Control = MakeNumber(this, f->Name, f->Min, f->Max);
+        b.Control = MakeNumber(owner, f->Name, f->Min, f->Max);
         break;
       case TFieldKind::Check:
-        b.Control = MakeCheck(this, f->Name, caption);
+        b.Control = MakeCheck(owner, f->Name, caption);
         break;
       case TFieldKind::Choice: {
-        auto* c = MakeCombo(this, f->Name);
+        auto* c = MakeCombo(owner, f->Name);
         c->setEditable(true);
         c->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         b.Control = c;
         break;
       }
       case TFieldKind::EnumList:
-        b.Control = MakeCombo(this, f->Name);
+        b.Control = MakeCombo(owner, f->Name);
         break;
       case TFieldKind::Lines:
       case TFieldKind::Memo:
-        b.Control = MakeMemo(this, f->Name);
+        b.Control = MakeMemo(owner, f->Name);
         break;
       case TFieldKind::Rules: {
         QStringList names;
         for (const TRadioOption& o : f->Options) names << QString::fromLatin1(o.Caption);
-        b.Control = new TRuleGrid(this, f->Name, names);
+        b.Control = new TRuleGrid(owner, f->Name, names);
         break;
       }
       case TFieldKind::Radios: {
-        auto* box = new QGroupBox(caption, this);
+        auto* box = new QGroupBox(caption, owner);
         auto* column = new QVBoxLayout(box);
         auto* group = new QButtonGroup(box);
         for (const TRadioOption& o : f->Options) {
@@ -120,14 +135,18 @@ void TPropertyPage::Build() {
       }
     }
     if (f->Kind == TFieldKind::Check || f->Kind == TFieldKind::Radios) {
-      form->addRow(b.Control);
+      rows->addRow(b.Control);
     } else {
-      b.Label = new QLabel(caption, this);
+      b.Label = new QLabel(caption, owner);
       b.Label->setBuddy(b.Control);
-      form->addRow(b.Label, b.Control);
+      rows->addRow(b.Label, b.Control);
     }
     bound_.push_back(std::move(b));
   }
+}
+
+void TPropertyPage::UpdatePanel() {
+  if (panel_) panel_->setEnabled(gate_->isChecked() != spec_.PanelWhenClear);
 }
 
 void TPropertyPage::SetChoices(const char* name, const QStringList& items) {
@@ -149,6 +168,7 @@ void TPropertyPage::ReadActionData(host::TMxAction& action) {
     if (b.Label) b.Label->setVisible(present);
     if (present) ReadField(b, action);
   }
+  UpdatePanel();
 }
 
 void TPropertyPage::WriteActionData(host::TMxAction& action) {

@@ -54,6 +54,8 @@ TField PasswordField(const char* name, const char* caption, G get, S set) {
 
 // The proxy controls every proxy page shares; the FTP variants add the proxy type.
 std::vector<TField> ProxyFields(TField password, bool withType);
+// The panel of the proxy fields, enabled while "Use a proxy" is ticked.
+inline constexpr const char* k_proxy_panel = "pnlProxy";
 
 struct TPageSpec {
   const char* Caption;
@@ -61,6 +63,10 @@ struct TPageSpec {
   // when the action has the property.
   bool Connection = false;
   std::vector<TField> Fields;
+  // When named, the first field is a check box that governs the others: they sit in a panel of
+  // this name, enabled while the box is ticked (or, with PanelWhenClear, while it is clear).
+  const char* Panel = nullptr;
+  bool PanelWhenClear = false;
 };
 
 class TPropertyPage : public TMxActionPage {
@@ -85,12 +91,15 @@ class TPropertyPage : public TMxActionPage {
     QString Shown;
   };
   void Build();
+  void UpdatePanel();
   void ReadField(TBound& b, host::TMxAction& action);
   void WriteField(TBound& b, host::TMxAction& action);
 
   TPageSpec spec_;
   std::vector<TField> common_;
   std::vector<TBound> bound_;
+  QWidget* panel_ = nullptr;
+  QCheckBox* gate_ = nullptr;
 };
 
 }  // namespace pages

@@ -587,6 +587,113 @@ class TPagesTest : public QObject {
     mx::MxRegister(*host_);
   }
 
+  // The controls carry the object names the editor, its tests and any script that drives the
+  // pages look them up by.
+  void controlsNamed_data() {
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("TEmailOptionsFrame") << QStringLiteral("TEmailOptionsFrame")
+                                        << QStringList{"chkUseEHLO", "chkAuthenticate", "chkSSL", "cboTLS"};
+    QTest::newRow("TEmailWhoFrame") << QStringLiteral("TEmailWhoFrame")
+                                    << QStringList{"cboMode", "chkIgnoreIndividualFailures"};
+    QTest::newRow("TBodyFrame") << QStringLiteral("TBodyFrame")
+                                << QStringList{"chkHTML", "txtPlainBody", "lblPlainBody"};
+    QTest::newRow("TAttachmentsFrame")
+        << QStringLiteral("TAttachmentsFrame") << QStringList{"txtAttachments", "txtAddFiles"};
+    QTest::newRow("TNNTPFrame") << QStringLiteral("TNNTPFrame")
+                                << QStringList{"chkAuthenticate", "txtUserID", "txtPassword"};
+    QTest::newRow("TFTPOptionsFrame") << QStringLiteral("TFTPOptionsFrame") << QStringList{"pnlOverride"};
+    QTest::newRow("TFTPScriptFrame") << QStringLiteral("TFTPScriptFrame")
+                                     << QStringList{"grdItems", "actEdit", "actDelete", "actMoveUp",
+                                                    "actMoveDown"};
+    QTest::newRow("TFTPMoreOptionsFrame") << QStringLiteral("TFTPMoreOptionsFrame")
+                                          << QStringList{"chkPassive", "chkLogging", "optAscii", "optBinary"};
+    QTest::newRow("TFTPConnectFrame")
+        << QStringLiteral("TFTPConnectFrame")
+        << QStringList{"edtConnection", "chkPassive", "chkDetailedLogging", "optAscii", "optBinary"};
+    QTest::newRow("TFTPServerFrame") << QStringLiteral("TFTPServerFrame")
+                                     << QStringList{"chkGlobalOpt", "txtHost", "spPort", "txtUser",
+                                                    "txtPassword"};
+    QTest::newRow("TFTPDisconnectFrame")
+        << QStringLiteral("TFTPDisconnectFrame") << QStringList{"cbConnection"};
+    QTest::newRow("TFTPListDirFrame") << QStringLiteral("TFTPListDirFrame")
+                                      << QStringList{"edtFileSpec", "cbMxVar", "chkToMxLog", "chkDetailed"};
+    QTest::newRow("TFTPCreateDirFrame")
+        << QStringLiteral("TFTPCreateDirFrame") << QStringList{"edtDir", "chkNoFail"};
+    QTest::newRow("TFTPDeleteDirFrame")
+        << QStringLiteral("TFTPDeleteDirFrame") << QStringList{"edtDir", "chkRecursive"};
+    QTest::newRow("TFTPDeleteFileFrame") << QStringLiteral("TFTPDeleteFileFrame") << QStringList{"edtFile"};
+    QTest::newRow("TFTPUploadFileFrame")
+        << QStringLiteral("TFTPUploadFileFrame")
+        << QStringList{"edtDir",        "edtFile",  "edtRemoteFile", "chkRecursive",
+                       "chkCheckSizes", "chkRetry", "chkThrottle",   "edtThrottleSpeed"};
+    QTest::newRow("TFTPUploadUpdateFrame")
+        << QStringLiteral("TFTPUploadUpdateFrame")
+        << QStringList{
+               "cbUpdateOnly", "cbDoAllowGap", "edtGapLength", "cbAutoSetTimezone", "cbForceSetTimezone",
+               "edtHrs",       "edtMinutes",   "rbAhead",      "rbBehind"};
+    QTest::newRow("TFTPDownloadFileFrame")
+        << QStringLiteral("TFTPDownloadFileFrame")
+        << QStringList{"edtFile",     "edtDir",    "rbUseRemote", "rbSpecifyFilename",
+                       "edtFilename", "chkResume", "chkOverwrite"};
+    QTest::newRow("TFTPRenameFileFrame")
+        << QStringLiteral("TFTPRenameFileFrame") << QStringList{"edtFile", "edtNewName"};
+    QTest::newRow("TFTPGetFileSizeFrame")
+        << QStringLiteral("TFTPGetFileSizeFrame") << QStringList{"edtFileName", "cbMxVar"};
+    QTest::newRow("TFTPChangeDirFrame")
+        << QStringLiteral("TFTPChangeDirFrame") << QStringList{"edtRemoteDir"};
+    QTest::newRow("TFTPGetRemoteDirFrame")
+        << QStringLiteral("TFTPGetRemoteDirFrame") << QStringList{"cbMxVar"};
+    QTest::newRow("TFTPCheckIfConnectedFrame")
+        << QStringLiteral("TFTPCheckIfConnectedFrame") << QStringList{"rbFail", "rbChild"};
+    QTest::newRow("TFTPSendCMDFrame")
+        << QStringLiteral("TFTPSendCMDFrame") << QStringList{"edtCommand", "edtResponseCode"};
+    QTest::newRow("TFTPWaitForFileFrame")
+        << QStringLiteral("TFTPWaitForFileFrame")
+        << QStringList{"edtFileName", "rbExist",        "rbNotExist",
+                       "rbChange",    "rbStopChanging", "cbFailIfDoesntExist"};
+    QTest::newRow("TWaitOptionsFrame")
+        << QStringLiteral("TWaitOptionsFrame")
+        << QStringList{"edtPollWait", "cmbPollScale", "cbTimeout", "edtTimeout", "cmbTimeoutScale"};
+    QTest::newRow("TFTPMirrorFrame") << QStringLiteral("TFTPMirrorFrame")
+                                     << QStringList{"rbLocalToRemote",    "rbRemoteToLocal",  "txtLocalDir",
+                                                    "chkUseCurrentDir",   "txtRemoteDir",     "chkRecursive",
+                                                    "chkMirrorEmptyDirs", "chkDeleteOrphans", "chkLogFiles"};
+    QTest::newRow("TFTPMirrorOptFrame")
+        << QStringLiteral("TFTPMirrorOptFrame")
+        << QStringList{"chkCheckFileCRC", "chkCheckFileSize", "chkCheckFileDate", "chkSkipSkewCheck"};
+    QTest::newRow("TFTPMirrorExcludeFrame")
+        << QStringLiteral("TFTPMirrorExcludeFrame")
+        << QStringList{"chkUseFileSpec", "txtFileSpec", "grdExcludeItems", "chkLogExcludedFiles"};
+    QTest::newRow("TMxTelnetScrptFrame")
+        << QStringLiteral("TMxTelnetScrptFrame") << QStringList{"grdItems", "actMoveUp", "actMoveDown"};
+    QTest::newRow("TInetHTTPGetFrame")
+        << QStringLiteral("TInetHTTPGetFrame")
+        << QStringList{"txtURL",       "spinPort",      "txtUsername", "txtPassword",   "rbCheckExists",
+                       "rbSaveToFile", "rbSavetoMxVar", "txtFileName", "cbMxVariables", "chkOverwrite"};
+    QTest::newRow("TICQFrame") << QStringLiteral("TICQFrame")
+                               << QStringList{"txtICQ",  "txtPassword", "txtToICQ", "txtMessage",
+                                              "rbToSMS", "txtServer",   "spPort"};
+    QTest::newRow("TEmailGlobalOptionsFrame")
+        << QStringLiteral("TEmailGlobalOptionsFrame")
+        << QStringList{"txtHost",         "spPort", "txtUserID", "txtPassword",       "chkUseEHLO",
+                       "chkAuthenticate", "chkSSL", "cboTLS",    "cboDefaultEncoding"};
+    QTest::newRow("TFTPGlobalOptionsFrame") << QStringLiteral("TFTPGlobalOptionsFrame")
+                                            << QStringList{"txtHost", "spPort", "txtUser", "txtPassword"};
+  }
+
+  void controlsNamed() {
+    QFETCH(QString, frame);
+    QFETCH(QStringList, names);
+    std::unique_ptr<QWidget> page = pages::CreateActionPage(frame.toStdString());
+    if (!page) page = pages::CreateOptionsPage(frame.toStdString());
+    QVERIFY2(page, "no factory");
+    QStringList missing;
+    for (const QString& name : names)
+      if (!page->findChild<QObject*>(name)) missing << name;
+    QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QStringLiteral(", "))));
+  }
+
   void pagesInRegisteredOrder_data() {
     QTest::addColumn<QString>("action");
     QTest::addColumn<QStringList>("captions");
@@ -773,6 +880,62 @@ class TPagesTest : public QObject {
       QCOMPARE(action->GetPropertyText("Port"), std::to_string(portAfter));
     }
     Shot(*page, QString::fromLatin1(optionsPage ? "TEmailGlobalOptionsFrame" : "TEmailOptionsFrame"));
+  }
+
+  void panelFollowsItsCheckBox_data() {
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("gate");
+    QTest::addColumn<QString>("property");
+    QTest::addColumn<QString>("panel");
+    QTest::addColumn<bool>("enabledWhenTicked");
+    QTest::newRow("FTP server") << "TFTPServerFrame"
+                                << "TFTPConnectionAction"
+                                << "chkGlobalOpt"
+                                << "UseGlobalOpt"
+                                << "pnlOverride" << false;
+    QTest::newRow("FTP script server") << "TFTPOptionsFrame"
+                                       << "TFTPAction"
+                                       << "chkUseGlobalOptions"
+                                       << "UseGlobalOptions"
+                                       << "pnlOverride" << false;
+    QTest::newRow("FTP proxy") << "TFTPNewProxyFrame"
+                               << "TFTPConnectionAction"
+                               << "chkUseProxy"
+                               << "UseProxy"
+                               << "pnlProxy" << true;
+    QTest::newRow("FTP script proxy") << "TFTPProxyFrame"
+                                      << "TFTPAction"
+                                      << "chkUseProxy"
+                                      << "UseProxy"
+                                      << "pnlProxy" << true;
+    QTest::newRow("HTTP proxy") << "THTTPProxyFrame"
+                                << "TMxInetHTTPGetAction"
+                                << "chkUseProxy"
+                                << "UseProxy"
+                                << "pnlProxy" << true;
+  }
+
+  // The fields a check box makes irrelevant (the global server in use, no proxy) are greyed out,
+  // from the read on and as the box is toggled.
+  void panelFollowsItsCheckBox() {
+    QFETCH(QString, frame);
+    QFETCH(QString, action);
+    QFETCH(QString, gate);
+    QFETCH(QString, property);
+    QFETCH(QString, panel);
+    QFETCH(bool, enabledWhenTicked);
+    auto a = NewAction(action.toLatin1().constData());
+    auto page = pages::CreateActionPage(frame.toStdString());
+    auto* box = Get<QCheckBox>(*page, gate.toLatin1().constData());
+    auto* fields = Get<QWidget>(*page, panel.toLatin1().constData());
+    for (bool ticked : {true, false}) {
+      a->SetPropertyText(property.toStdString(), ticked ? "true" : "false");
+      page->ReadActionData(*a);
+      QCOMPARE(fields->isEnabled(), ticked == enabledWhenTicked);
+      box->toggle();
+      QCOMPARE(fields->isEnabled(), ticked != enabledWhenTicked);
+    }
   }
 
   void authenticateLocksEhlo_data() {
