@@ -79,54 +79,97 @@ void TEditorDocument::Save(const std::string& path) {
   modified_ = false;
 }
 
-int TEditorDocument::InsertAction(int row, std::unique_ptr<host::TMxAction> action) {
-  auto& actions = project_->Actions;
-  const int at = std::clamp(row, 0, static_cast<int>(actions.size()));
-  // As the loader treats an action it made: bound, initialised, then told it is loaded (an FTP
-  // connection registers its session there), only with its defaults for properties.
-  host::TMxAction& added = project_->AddAction(std::move(action));
-  added.Initialise();
-  added.Loaded();
-  GiveConnectionName(added, at);
-  std::rotate(actions.begin() + at, actions.end() - 1, actions.end());
-  modified_ = true;
-  return at;
+namespace {
+void AddRows(TActionList& actions, const std::string& parentPosition, int depth, std::vector<TActionRow>& out) {
+  for (std::size_t i = 0; i < actions.size(); ++i) {
+    const std::string position = parentPosition + std::to_string(i + 1);
+    out.push_back({actions[i].get(), &actions, i, depth, position});
+    AddRows(actions[i]->ChildActions(), position + ".", depth + 1, out);
+  }
 }
 
-void TEditorDocument::GiveConnectionName(host::TMxAction& added, int at) {
+int RowOf(const std::vector<TActionRow>& rows, const host::TMxAction* action) {
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    if (rows[i].Action == action) return static_cast<int>(i);
+  return -1;
+}
+}  // namespace
+
+std::vector<TActionRow> TEditorDocument::Rows() const {
+  std::vector<TActionRow> rows;
+  if (project_) AddRows(project_->Actions, {}, 0, rows);
+  return rows;
+}
+
+int TEditorDocument::InsertAfter(int row, std::unique_ptr<host::TMxAction> action) {
+  const std::vector<TActionRow> rows = Rows();
+  if (row < 0 || row >= static_cast<int>(rows.size()))
+    return Insert(project_->Actions, project_->Actions.size(), std::move(action));
+  const TActionRow& r = rows[static_cast<std::size_t>(row)];
+  return Insert(*r.Siblings, r.Index + 1, std::move(action));
+}
+
+int TEditorDocument::InsertChild(int row, std::unique_ptr<host::TMxAction> action) {
+  const std::vector<TActionRow> rows = Rows();
+  if (row < 0 || row >= static_cast<int>(rows.size())) return -1;
+  host::TMxAction& parent = *rows[static_cast<std::size_t>(row)].Action;
+  if (!parent.GetIsFlowControlAction()) return -1;
+  return Insert(parent.ChildActions(), parent.ChildActions().size(), std::move(action));
+}
+
+int TEditorDocument::Insert(TActionList& siblings, std::size_t at, std::unique_ptr<host::TMxAction> action) {
+  // Bound as the project binds what it is given, then taken to its place among the siblings.
+  project_->AddAction(std::move(action));
+  std::unique_ptr<host::TMxAction> owned = std::move(project_->Actions.back());
+  project_->Actions.pop_back();
+  host::TMxAction& added = *owned;
+  siblings.insert(siblings.begin() + static_cast<std::ptrdiff_t>(std::min(at, siblings.size())), std::move(owned));
+  // As the loader treats an action it made: initialised, then told it is loaded (an FTP
+  // connection registers its session there), only with its defaults for properties.
+  added.Initialise();
+  added.Loaded();
+  const std::vector<TActionRow> rows = Rows();
+  const int row = RowOf(rows, &added);
+  GiveConnectionName(added, rows, row);
+  modified_ = true;
+  return row;
+}
+
+void TEditorDocument::GiveConnectionName(host::TMxAction& added, const std::vector<TActionRow>& rows, int row) {
   // A new connection is named at once: two unnamed ones clash, and the actions after it need a
   // name to pick. The setter keeps it unique ("Copy of FTP").
   if (auto* c = dynamic_cast<mx::TFTPConnectionAction*>(&added)) {
     if (c->GetFTPConnectionName().empty()) c->SetFTPConnectionName(k_new_connection_name);
     return;
   }
-  // An action working on a connection starts on the nearest one above it.
+  // An action working on a connection starts on the nearest one run before it.
   const host::TPropInfo* p = added.GetProperties().Find("ConnectionName");
   if (!p || !added.GetPropertyText(p->Name).empty()) return;
-  const auto& actions = project_->Actions;
-  for (int i = std::min(at, static_cast<int>(actions.size())) - 1; i >= 0; --i)
-    if (const auto* c = dynamic_cast<const mx::TFTPConnectionAction*>(actions[std::size_t(i)].get())) {
+  for (int i = row - 1; i >= 0; --i)
+    if (const auto* c = dynamic_cast<const mx::TFTPConnectionAction*>(rows[std::size_t(i)].Action)) {
       added.SetPropertyText(p->Name, c->GetFTPConnectionName());
       return;
     }
 }
 
 bool TEditorDocument::RemoveAction(int row) {
-  auto& actions = project_->Actions;
-  if (row < 0 || row >= static_cast<int>(actions.size())) return false;
-  actions.erase(actions.begin() + row);
+  const std::vector<TActionRow> rows = Rows();
+  if (row < 0 || row >= static_cast<int>(rows.size())) return false;
+  const TActionRow& r = rows[static_cast<std::size_t>(row)];
+  r.Siblings->erase(r.Siblings->begin() + static_cast<std::ptrdiff_t>(r.Index));
   modified_ = true;
   return true;
 }
 
-bool TEditorDocument::MoveAction(int row, int delta) {
-  auto& actions = project_->Actions;
-  const int to = row + delta;
-  const int count = static_cast<int>(actions.size());
-  if (row < 0 || row >= count || to < 0 || to >= count || delta == 0) return false;
-  std::swap(actions[static_cast<std::size_t>(row)], actions[static_cast<std::size_t>(to)]);
+int TEditorDocument::MoveAction(int row, int delta) {
+  const std::vector<TActionRow> rows = Rows();
+  if (row < 0 || row >= static_cast<int>(rows.size()) || delta == 0) return -1;
+  const TActionRow& r = rows[static_cast<std::size_t>(row)];
+  const auto to = static_cast<std::ptrdiff_t>(r.Index) + delta;
+  if (to < 0 || to >= static_cast<std::ptrdiff_t>(r.Siblings->size())) return -1;
+  std::swap((*r.Siblings)[r.Index], (*r.Siblings)[static_cast<std::size_t>(to)]);
   modified_ = true;
-  return true;
+  return RowOf(Rows(), r.Action);
 }
 
 std::vector<std::string> TEditorDocument::ConnectionNames() const {

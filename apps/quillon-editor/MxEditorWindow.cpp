@@ -9,10 +9,12 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QToolBar>
 #include <algorithm>
 #include <exception>
@@ -35,14 +37,50 @@ QStringList ToList(const std::vector<std::string>& names) {
   return out;
 }
 
-// "3" and "3.2" both belong to the third row: child actions are edited with their parent.
-int RowOfPosition(const std::string& position) {
-  try {
-    return std::stoi(position) - 1;
-  } catch (const std::exception&) {
-    return -1;
-  }
+int RowOfPosition(const std::vector<TActionRow>& rows, const std::string& position) {
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    if (rows[i].Position == position) return static_cast<int>(i);
+  return -1;
 }
+
+// Child actions sit indented under their parent, so the item text stays the display name. The
+// selection still spans the whole row; the check box moves with the text, clicks included.
+class TIndentDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const int indent = Indent(option, index);
+    if (indent > 0) {
+      QStyleOptionViewItem full = option;
+      initStyleOption(&full, index);
+      const QWidget* view = option.widget;
+      QStyle* style = view ? view->style() : QApplication::style();
+      style->drawPrimitive(QStyle::PE_PanelItemViewItem, &full, painter, view);
+    }
+    QStyledItemDelegate::paint(painter, Indented(option, indent), index);
+  }
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return QStyledItemDelegate::sizeHint(option, index) + QSize(Indent(option, index), 0);
+  }
+
+ protected:
+  bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+    return QStyledItemDelegate::editorEvent(event, model, Indented(option, Indent(option, index)), index);
+  }
+
+ private:
+  static int Indent(const QStyleOptionViewItem& option, const QModelIndex& index) {
+    return index.data(k_action_depth_role).toInt() * option.fontMetrics.averageCharWidth() * 4;
+  }
+  static QStyleOptionViewItem Indented(const QStyleOptionViewItem& option, int indent) {
+    QStyleOptionViewItem moved = option;
+    moved.rect.setLeft(option.rect.left() + indent);
+    return moved;
+  }
+};
 
 QString TagName(int tag) {
   switch (tag) {
@@ -76,6 +114,7 @@ TEditorWindow::TEditorWindow(host::THost& host, const std::string& optionStore, 
       optionStore_(optionStore.empty() ? host::DefaultOptionStorePath() : optionStore) {
   list_ = new QListWidget(this);
   list_->setObjectName(QStringLiteral("lstActions"));
+  list_->setItemDelegate(new TIndentDelegate(list_));
   problems_ = new QListWidget(this);
   problems_->setObjectName(QStringLiteral("lstProblems"));
   // The error mark sits at text height beside an action, not at a message box's size.
@@ -119,12 +158,11 @@ TEditorWindow::TEditorWindow(host::THost& host, const std::string& optionStore, 
           [this](QListWidgetItem* item) { EditAction(list_->row(item)); });
   connect(list_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
     if (filling_) return;
-    auto& actions = document_.Project()->Actions;
-    const auto row = static_cast<std::size_t>(list_->row(item));
-    if (row >= actions.size()) return;
+    host::TMxAction* action = ActionAt(list_->row(item));
+    if (!action) return;
     const bool enabled = item->checkState() == Qt::Checked;
-    if (actions[row]->GetEnabled() == enabled) return;
-    actions[row]->SetEnabled(enabled);
+    if (action->GetEnabled() == enabled) return;
+    action->SetEnabled(enabled);
     document_.SetModified();
     UpdateTitle();
   });
@@ -135,6 +173,7 @@ TEditorWindow::TEditorWindow(host::THost& host, const std::string& optionStore, 
     list_->setFocus();
   });
   connect(problems_, &QListWidget::itemClicked, problems_, &QListWidget::itemActivated);
+  connect(list_, &QListWidget::currentRowChanged, this, [this] { UpdateCommands(); });
 
   document_.NewProject();
   FillList();
@@ -188,6 +227,9 @@ void TEditorWindow::BuildMenus() {
   QAction* add = action->addAction(s->standardIcon(QStyle::SP_FileDialogNewFolder), tr("&Add..."), this,
                                    [this] { AddActionFromList(); });
   add->setShortcut(QKeySequence(Qt::Key_Insert));
+  addChild_ = action->addAction(s->standardIcon(QStyle::SP_ArrowRight), tr("Add &Child..."), this,
+                                [this] { AddChildFromList(); });
+  addChild_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Insert));
   QAction* edit = action->addAction(s->standardIcon(QStyle::SP_FileDialogDetailedView), tr("&Edit..."), this,
                                     [this] { EditAction(list_->currentRow()); });
   edit->setShortcut(QKeySequence(Qt::Key_F2));
@@ -221,7 +263,7 @@ void TEditorWindow::BuildMenus() {
   QMenu* toolsMenu = menuBar()->addMenu(tr("&Tools"));
   editing_ << toolsMenu->addAction(tr("&Options..."), this, [this] { EditOptions(); });
 
-  for (QAction* a : {add, edit, remove, up, down}) tools->addAction(a);
+  for (QAction* a : {add, addChild_, edit, remove, up, down}) tools->addAction(a);
   tools->addSeparator();
   for (QAction* a : {validate, runCommand_, stopCommand_}) tools->addAction(a);
 }
@@ -237,6 +279,11 @@ bool TEditorWindow::eventFilter(QObject* watched, QEvent* event) {
       RemoveCurrent();
       return true;
     }
+    // The list would take Ctrl+Insert as a copy of the item's text.
+    if (key->modifiers() == Qt::ControlModifier && key->key() == Qt::Key_Insert) {
+      AddChildFromList();
+      return true;
+    }
     if (key->modifiers() == Qt::NoModifier && key->key() == Qt::Key_F2) {
       EditAction(list_->currentRow());
       return true;
@@ -248,9 +295,12 @@ bool TEditorWindow::eventFilter(QObject* watched, QEvent* event) {
 void TEditorWindow::FillList(int current) {
   filling_ = true;
   list_->clear();
+  rows_ = document_.Rows();
   const bool running = Running();
-  for (const auto& a : document_.Project()->Actions) {
+  for (const TActionRow& row : rows_) {
+    const host::TMxAction* a = row.Action;
     auto* item = new QListWidgetItem(QString::fromStdString(a->GetActionName()), list_);
+    item->setData(k_action_depth_role, row.Depth);
     item->setToolTip(QString::fromStdString(a->GetFormattedDescription()));
     // While a run goes on, the list shows the project but does not change it.
     item->setFlags(running ? item->flags() & ~Qt::ItemIsUserCheckable
@@ -259,6 +309,7 @@ void TEditorWindow::FillList(int current) {
   }
   if (list_->count() > 0) list_->setCurrentRow(std::clamp(current, 0, list_->count() - 1));
   filling_ = false;
+  UpdateCommands();
 }
 
 void TEditorWindow::UpdateTitle() {
@@ -273,6 +324,17 @@ void TEditorWindow::UpdateCommands() {
   for (QAction* a : editing_) a->setEnabled(!running);
   runCommand_->setEnabled(!running);
   stopCommand_->setEnabled(running);
+  addChild_->setEnabled(!running && ChildAllowed());
+}
+
+bool TEditorWindow::ChildAllowed() const {
+  const host::TMxAction* current = ActionAt(list_->currentRow());
+  return current && current->GetIsFlowControlAction();
+}
+
+host::TMxAction* TEditorWindow::ActionAt(int row) const {
+  if (row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
+  return rows_[static_cast<std::size_t>(row)].Action;
 }
 
 void TEditorWindow::Modified(int current) {
@@ -314,9 +376,9 @@ bool TEditorWindow::SaveFile(const QString& path) {
 }
 
 bool TEditorWindow::EditAction(int row) {
-  auto& actions = document_.Project()->Actions;
-  if (Running() || row < 0 || row >= static_cast<int>(actions.size())) return false;
-  host::TMxAction& action = *actions[static_cast<std::size_t>(row)];
+  host::TMxAction* current = ActionAt(row);
+  if (Running() || !current) return false;
+  host::TMxAction& action = *current;
   if (!HasPages(host_.Actions(), action)) {
     if (!EditPlainProperties(action, host_.Actions(), this)) return false;
   } else {
@@ -334,12 +396,24 @@ bool TEditorWindow::AddActionFromList() {
   return AddAction(dialog.SelectedClass());
 }
 
-bool TEditorWindow::AddAction(const std::string& className) {
-  if (Running()) return false;
+bool TEditorWindow::AddAction(const std::string& className) { return Add(className, false); }
+
+bool TEditorWindow::AddChildFromList() {
+  if (Running() || !ChildAllowed()) return false;
+  TAddActionDialog dialog(host_.Actions(), this);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  return AddChildAction(dialog.SelectedClass());
+}
+
+bool TEditorWindow::AddChildAction(const std::string& className) { return Add(className, true); }
+
+bool TEditorWindow::Add(const std::string& className, bool asChild) {
+  if (Running() || (asChild && !ChildAllowed())) return false;
   std::unique_ptr<host::TMxAction> action = host_.Actions().CreateAction(className);
   if (!action) return false;
-  const int after = list_->currentRow();
-  const int row = document_.InsertAction(after < 0 ? list_->count() : after + 1, std::move(action));
+  const int current = list_->currentRow();
+  const int row = asChild ? document_.InsertChild(current, std::move(action))
+                          : document_.InsertAfter(current, std::move(action));
   Modified(row);
   return true;
 }
@@ -352,9 +426,9 @@ void TEditorWindow::RemoveCurrent() {
 }
 
 void TEditorWindow::MoveCurrent(int delta) {
-  const int row = list_->currentRow();
-  if (Running() || !document_.MoveAction(row, delta)) return;
-  Modified(row + delta);
+  if (Running()) return;
+  const int row = document_.MoveAction(list_->currentRow(), delta);
+  if (row >= 0) Modified(row);
 }
 
 bool TEditorWindow::EditOptions() {
@@ -368,12 +442,11 @@ void TEditorWindow::ShowFailures(const std::vector<host::TValidationFailure>& fa
   for (int i = 0; i < list_->count(); ++i) {
     QListWidgetItem* item = list_->item(i);
     item->setIcon({});
-    item->setToolTip(QString::fromStdString(
-        document_.Project()->Actions[static_cast<std::size_t>(i)]->GetFormattedDescription()));
+    item->setToolTip(QString::fromStdString(ActionAt(i)->GetFormattedDescription()));
   }
   const QIcon error = style()->standardIcon(QStyle::SP_MessageBoxCritical);
   for (const host::TValidationFailure& f : failures) {
-    const int row = RowOfPosition(f.Position);
+    const int row = RowOfPosition(rows_, f.Position);
     const QString text = QString::fromStdString(f.Position + ": " + f.Action + ": " +
                                                 (f.Property.empty() ? "" : f.Property + ": ") + f.Message);
     auto* line = new QListWidgetItem(error, text, problems_);

@@ -1,7 +1,7 @@
 #pragma once
-// The editor's main window: the project's actions in order, each opened in its page dialog;
-// adding, removing and reordering them; the global options; validation beside each action; and
-// a run with its log and progress shown live.
+// The editor's main window: the project's actions in run order, child actions indented under their
+// parent, each opened in its page dialog; adding, removing and reordering them; the global
+// options; validation beside each action; and a run with its log and progress shown live.
 #include <QAction>
 #include <QLabel>
 #include <QListWidget>
@@ -22,6 +22,9 @@
 
 namespace editor {
 
+// The list item role holding an action's depth: child actions show indented under their parent.
+inline constexpr int k_action_depth_role = Qt::UserRole + 1;
+
 class TEditorWindow final : public QMainWindow {
  public:
   // `optionStore` is the option store file; empty for the runner's default.
@@ -39,6 +42,10 @@ class TEditorWindow final : public QMainWindow {
   // Adds a new action of that class after the current row and makes it current; false for a
   // class nobody registered.
   bool AddAction(const std::string& className);
+  // As the two above, but the new action goes last among the current action's children; false
+  // unless the current action is a flow-control action.
+  bool AddChildFromList();
+  bool AddChildAction(const std::string& className);
   void RemoveCurrent();
   void MoveCurrent(int delta);
   bool EditOptions();
@@ -53,12 +60,15 @@ class TEditorWindow final : public QMainWindow {
   std::optional<host::TRunResult> LastResult() const { return lastResult_; }
 
   TEditorDocument& Document() { return document_; }
+  // The action shown in that row of the list, child actions included; null for no such row.
+  host::TMxAction* ActionAt(int row) const;
   QListWidget* ActionList() const { return list_; }
   QListWidget* ProblemList() const { return problems_; }
   QTreeWidget* LogView() const { return log_; }
   QProgressBar* Progress() const { return progress_; }
   QStringList RecentFiles() const;
   QMenu* RecentMenu() const { return recentMenu_; }
+  QAction* AddChildCommand() const { return addChild_; }
   TOptionStoreFile& OptionStore() { return optionStore_; }
 
  protected:
@@ -72,6 +82,8 @@ class TEditorWindow final : public QMainWindow {
   void UpdateCommands();
   void Modified(int current);
   TNameChoices Choices() const;
+  bool ChildAllowed() const;
+  bool Add(const std::string& className, bool asChild);
   // Asks whether unsaved changes may go; true to go on.
   bool MayDiscard();
   void NoteRecent(const QString& path);
@@ -85,6 +97,7 @@ class TEditorWindow final : public QMainWindow {
   TOptionStoreFile optionStore_;
   TEditorRun run_;
   QListWidget* list_;
+  std::vector<TActionRow> rows_;  // what each row of the list shows
   QTabWidget* output_;
   QListWidget* problems_;
   QTreeWidget* log_;
@@ -92,6 +105,7 @@ class TEditorWindow final : public QMainWindow {
   QLabel* state_;
   QMenu* recentMenu_ = nullptr;
   QList<QAction*> editing_;  // commands that change the project: off while it runs
+  QAction* addChild_ = nullptr;
   QAction* runCommand_ = nullptr;
   QAction* stopCommand_ = nullptr;
   std::optional<host::TRunResult> lastResult_;
