@@ -91,6 +91,49 @@ QStringList ListTexts(const QListWidget* list) {
   return out;
 }
 
+// The list as the user reads it: one "> " per level of nesting before each display name.
+QStringList Outline(const QListWidget* list) {
+  QStringList out;
+  for (int i = 0; i < list->count(); ++i)
+    out << QStringLiteral("> ").repeated(list->item(i)->data(editor::k_action_depth_role).toInt()) +
+               list->item(i)->text();
+  return out;
+}
+
+// The same of the document's own tree, to show the list and the project agree.
+QStringList Outline(const editor::TEditorDocument& document) {
+  QStringList out;
+  for (const editor::TActionRow& row : document.Rows())
+    out << QStringLiteral("> ").repeated(row.Depth) + QString::fromStdString(row.Action->GetActionName());
+  return out;
+}
+
+// A flow-control action holding two child actions, the second of which does not validate.
+const char* const k_tree_project = R"(<?xml version="1.0" encoding="UTF-8"?>
+<project name="tree">
+  <actions>
+    <action class="TFTPConnectionAction">
+      <property name="FTPConnectionName">Site</property>
+    </action>
+    <action class="TFTPCheckIfConnectedAction">
+      <property name="ConnectionName">Site</property>
+      <actions>
+        <action class="TLogMessageAction">
+          <property name="Message">connected</property>
+        </action>
+        <action class="TMxInetHTTPGetAction"/>
+      </actions>
+    </action>
+    <action class="TDelayAction">
+      <property name="Milliseconds">10</property>
+    </action>
+  </actions>
+</project>
+)";
+
+const QStringList k_tree_outline{"FTP Connect", "FTP Check If Connected", "> Log Message", "> HTTP Get File",
+                                 "Delay"};
+
 // Adds an action after the current row, as the add command does, with these properties set.
 bool AddWith(editor::TEditorWindow& window, const char* actionClass,
              std::initializer_list<std::pair<const char*, const char*>> properties = {}) {
@@ -524,6 +567,189 @@ class TEditorTest : public QObject {
     QCOMPARE(problems->count(), 0);
     for (int i = 0; i < window.ActionList()->count(); ++i)
       QVERIFY(window.ActionList()->item(i)->icon().isNull());
+  }
+
+  QString TreeProject() {
+    const QString path = Scratch("tree.xml");
+    testsupport::WriteText(path.toStdString(), k_tree_project);
+    return path;
+  }
+
+  // Child actions show indented after their parent, each row bound to its own action; a
+  // project with children saved unedited is the same file; Add Child is offered only on a
+  // flow-control action.
+  void childActionsListedUnderTheirParent() {
+    editor::TEditorWindow window(*host_, Scratch("options.xml").toStdString());
+    const QString path = TreeProject();
+    QVERIFY(window.OpenFile(path));
+    QListWidget* list = window.ActionList();
+    QCOMPARE(Outline(list), k_tree_outline);
+    QCOMPARE(Outline(window.Document()), k_tree_outline);
+    auto& top = window.Document().Project()->Actions;
+    QCOMPARE(window.ActionAt(2), top[1]->ChildActions()[0].get());
+    QCOMPARE(window.ActionAt(3), top[1]->ChildActions()[1].get());
+    QCOMPARE(window.ActionAt(4), top[2].get());
+    for (int row = 0; row < list->count(); ++row) {
+      list->setCurrentRow(row);
+      QCOMPARE(window.AddChildCommand()->isEnabled(), row == 1);
+    }
+    list->setCurrentRow(4);
+    QVERIFY(!window.AddChildAction("TLogMessageAction"));
+    QCOMPARE(Outline(list), k_tree_outline);
+
+    // A click on the check box of a child, where it shows indented, switches that child alone.
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QStyleOptionViewItem option;
+    option.initFrom(list->viewport());
+    option.rect = list->visualItemRect(list->item(3));
+    option.rect.setLeft(option.rect.left() + option.fontMetrics.averageCharWidth() * 4);
+    option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    option.text = list->item(3)->text();
+    const QRect box = list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box.center());
+    QCOMPARE(list->item(3)->checkState(), Qt::Unchecked);
+    QVERIFY(!top[1]->ChildActions()[1]->GetEnabled());
+    QVERIFY(top[1]->GetEnabled());
+    QVERIFY(window.Document().Modified());
+    Shot(&window, "editor-child-actions.png");
+
+    editor::TEditorWindow unedited(*host_, Scratch("options.xml").toStdString());
+    QVERIFY(unedited.OpenFile(path));
+    QVERIFY(unedited.SaveFile(Scratch("tree-copy.xml")));
+    QCOMPARE(ReadAll(Scratch("tree-copy.xml")), std::string(k_tree_project));
+  }
+
+  // Moves stay among the siblings (a child never leaves its parent) and a parent moves with its
+  // children; removing a parent removes its children; Insert adds after the current row among
+  // its siblings, Ctrl+Insert as the last child of a flow-control action.
+  void childActionsChangedFromTheKeyboard_data() {
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("pick");  // the action the add dialog takes
+    QTest::addColumn<QStringList>("outline");
+    QTest::addColumn<int>("current");
+    const int ctrl = Qt::ControlModifier;
+    const int none = Qt::NoModifier;
+    QTest::newRow("child down") << 2 << int(Qt::Key_Down) << ctrl << QString()
+                                << QStringList{"FTP Connect", "FTP Check If Connected", "> HTTP Get File",
+                                               "> Log Message", "Delay"}
+                                << 3;
+    QTest::newRow("first child up") << 2 << int(Qt::Key_Up) << ctrl << QString() << k_tree_outline << 2;
+    QTest::newRow("last child down") << 3 << int(Qt::Key_Down) << ctrl << QString() << k_tree_outline << 3;
+    QTest::newRow("parent up") << 1 << int(Qt::Key_Up) << ctrl << QString()
+                               << QStringList{"FTP Check If Connected", "> Log Message", "> HTTP Get File",
+                                              "FTP Connect", "Delay"}
+                               << 0;
+    QTest::newRow("parent down") << 1 << int(Qt::Key_Down) << ctrl << QString()
+                                 << QStringList{"FTP Connect", "Delay", "FTP Check If Connected",
+                                                "> Log Message", "> HTTP Get File"}
+                                 << 2;
+    QTest::newRow("remove child") << 2 << int(Qt::Key_Delete) << none << QString()
+                                  << QStringList{"FTP Connect", "FTP Check If Connected", "> HTTP Get File",
+                                                 "Delay"}
+                                  << 2;
+    QTest::newRow("remove parent") << 1 << int(Qt::Key_Delete) << none << QString()
+                                   << QStringList{"FTP Connect", "Delay"} << 1;
+    QTest::newRow("add after child") << 2 << int(Qt::Key_Insert) << none << "FTP Upload"
+                                     << QStringList{"FTP Connect", "FTP Check If Connected", "> Log Message",
+                                                    "> FTP Upload", "> HTTP Get File", "Delay"}
+                                     << 3;
+    QTest::newRow("add child") << 1 << int(Qt::Key_Insert) << ctrl << "FTP Upload"
+                               << QStringList{"FTP Connect", "FTP Check If Connected", "> Log Message",
+                                              "> HTTP Get File", "> FTP Upload", "Delay"}
+                               << 4;
+  }
+
+  void childActionsChangedFromTheKeyboard() {
+    QFETCH(int, row);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, pick);
+    QFETCH(QStringList, outline);
+    QFETCH(int, current);
+    editor::TEditorWindow window(*host_, Scratch("options.xml").toStdString());
+    QVERIFY(window.OpenFile(TreeProject()));
+    // Insert is the window's shortcut: it reaches the command only in an active window.
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QListWidget* list = window.ActionList();
+    list->setCurrentRow(row);
+    bool picked = false;
+    if (!pick.isEmpty())
+      OnModal<editor::TAddActionDialog>([&](editor::TAddActionDialog* dialog) {
+        QVERIFY(dialog->Select(QStringLiteral("Internet"), pick));
+        picked = true;
+        dialog->accept();
+      });
+    QTest::keyClick(list, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    if (!pick.isEmpty()) QTRY_VERIFY_WITH_TIMEOUT(picked, 5000);
+    QCOMPARE(Outline(list), outline);
+    QCOMPARE(Outline(window.Document()), outline);
+    QCOMPARE(list->currentRow(), current);
+    QCOMPARE(window.Document().Modified(), outline != k_tree_outline);
+    if (!pick.isEmpty()) {
+      // Bound to the project and started on the connection run before it, as a top-level one.
+      host::TMxAction& added = *window.ActionAt(current);
+      QCOMPARE(&added.Context(), &window.Document().Project()->Context());
+      QCOMPARE(added.GetPropertyText("ConnectionName"), std::string("Site"));
+    }
+  }
+
+  // A child edited through the list is written on OK, saved inside its parent and read back.
+  void childEditSavedAndReopened() {
+    editor::TEditorWindow window(*host_, Scratch("options.xml").toStdString());
+    QVERIFY(window.OpenFile(TreeProject()));
+    window.ActionList()->setCurrentRow(2);
+    bool opened = false;
+    OnModal<QDialog>([&](QDialog* dialog) {
+      auto* message = dialog->findChild<QLineEdit*>(QStringLiteral("edMessage"));
+      QVERIFY(message);
+      QCOMPARE(message->text(), QStringLiteral("connected"));
+      message->setText(QStringLiteral("still connected"));
+      opened = true;
+      dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    QTest::keyClick(window.ActionList(), Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(opened, 5000);
+    QCOMPARE(window.ActionAt(2)->GetPropertyText("Message"), std::string("still connected"));
+    QCOMPARE(window.ActionList()->currentRow(), 2);
+    QVERIFY(window.Document().Modified());
+
+    const QString saved = Scratch("tree-edited.xml");
+    QVERIFY(window.SaveFile(saved));
+    editor::TEditorWindow reopened(*host_, Scratch("options.xml").toStdString());
+    QVERIFY(reopened.OpenFile(saved));
+    QCOMPARE(Outline(reopened.ActionList()), k_tree_outline);
+    const auto& parent = *reopened.Document().Project()->Actions[1];
+    QCOMPARE(parent.ChildActions()[0]->GetPropertyText("Message"), std::string("still connected"));
+    QCOMPARE(reopened.Document().Project()->SaveToString(), ReadAll(saved));
+  }
+
+  // A child's failure marks the child's own row, not its parent's, also when a sibling before
+  // it is disabled (positions count every action); choosing the message selects that row.
+  void childFailureMarksItsRow() {
+    for (bool disableSibling : {false, true}) {
+      editor::TEditorWindow window(*host_, Scratch("options.xml").toStdString());
+      QVERIFY(window.OpenFile(TreeProject()));
+      if (disableSibling) window.ActionList()->item(2)->setCheckState(Qt::Unchecked);
+      window.show();
+      QVERIFY(!window.ValidateProject());
+      QListWidget* problems = window.ProblemList();
+      QVERIFY(problems->count() > 0);
+      for (int i = 0; i < problems->count(); ++i) {
+        QVERIFY2(problems->item(i)->text().startsWith(QStringLiteral("2.2: ")),
+                 qPrintable(problems->item(i)->text()));
+        QCOMPARE(problems->item(i)->data(Qt::UserRole).toInt(), 3);
+      }
+      for (int row = 0; row < window.ActionList()->count(); ++row)
+        QCOMPARE(!window.ActionList()->item(row)->icon().isNull(), row == 3);
+      window.ActionList()->setCurrentRow(0);
+      QTest::mouseClick(problems->viewport(), Qt::LeftButton, {},
+                        problems->visualItemRect(problems->item(0)).center());
+      QCOMPARE(window.ActionList()->currentRow(), 3);
+    }
   }
 
   // A run shows the log live; the project cannot be edited while it runs; Esc stops a long
