@@ -80,7 +80,8 @@ void TEditorDocument::Save(const std::string& path) {
 }
 
 namespace {
-void AddRows(TActionList& actions, const std::string& parentPosition, int depth, std::vector<TActionRow>& out) {
+void AddRows(TActionList& actions, const std::string& parentPosition, int depth,
+             std::vector<TActionRow>& out) {
   for (std::size_t i = 0; i < actions.size(); ++i) {
     const std::string position = parentPosition + std::to_string(i + 1);
     out.push_back({actions[i].get(), &actions, i, depth, position});
@@ -123,7 +124,8 @@ int TEditorDocument::Insert(TActionList& siblings, std::size_t at, std::unique_p
   std::unique_ptr<host::TMxAction> owned = std::move(project_->Actions.back());
   project_->Actions.pop_back();
   host::TMxAction& added = *owned;
-  siblings.insert(siblings.begin() + static_cast<std::ptrdiff_t>(std::min(at, siblings.size())), std::move(owned));
+  siblings.insert(siblings.begin() + static_cast<std::ptrdiff_t>(std::min(at, siblings.size())),
+                  std::move(owned));
   // As the loader treats an action it made: initialised, then told it is loaded (an FTP
   // connection registers its session there), only with its defaults for properties.
   added.Initialise();
@@ -135,7 +137,8 @@ int TEditorDocument::Insert(TActionList& siblings, std::size_t at, std::unique_p
   return row;
 }
 
-void TEditorDocument::GiveConnectionName(host::TMxAction& added, const std::vector<TActionRow>& rows, int row) {
+void TEditorDocument::GiveConnectionName(host::TMxAction& added, const std::vector<TActionRow>& rows,
+                                         int row) {
   // A new connection is named at once: two unnamed ones clash, and the actions after it need a
   // name to pick. The setter keeps it unique ("Copy of FTP").
   if (auto* c = dynamic_cast<mx::TFTPConnectionAction*>(&added)) {

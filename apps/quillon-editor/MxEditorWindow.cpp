@@ -396,7 +396,9 @@ bool TEditorWindow::AddActionFromList() {
   return AddAction(dialog.SelectedClass());
 }
 
-bool TEditorWindow::AddAction(const std::string& className) { return Add(className, false); }
+bool TEditorWindow::AddAction(const std::string& className) {
+  return Add(className, false);
+}
 
 bool TEditorWindow::AddChildFromList() {
   if (Running() || !ChildAllowed()) return false;
@@ -405,7 +407,9 @@ bool TEditorWindow::AddChildFromList() {
   return AddChildAction(dialog.SelectedClass());
 }
 
-bool TEditorWindow::AddChildAction(const std::string& className) { return Add(className, true); }
+bool TEditorWindow::AddChildAction(const std::string& className) {
+  return Add(className, true);
+}
 
 bool TEditorWindow::Add(const std::string& className, bool asChild) {
   if (Running() || (asChild && !ChildAllowed())) return false;

@@ -653,12 +653,12 @@ class TEditorTest : public QObject {
     QTest::newRow("remove parent") << 1 << int(Qt::Key_Delete) << none << QString()
                                    << QStringList{"FTP Connect", "Delay"} << 1;
     QTest::newRow("add after child") << 2 << int(Qt::Key_Insert) << none << "FTP Upload"
-                                     << QStringList{"FTP Connect", "FTP Check If Connected", "> Log Message",
-                                                    "> FTP Upload", "> HTTP Get File", "Delay"}
+                                     << QStringList{"FTP Connect",  "FTP Check If Connected", "> Log Message",
+                                                    "> FTP Upload", "> HTTP Get File",        "Delay"}
                                      << 3;
     QTest::newRow("add child") << 1 << int(Qt::Key_Insert) << ctrl << "FTP Upload"
-                               << QStringList{"FTP Connect", "FTP Check If Connected", "> Log Message",
-                                              "> HTTP Get File", "> FTP Upload", "Delay"}
+                               << QStringList{"FTP Connect",     "FTP Check If Connected", "> Log Message",
+                                              "> HTTP Get File", "> FTP Upload",           "Delay"}
                                << 4;
   }
 
