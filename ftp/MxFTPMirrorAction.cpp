@@ -13,12 +13,12 @@
 #include <random>
 #include <utility>
 
+#include "ftp/MxFTPProgress.h"
 #include "host/MxFileInfo.h"
 #include "host/MxRegEx.h"
 #include "inet/IdException.h"
 #include "inet/IdFTPList.h"
 #include "rtl/Exception.h"
-#include "rtl/SizeText.h"
 #include "rtl/SysUtils.h"
 
 namespace mx {
@@ -598,8 +598,7 @@ void TFTPMirrorAction::DeleteOrphanItems(IFTPConnectionObject& session, const st
 // ---------------------------------------------------------------- progress
 
 std::string TFTPMirrorAction::IdleSpeedText(inet::TWorkMode mode) const {
-  return rtl::FormatFloat(mode == inet::TWorkMode::wmWrite ? "Upload speed : 0.00 KB/s" : "Download speed : 0.00 KB/s",
-                          static_cast<double>(FAverageSpeed));
+  return FTPSpeedText(mode, static_cast<double>(FAverageSpeed));
 }
 
 void TFTPMirrorAction::OnWorkBegin(inet::TWorkMode mode, std::int64_t /*max*/) {
@@ -620,9 +619,7 @@ void TFTPMirrorAction::OnWork(inet::TWorkMode mode, std::int64_t count) {
   const std::int64_t max = std::max(FTotalSize, current);
   const double elapsed = static_cast<double>(now - FStartTick) / 1000.0;
   if (elapsed > 0) FAverageSpeed = rtl::BankersRound(static_cast<double>(done) / elapsed);
-  const std::string text = std::string(mode == inet::TWorkMode::wmWrite ? "Upload speed : " : "Download speed : ") +
-                           rtl::FtpSizeText(FAverageSpeed) + "/s, " + rtl::FtpSizeText(done) + "/" +
-                           rtl::FtpSizeText(max) + " Transfered";
+  const std::string text = FTPRunProgressText(mode, FAverageSpeed, done, max, "/s, ", " Transfered");
   if (current > 0 && max > 0)
     FProgressPercent = static_cast<int>(rtl::BankersRound(static_cast<double>(done) / static_cast<double>(max) * 100));
   SendProgress(text, FProgressPercent);

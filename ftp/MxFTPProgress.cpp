@@ -1,8 +1,24 @@
 #include "ftp/MxFTPProgress.h"
 
+#include "rtl/SizeText.h"
 #include "rtl/SysUtils.h"
 
 namespace mx {
+
+std::string FTPSpeedText(inet::TWorkMode mode, double speed) {
+  return rtl::FormatFloat(
+      mode == inet::TWorkMode::wmRead ? "Download speed : 0.00 KB/s" : "Upload speed : 0.00 KB/s", speed);
+}
+
+std::string FTPRunProgressText(inet::TWorkMode mode, std::int64_t averageSpeed, std::int64_t done,
+                               std::int64_t expected, std::string_view separator, std::string_view trailer) {
+  std::string text = mode == inet::TWorkMode::wmRead ? "Download speed : " : "Upload speed : ";
+  text += rtl::FtpSizeText(averageSpeed);
+  text += separator;
+  text += rtl::FtpSizeText(done) + "/" + rtl::FtpSizeText(expected);
+  text += trailer;
+  return text;
+}
 
 void TFTPTransferProgress::Reset() {
   FExpected = 0;
@@ -20,8 +36,7 @@ inet::TWorkEvents TFTPTransferProgress::Events() {
 }
 
 std::string TFTPTransferProgress::SpeedText(inet::TWorkMode mode) const {
-  return rtl::FormatFloat(
-      mode == inet::TWorkMode::wmRead ? "Download speed : 0.00 KB/s" : "Upload speed : 0.00 KB/s", FSpeed);
+  return FTPSpeedText(mode, FSpeed);
 }
 
 void TFTPTransferProgress::Begin(inet::TWorkMode mode, std::int64_t max) {

@@ -6,11 +6,21 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "inet/IdComponent.h"
 
 namespace mx {
+
+// "Download speed : 0.00 KB/s" or "Upload speed : 0.00 KB/s" with the speed in KB/s.
+std::string FTPSpeedText(inet::TWorkMode mode, double speed);
+
+// The line of a run of several transfers (an upload of many files, a mirror): the average speed
+// since the run began, then the bytes moved of those the run expects, as size texts. The upload
+// and the mirror word it differently only in the separator and the last word.
+std::string FTPRunProgressText(inet::TWorkMode mode, std::int64_t averageSpeed, std::int64_t done,
+                               std::int64_t expected, std::string_view separator, std::string_view trailer);
 
 class TFTPTransferProgress {
  public:

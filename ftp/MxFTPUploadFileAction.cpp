@@ -8,6 +8,7 @@
 #include <cmath>
 #include <utility>
 
+#include "ftp/MxFTPProgress.h"
 #include "host/MxFileSet.h"
 #include "inet/IdException.h"
 #include "inet/IdFTPList.h"
@@ -545,8 +546,7 @@ bool TFTPUploadFileAction::UploadFileSet(const std::string& setName) {
 // ---------------------------------------------------------------- progress
 
 std::string TFTPUploadFileAction::SpeedText(inet::TWorkMode mode) const {
-  return rtl::FormatFloat(mode == inet::TWorkMode::wmWrite ? "Upload speed : 0.00 KB/s" : "Download speed : 0.00 KB/s",
-                          static_cast<double>(FAverageSpeed));
+  return FTPSpeedText(mode, static_cast<double>(FAverageSpeed));
 }
 
 void TFTPUploadFileAction::OnWorkBegin(inet::TWorkMode mode, std::int64_t max) {
@@ -568,9 +568,7 @@ void TFTPUploadFileAction::OnWork(inet::TWorkMode mode, std::int64_t count) {
   const std::int64_t max = std::max(FTotalSize, fileSize);
   const double elapsed = static_cast<double>(now - FStartTick) / 1000.0;
   if (elapsed > 0) FAverageSpeed = rtl::BankersRound(static_cast<double>(done) / elapsed);
-  const std::string text = std::string(mode == inet::TWorkMode::wmWrite ? "Upload speed : " : "Download speed : ") +
-                           rtl::FtpSizeText(FAverageSpeed) + "/s,  " + rtl::FtpSizeText(done) + "/" +
-                           rtl::FtpSizeText(max) + " Transferred";
+  const std::string text = FTPRunProgressText(mode, FAverageSpeed, done, max, "/s,  ", " Transferred");
   if ((fileSize > 0 || FTotalSize > 0) && max > 0)
     FProgressPercent = static_cast<int>(rtl::BankersRound(static_cast<double>(done) / static_cast<double>(max) * 100));
   SendProgress(text, FProgressPercent);
