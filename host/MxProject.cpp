@@ -217,7 +217,7 @@ TProject::~TProject() {
   Actions.clear();
 }
 
-std::unique_ptr<TProject> TProject::LoadFromFile(const std::string& path, THost& host) {
+std::string TProject::ReadFile(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec))
     throw EProjectError(path + ": is a directory, not a project file");
@@ -226,7 +226,11 @@ std::unique_ptr<TProject> TProject::LoadFromFile(const std::string& path, THost&
   std::ostringstream ss;
   ss << in.rdbuf();
   if (in.bad()) throw EProjectError(path + ": cannot read the project file");
-  return LoadFromString(ss.str(), path, host);
+  return ss.str();
+}
+
+std::unique_ptr<TProject> TProject::LoadFromFile(const std::string& path, THost& host) {
+  return LoadFromString(ReadFile(path), path, host);
 }
 
 std::unique_ptr<TProject> TProject::LoadFromString(const std::string& xml, const std::string& sourceName,
@@ -297,8 +301,11 @@ std::string TProject::SaveToString() const {
 }
 
 void TProject::SaveToFile(const std::string& path) const {
+  WriteFile(path, SaveToString());
+}
+
+void TProject::WriteFile(const std::string& path, const std::string& text) {
   namespace fs = std::filesystem;
-  const std::string text = SaveToString();
   fs::path target(path);
   fs::path tmp = target;
   tmp += ".tmp" + std::to_string(::getpid());

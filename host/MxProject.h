@@ -51,6 +51,12 @@ class TProject {
   // Writes atomically (a temporary file beside the target, then a rename).
   void SaveToFile(const std::string& path) const;
 
+  // The text of a project file, and a project text written the way SaveToFile writes it: for a
+  // caller that keeps the text as well (the editor writes back an unedited file byte for byte).
+  // Both throw with the path and what failed.
+  static std::string ReadFile(const std::string& path);
+  static void WriteFile(const std::string& path, const std::string& text);
+
   // Adds an action (created elsewhere) at the end of the top level, bound to this project with
   // its child actions.
   TMxAction& AddAction(std::unique_ptr<TMxAction> action);

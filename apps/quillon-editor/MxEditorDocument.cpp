@@ -1,38 +1,14 @@
 #include "apps/quillon-editor/MxEditorDocument.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 #include "ftp/MxFTPConnectAction.h"
 #include "host/MxHostActions.h"
-#include "rtl/Exception.h"
 #include "rtl/SysUtils.h"
 
 namespace editor {
 
 namespace {
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw rtl::Exception("Cannot open " + path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Beside the target, then renamed: a failed save never leaves half a project.
-void WriteAtomically(const std::string& path, const std::string& text) {
-  const std::string temp = path + ".saving";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out || !out.write(text.data(), static_cast<std::streamsize>(text.size())).flush())
-      throw rtl::Exception("Cannot write " + temp);
-  }
-  std::filesystem::rename(temp, path);
-}
-
 constexpr const char* k_new_connection_name = "FTP";
 
 void AddOnce(std::vector<std::string>& names, const std::string& name) {
@@ -53,7 +29,7 @@ void ForEachAction(const std::vector<std::unique_ptr<host::TMxAction>>& actions,
 }  // namespace
 
 void TEditorDocument::Open(const std::string& path) {
-  std::string text = ReadAll(path);
+  std::string text = host::TProject::ReadFile(path);
   project_ = host::TProject::LoadFromString(text, path, host_);
   path_ = path;
   loadedText_ = std::move(text);
@@ -69,12 +45,10 @@ void TEditorDocument::NewProject() {
 
 void TEditorDocument::Save(const std::string& path) {
   if (!project_) return;
-  if (modified_ || loadedText_.empty()) {
-    project_->SaveToFile(path);
-    loadedText_ = ReadAll(path);
-  } else {
-    WriteAtomically(path, loadedText_);
-  }
+  // An unedited project goes back as it was read: a fresh save would encrypt its passwords anew.
+  std::string text = modified_ || loadedText_.empty() ? project_->SaveToString() : loadedText_;
+  host::TProject::WriteFile(path, text);
+  loadedText_ = std::move(text);
   path_ = path;
   modified_ = false;
 }

@@ -26,7 +26,7 @@ class TEditorDocument {
  public:
   explicit TEditorDocument(host::THost& host) : host_(host) {}
 
-  // Throws host::EProjectError (file, line and name) or rtl::Exception for an unreadable file.
+  // Throws host::EProjectError: the file and what failed, or the line and name at fault.
   void Open(const std::string& path);
   void NewProject();
   void Save(const std::string& path);
