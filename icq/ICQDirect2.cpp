@@ -18,7 +18,6 @@ using Clock = std::chrono::steady_clock;
 void TicqDCM::Start(std::uint16_t first, std::uint16_t last) {
   fRangeFirst = first;
   fRangeLast = last;
-  fPort = FindBindPort(first, last);
   const std::uint32_t ip = GetLocalIP();
   fOwnIP = ip == kNoAddress ? 0 : Swap32(ip);
   fSrv = std::make_unique<TSrvSocket>();
@@ -28,7 +27,7 @@ void TicqDCM::Start(std::uint16_t first, std::uint16_t last) {
     c->Sock = std::move(socket);
     Wire(c);
   };
-  if (fPort != 0) fSrv->StartServer(fPort);
+  fPort = fSrv->StartServerInRange(first, last);
   fTmrIdle = std::make_unique<rtl::TTimer>(1000, [this] { CheckIdle(kPeerIdleLimit); });
 }
 

@@ -122,8 +122,6 @@ TPeerInit TicqDCM::OwnInit(std::uint32_t peer, std::uint32_t port) const {
 std::uint16_t TicqDCM::AddFileUser(std::uint32_t uin, const TFTRequestRec& rec) {
   if (!FindUser(uin)) return 0;  // only a contact whose cookie the server announced
   StopFileReceiving(uin);
-  const std::uint16_t port = FindBindPort(fRangeFirst, fRangeLast);
-  if (port == 0) return 0;
   fRecv.push_back(std::make_unique<TRecv>());
   TRecv* r = fRecv.back().get();
   r->UIN = uin;
@@ -131,10 +129,8 @@ std::uint16_t TicqDCM::AddFileUser(std::uint32_t uin, const TFTRequestRec& rec) 
   r->Srv = std::make_unique<TSrvSocket>();
   r->Srv->FOnError = [this](TErrorType type, const std::string& text) { Fire(FOnError, type, text); };
   r->Srv->FOnClientConnected = [this, r](std::unique_ptr<TMySocket> socket) { RecvAccepted(r, std::move(socket)); };
-  if (!r->Srv->StartServer(port)) {
-    fRecv.pop_back();
-    return 0;
-  }
+  const std::uint16_t port = r->Srv->StartServerInRange(fRangeFirst, fRangeLast);
+  if (port == 0) fRecv.pop_back();
   return port;
 }
 

@@ -995,6 +995,39 @@ bool TSrvSocket::StartServer(std::uint16_t port) {
   fSrv = std::make_unique<TServerSocket>();
   fSrv->SetPort(port);
   fSrv->FOnError = [this](TErrorType type, const std::string& text) { Fire(FOnError, type, text); };
+  Wire();
+  fPort = port;
+  fIsListening = fSrv->Start();
+  return fIsListening;
+}
+
+std::uint16_t TSrvSocket::StartServerInRange(std::uint16_t first, std::uint16_t last) {
+  for (std::uint32_t next = first; next != 0 && next <= last;) {
+    const std::uint16_t port = FindBindPort(static_cast<std::uint16_t>(next), last);
+    if (port == 0) break;
+    StopServer();
+    fSrv = std::make_unique<TServerSocket>();
+    fSrv->SetPort(port);
+    Wire();
+    // No error handler while trying: a port lost to a race is not an error of ours. Events
+    // are raised on this thread, so the handler set afterwards misses none.
+    fIsListening = fSrv->Start();
+    if (!fIsListening && fSrv->GetLastError() == EADDRINUSE) {
+      next = port + 1u;
+      continue;
+    }
+    fSrv->FOnError = [this](TErrorType type, const std::string& text) { Fire(FOnError, type, text); };
+    if (!fIsListening) {
+      Fire(FOnError, ERR_SOCKET, fSrv->GetLastErrMsg());
+      return 0;
+    }
+    fPort = port;
+    return port;
+  }
+  return 0;
+}
+
+void TSrvSocket::Wire() {
   fSrv->FOnConnected = [this](int socket) {
     auto client = std::make_unique<TMySocket>();
     client->ClientSocket(socket);
@@ -1003,9 +1036,6 @@ bool TSrvSocket::StartServer(std::uint16_t port) {
       handler(std::move(client));
     }
   };
-  fPort = port;
-  fIsListening = fSrv->Start();
-  return fIsListening;
 }
 
 void TSrvSocket::StopServer() {

@@ -361,6 +361,10 @@ class TMySocket {
 class TSrvSocket {
  public:
   bool StartServer(std::uint16_t port);
+  // Listens on the first port of first..last that is free when it binds, and gives that port;
+  // 0 when none is free, or (after FOnError) when listening fails for another reason. Another
+  // process may take a port between a probe and the bind, so such a port is skipped.
+  std::uint16_t StartServerInRange(std::uint16_t first, std::uint16_t last);
   void StopServer();
   bool IsListening() const { return fIsListening; }
   std::uint16_t GetPort() const { return fPort; }
@@ -369,6 +373,8 @@ class TSrvSocket {
   TOnError FOnError;
 
  private:
+  void Wire();
+
   std::unique_ptr<TServerSocket> fSrv;
   std::uint16_t fPort = 0;
   bool fIsListening = false;

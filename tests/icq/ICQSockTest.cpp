@@ -3,6 +3,7 @@
 // ones), stops that end the thread at once, no event after a release, the listening server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -428,6 +429,43 @@ TEST(ServerTest, ABoundPortFailsWithMessage22AndAnEmptyRangeFindsNothing) {
   EXPECT_FALSE(second.Start());
   EXPECT_EQ(text, ICQLangText(LANG_NO, 22));
   EXPECT_EQ(FindBindPort(5000, 4999), 0);
+}
+
+// Listeners started at once on one range each get a port of their own and no error. A
+// probe-then-bind lost the port to a neighbour between the two and reported "bind failed":
+// programs (and test processes) starting together all search the same range from its start.
+TEST(ServerTest, ListenersStartedTogetherShareARangeWithoutErrors) {
+  const std::uint16_t first = FindBindPort(20000, 60000);
+  ASSERT_NE(first, 0);
+  constexpr int kListeners = 12;
+  const auto last = static_cast<std::uint16_t>(first + 3 * kListeners);
+  std::vector<std::uint16_t> ports(kListeners);
+  std::vector<std::string> errors(kListeners);
+  std::atomic<int> ready{0}, done{0};
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  const auto waitFor = [&](const std::atomic<int>& n) {
+    while (n.load() < kListeners && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  };
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kListeners; ++i)
+    threads.emplace_back([&, i] {
+      TSrvSocket srv;
+      srv.FOnError = [&, i](TErrorType, const std::string& t) { errors[i] = t; };
+      ++ready;
+      waitFor(ready);
+      ports[i] = srv.StartServerInRange(first, last);
+      // Each keeps its port until all have one.
+      ++done;
+      waitFor(done);
+    });
+  for (auto& t : threads) t.join();
+  for (int i = 0; i < kListeners; ++i) {
+    EXPECT_EQ(errors[i], "") << "listener " << i;
+    EXPECT_NE(ports[i], 0) << "listener " << i;
+  }
+  std::vector<std::uint16_t> sorted = ports;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << "two listeners on one port";
 }
 
 TEST(AddressTest, HelpersFormAndReadAddresses) {
